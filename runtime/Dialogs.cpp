@@ -1,0 +1,57 @@
+#include "runtime/Dialogs.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <vector>
+
+#include "runtime/Encoding.h"
+
+int ShowMessage(const Text& text, int flags, const std::optional<Text>& title) {
+    const UINT style = (flags & MB_SYSTEMMODAL) ? UINT(flags) : UINT(flags) | MB_TASKMODAL;
+    const std::wstring caption = GbkToWide(title ? *title : Text("信息："));
+    switch (MessageBoxW(nullptr, GbkToWide(text).c_str(), caption.c_str(), style)) {
+        case IDCANCEL: return kPressedCancel;
+        case IDABORT: return kPressedAbort;
+        case IDRETRY: return kPressedRetry;
+        case IDIGNORE: return kPressedIgnore;
+        case IDYES: return kPressedYes;
+        case IDNO: return kPressedNo;
+        default: return kPressedOk;  // IDOK, or a box that could not be shown
+    }
+}
+
+namespace {
+
+BOOL CALLBACK CollectEnabledWindow(HWND hwnd, LPARAM param) {
+    if (IsWindowEnabled(hwnd)) reinterpret_cast<std::vector<HWND>*>(param)->push_back(hwnd);
+    return TRUE;
+}
+
+}  // namespace
+
+Text BrowseForFolder(const Text& title, bool includeFiles) {
+    HWND owner = GetActiveWindow();
+    if (!IsWindow(owner)) owner = nullptr;
+
+    // The dialog is modal to its owner only; every other window of ours is
+    // disabled by hand so no click reaches the program while it is open.
+    std::vector<HWND> disabled;
+    EnumThreadWindows(GetCurrentThreadId(), CollectEnabledWindow, reinterpret_cast<LPARAM>(&disabled));
+    for (HWND w : disabled) EnableWindow(w, FALSE);
+
+    const std::wstring wideTitle = GbkToWide(title);
+    BROWSEINFOW info = {};
+    info.hwndOwner = owner;
+    info.lpszTitle = wideTitle.c_str();
+    info.ulFlags = BIF_EDITBOX | (includeFiles ? BIF_BROWSEINCLUDEFILES : 0);
+    PIDLIST_ABSOLUTE item = SHBrowseForFolderW(&info);
+
+    for (HWND w : disabled) EnableWindow(w, TRUE);
+
+    if (!item) return Text();
+    wchar_t path[MAX_PATH] = {};
+    const bool hasPath = SHGetPathFromIDListW(item, path) != 0;
+    CoTaskMemFree(item);
+    return hasPath ? WideToGbk(path) : Text();
+}

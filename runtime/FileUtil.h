@@ -1,0 +1,17 @@
+// Files by GBK path. Every path goes through the wide file functions.
+#pragma once
+
+#include <initializer_list>
+
+#include "runtime/Text.h"
+
+// The executable's folder without a trailing backslash, such as C:\Tools.
+Text ProgramFolder();
+// A file or folder matches the path (wildcards are honoured).
+bool FileExists(const Text& path);
+// The whole file; the empty byte set when it is missing, empty or cannot be opened.
+Bytes ReadFileBytes(const Text& path);
+// Creates or truncates the file and writes the parts one after the other.
+bool WriteFileBytes(const Text& path, std::initializer_list<ByteSpan> parts);
+// Deletes a file, never a folder.
+bool DeleteFilePath(const Text& path);

@@ -1,0 +1,117 @@
+#!/usr/bin/env python3
+"""A small HTTP server on 127.0.0.1 for the tests: starts, runs the command
+after "--" with VELMORA_HTTP_PORT (and VELMORA_CLOSED_PORT, a port nobody
+listens on) in its environment, and exits with the command's exit code.
+
+Pages:
+  /notfound          404 with a body
+  /length/N          N bytes with Content-Length
+  /nolength/N        N bytes, no Content-Length, ended by closing
+  /echo...           the request line and headers as the body
+  /stall             reads the request and never answers
+  /stallbody         headers and 100 bytes, then silence
+  /endless           a body without end
+  /page/NAME         the file NAME from the folder in VELMORA_PAGES (UTF-8 pages)
+"""
+import os
+import socket
+import socketserver
+import subprocess
+import sys
+import threading
+import time
+
+STALL_SECONDS = 30
+
+
+def body_bytes(n):
+    return bytes(i % 251 for i in range(n))
+
+
+class Handler(socketserver.BaseRequestHandler):
+    def handle(self):
+        sock = self.request
+        sock.settimeout(10)
+        data = b""
+        try:
+            while b"\r\n\r\n" not in data:
+                part = sock.recv(4096)
+                if not part:
+                    return
+                data += part
+        except OSError:
+            return
+        head = data.split(b"\r\n\r\n", 1)[0]
+        target = head.split(b"\r\n", 1)[0].split(b" ")[1].decode("latin-1")
+        try:
+            self.answer(sock, target, head)
+        except OSError:
+            pass  # the client went away
+
+    def send(self, sock, status, body, length=True, ctype=b"application/octet-stream"):
+        headers = b"HTTP/1.0 " + status + b"\r\nContent-Type: " + ctype + b"\r\n"
+        if length:
+            headers += b"Content-Length: " + str(len(body)).encode() + b"\r\n"
+        sock.sendall(headers + b"Connection: close\r\n\r\n" + body)
+
+    def answer(self, sock, target, head):
+        if target == "/notfound":
+            self.send(sock, b"404 Not Found", b"<html>no such page</html>", ctype=b"text/html")
+        elif target.startswith("/length/"):
+            self.send(sock, b"200 OK", body_bytes(int(target.split("/")[2])))
+        elif target.startswith("/nolength/"):
+            self.send(sock, b"200 OK", body_bytes(int(target.split("/")[2])), length=False)
+        elif target.startswith("/echo"):
+            self.send(sock, b"200 OK", head, ctype=b"text/plain")
+        elif target == "/stall":
+            time.sleep(STALL_SECONDS)
+        elif target == "/stallbody":
+            sock.sendall(b"HTTP/1.0 200 OK\r\nContent-Length: 1000\r\n\r\n" + body_bytes(100))
+            time.sleep(STALL_SECONDS)
+        elif target == "/endless":
+            sock.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n")
+            chunk = body_bytes(65536)
+            deadline = time.time() + 60
+            while time.time() < deadline:
+                sock.sendall(chunk)
+        elif target.startswith("/page/"):
+            folder = os.environ.get("VELMORA_PAGES", "")
+            path = os.path.join(folder, os.path.basename(target[len("/page/"):]))
+            if folder and os.path.isfile(path):
+                with open(path, "rb") as f:
+                    self.send(sock, b"200 OK", f.read(), ctype=b"text/html; charset=utf-8")
+            else:
+                self.send(sock, b"404 Not Found", b"missing", ctype=b"text/plain")
+        else:
+            self.send(sock, b"404 Not Found", b"unknown", ctype=b"text/plain")
+
+
+class Server(socketserver.ThreadingTCPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+def closed_port():
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
+def main():
+    if "--" not in sys.argv:
+        sys.exit("usage: http_server.py -- command ...")
+    command = sys.argv[sys.argv.index("--") + 1:]
+    server = Server(("127.0.0.1", 0), Handler)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    env = dict(os.environ)
+    env["VELMORA_HTTP_PORT"] = str(server.server_address[1])
+    env["VELMORA_CLOSED_PORT"] = str(closed_port())
+    code = subprocess.call(command, env=env)
+    server.shutdown()
+    sys.exit(code)
+
+
+if __name__ == "__main__":
+    main()

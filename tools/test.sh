@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything from scratch and runs every test
+# under Wine on a virtual display.
+set -euo pipefail
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+source "$ROOT/tools/wine-env.sh"
+
+if [ "${1:-}" = --on-display ]; then
+  prepare_wine_prefix
+  rc=0
+  ctest --test-dir "$ROOT/build" --output-on-failure --timeout 300 || rc=$?
+  wineserver -k || true
+  exit $rc
+fi
+
+bash "$ROOT/tools/setup.sh" >/dev/null
+rm -rf "$ROOT/build"
+configure_and_build
+xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" --on-display

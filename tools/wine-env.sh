@@ -1,0 +1,28 @@
+# Sourced by run.sh and test.sh: one Wine prefix for the build, set up once,
+# with a virtual desktop (frames, a taskbar and a tray; and no two-second wait
+# on every window that closes, which plain Xvfb without a window manager costs).
+export WINEPREFIX=${VELMORA_WINEPREFIX:-$ROOT/build/wineprefix}
+export WINEDEBUG=${WINEDEBUG:--all}
+# No Mono or Gecko installer prompts, no sound device to wait for.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winealsa.drv,winepulse.drv,wineoss.drv=d"
+export WINEARCH=win32
+
+prepare_wine_prefix() {
+  if [ ! -f "$WINEPREFIX/.velmora-ready" ]; then
+    mkdir -p "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1
+    wine regedit /S "$ROOT/tools/wine-desktop.reg" >/dev/null 2>&1
+    wineserver -w
+    touch "$WINEPREFIX/.velmora-ready"
+  fi
+  # A persistent server: each Wine process then starts in a few tens of milliseconds.
+  wineserver -p
+}
+
+configure_and_build() {
+  local minizip
+  minizip=$(ls -d "${VELMORA_DEPS:-/var/cache/velmora}"/zlib-*/contrib/minizip | head -n 1)
+  cmake -S "$ROOT" -B "$ROOT/build" -DCMAKE_TOOLCHAIN_FILE="$ROOT/tools/mingw-i686.cmake" \
+    -DMINIZIP_SOURCE_DIR="$minizip" "$@" >/dev/null
+  cmake --build "$ROOT/build" -j"$(nproc)"
+}
