@@ -1,0 +1,33 @@
+// The main window: its layout and the handlers its events go to.
+#pragma once
+
+#include <cstddef>
+
+#include "runtime/Window.h"
+
+extern const LayoutEntry kMainLayout[];
+extern const std::size_t kMainLayoutCount;
+extern const WindowEvents kMainWindowEvents;
+
+// The one main window, from its creation on (nullptr before).
+WindowRef MainWindow();
+
+// Start-up and shutdown.
+void MainWindowCreated();
+bool ConfirmClose();
+
+// Animations.
+void ScrollNotice();
+// Sets a random red as the target's text colour (a label's or the link's normal one).
+void FlickerColour(const char* target, int colourProperty);
+
+// Tray icon and menu.
+void TrayNotify(int kind);
+void HideWhenMinimised();
+void ShowMainWindowCommand();
+void HideMainWindowCommand();
+void AboutCommand();
+void CheckUpdateCommand();
+void SiteAddressCommand();
+void ForumAddressCommand();
+void ExitCommand();

@@ -1,0 +1,53 @@
+// Start-up in its fixed order, the exit question, and the program's entry.
+#include <windows.h>
+
+#include "app/MainWindow.h"
+#include "app/MakerInfo.h"
+#include "runtime/Dialogs.h"
+#include "runtime/Process.h"
+#include "runtime/Resources.h"
+#include "update/UpdateCheck.h"
+
+namespace {
+
+WindowRef g_mainWindow = nullptr;
+
+const char kNoticeTitle[] = "温馨提醒：";
+const char kNoticeText[] =
+    "本软件使用完全免费，请勿使用于商业用途！\r\n如果本软件是购买来的，说明你已经被骗了！\r\n软件官网：" VELMORA_SITE_URL
+    "\r\n更多软件尽在论坛：" VELMORA_FORUM_URL;
+const char kExitTitle[] = "程序准备关闭中~~";
+const char kExitText[] =
+    "确定退出本程序吗？退出后将关闭Velmora！\r\n若想最小化本软件，请点击“取消”然后点击最小化按钮。";
+
+}  // namespace
+
+WindowRef MainWindow() { return g_mainWindow; }
+
+void MainWindowCreated() {
+    // a. The window skin is attached here, before any box of start-up.
+    // b. A newer version may be offered (and accepted) before anything else shows.
+    CheckForUpdate(true);
+    // c.
+    SetTrayIcon(MainWindow(), ResourceBytes("TRAYICON"), "Velmora");
+    // d. The marquee and the three flickering captions.
+    SetProperty(MainWindow(), "时钟1", kPropInterval, 20);
+    SetProperty(MainWindow(), "时钟2", kPropInterval, 200);
+    SetProperty(MainWindow(), "时钟3", kPropInterval, 200);
+    SetProperty(MainWindow(), "时钟4", kPropInterval, 200);
+    // e. The remembered game folder is loaded here.
+    // f. Shown at every start; the window appears only after OK.
+    ShowMessage(kNoticeText, kBoxInformation, Text(kNoticeTitle));
+}
+
+bool ConfirmClose() {
+    return ShowMessage(kExitText, kBoxOkCancel, Text(kExitTitle)) == kPressedOk;
+}
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    InitRuntime();
+    // The skin library is mapped here, before any window exists.
+    // The handle is stored before the created event runs, which needs it.
+    CreateLayoutWindow(kMainLayout, kMainLayoutCount, kMainWindowEvents, &g_mainWindow);
+    EndProgram(RunMessageLoop());
+}

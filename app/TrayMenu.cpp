@@ -1,0 +1,75 @@
+// The tray icon, hiding when minimised, and the tray menu's commands.
+#include "app/MainWindow.h"
+#include "app/MakerInfo.h"
+#include "runtime/Dialogs.h"
+#include "runtime/Process.h"
+#include "runtime/ShellUtil.h"
+#include "update/UpdateCheck.h"
+
+namespace {
+
+// "http://www.example.com/path" -> "www.example.com"
+Text HostOf(const Text& url) {
+    const int scheme = FindText(url, "://");
+    const int from = scheme == -1 ? 1 : scheme + 3;
+    Text host = MidText(url, from, TextLength(url));
+    for (const char* stop : {"/", ":", "?", "#"}) {
+        const int at = FindText(host, stop);
+        if (at != -1) host = MidText(host, 1, at - 1);
+    }
+    return host;
+}
+
+const Text kAboutText = Text(
+    "欢迎使用Velmora！\r\n\r\n本软件是一款可以帮助《英雄联盟》玩家修改游戏界面的工具。\r\n"
+    "使用方便，操作简单，只需一键即可轻松修改界面，完全傻瓜式操作。\r\n"
+    "特别提醒：本软件由Pellix编写，难免有部分杀软误报病毒。\r\n如果被报毒，请自行添加信任即可。\r\n"
+    "申明：本软件使用完全免费，没有任何后门和恶意代码，请勿用于商业用途！\r\n\r\n软件官网：");
+
+void ShowAndCopyAddress(const char* title, const Text& address) {
+    ShowMessage("本软件来自Quorvane，专注于英雄联盟美化工具。\r\n访问地址：" + address, kBoxInformation, Text(title));
+    if (SetClipboardText(address))
+        ShowMessage("网站地址已复制，粘贴快捷键 CTRL+V", kBoxOk);
+    else
+        ShowMessage("网站地址复制失败，请手动复制：\r\n" + address, kBoxOk);
+}
+
+void ToggleMainWindow() {
+    const bool visible = GetProperty(MainWindow(), nullptr, kPropVisible).AsBool();
+    SetProperty(MainWindow(), nullptr, kPropVisible, !visible);
+}
+
+}  // namespace
+
+void TrayNotify(int kind) {
+    if (kind == 1 || kind == 2) {
+        ToggleMainWindow();
+    } else if (kind == 3) {
+        ShowPopupMenu(MainWindow(), "托盘菜单", CursorX(), CursorY());
+    }
+}
+
+void HideWhenMinimised() {
+    if (GetProperty(MainWindow(), nullptr, kPropWindowState).number == kStateMinimised)
+        SetProperty(MainWindow(), nullptr, kPropVisible, false);
+}
+
+void ShowMainWindowCommand() {
+    SetProperty(MainWindow(), nullptr, kPropWindowState, kStateNormal);
+    SetProperty(MainWindow(), nullptr, kPropVisible, true);
+}
+
+void HideMainWindowCommand() { SetProperty(MainWindow(), nullptr, kPropVisible, false); }
+
+void AboutCommand() {
+    ShowMessage(kAboutText + HostOf(VELMORA_SITE_URL) + "\r\n软件论坛：" + HostOf(VELMORA_FORUM_URL), kBoxOk,
+                Text("关于软件："));
+}
+
+void CheckUpdateCommand() { CheckForUpdate(false); }
+
+void SiteAddressCommand() { ShowAndCopyAddress("访问软件官网：", VELMORA_SITE_URL); }
+
+void ForumAddressCommand() { ShowAndCopyAddress("访问软件论坛：", VELMORA_FORUM_URL); }
+
+void ExitCommand() { EndProgram(0); }

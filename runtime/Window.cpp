@@ -1,0 +1,619 @@
+#include "runtime/Window.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstring>
+#include <vector>
+
+#include "runtime/Encoding.h"
+#include "runtime/Process.h"
+#include "runtime/ScopedHandle.h"
+
+namespace {
+
+constexpr wchar_t kMainClass[] = L"VelmoraMainWindow";
+constexpr wchar_t kLinkClass[] = L"VelmoraHyperLink";
+constexpr int kFirstControlId = 1000;  // clear of IDOK and IDCANCEL
+constexpr int kTipBytes = 62;
+
+struct Control {
+    const LayoutEntry* entry = nullptr;
+    HWND hwnd = nullptr;
+    int id = 0;
+    int textColour = kDefaultColour;  // labels and the link's normal colour
+    int interval = 0;                 // timers
+    bool hover = false, visited = false;  // hyperlink box
+    HFONT font = nullptr;
+    HBRUSH brush = nullptr;  // own background colour, made on first use
+};
+
+}  // namespace
+
+struct Window {
+    HWND hwnd = nullptr;
+    WindowEvents events;
+    std::vector<Control> controls;
+    HICON trayIcon = nullptr;
+    bool trayAdded = false;
+    std::vector<HFONT> ownFonts;
+};
+
+namespace {
+
+std::vector<Window*> g_windows;
+
+Window* FromHwnd(HWND hwnd) {
+    for (Window* w : g_windows)
+        if (w->hwnd == hwnd || (w->hwnd && IsChild(w->hwnd, hwnd))) return w;
+    return nullptr;
+}
+
+Control* FindControl(Window* w, const char* name) {
+    if (!w || !name || !*name) return nullptr;
+    for (Control& c : w->controls)
+        if (std::strcmp(c.entry->name, name) == 0) return &c;
+    return nullptr;
+}
+
+Control* ControlById(Window* w, int id) {
+    const int i = id - kFirstControlId;
+    return (w && i >= 0 && i < int(w->controls.size())) ? &w->controls[i] : nullptr;
+}
+
+Control* ControlByHwnd(Window* w, HWND hwnd) {
+    if (!w) return nullptr;
+    for (Control& c : w->controls)
+        if (c.hwnd == hwnd) return &c;
+    return nullptr;
+}
+
+COLORREF ColourOr(int colour, COLORREF fallback) {
+    return colour == kDefaultColour ? fallback : COLORREF(colour);
+}
+
+void FillBackground(HDC dc, const RECT& rc, const Control& c) {
+    const int bg = c.entry->background;
+    if (bg == kDefaultColour) {
+        FillRect(dc, &rc, GetSysColorBrush(COLOR_BTNFACE));
+    } else {
+        ScopedGdiObject brush(CreateSolidBrush(COLORREF(bg)));
+        FillRect(dc, &rc, static_cast<HBRUSH>(brush.get()));
+    }
+}
+
+std::wstring DisplayText(const Control& c) {
+    const char* text = (c.entry->text && *c.entry->text) ? c.entry->text : c.entry->target;
+    return GbkToWide(text ? text : "");
+}
+
+// ---- tray icon -------------------------------------------------------------
+
+void DeleteTrayIcon(Window* w) {
+    if (w->trayAdded) {
+        NOTIFYICONDATAW data = {};
+        data.cbSize = sizeof data;
+        data.hWnd = w->hwnd;
+        data.uID = kTrayIconId;
+        Shell_NotifyIconW(NIM_DELETE, &data);
+        w->trayAdded = false;
+    }
+    if (w->trayIcon) {
+        DestroyIcon(w->trayIcon);
+        w->trayIcon = nullptr;
+    }
+}
+
+// The first image of an ICO file, made into an icon of the given size.
+HICON IconFromFile(ByteSpan file, int size) {
+    if (file.size < 22 || BytesToInt(ByteSpan(file.data, 2)) != 0 || file.data[2] != 1 ||
+        file.data[4] == 0)
+        return nullptr;
+    const std::uint32_t bytes = std::uint32_t(BytesToInt(ByteSpan(file.data + 14, 4)));
+    const std::uint32_t offset = std::uint32_t(BytesToInt(ByteSpan(file.data + 18, 4)));
+    if (offset > file.size || bytes > file.size - offset || bytes == 0) return nullptr;
+    return CreateIconFromResourceEx(const_cast<BYTE*>(file.data + offset), bytes, TRUE, 0x00030000,
+                                    size, size, LR_DEFAULTCOLOR);
+}
+
+// The tip cut to its byte limit without splitting a double-byte character.
+std::wstring TrayTip(const Text& tip) {
+    int n = 0;
+    const int len = TextLength(tip);
+    while (n < len) {
+        const int w = (IsLeadByte(tip[n]) && n + 1 < len) ? 2 : 1;
+        if (n + w > kTipBytes) break;
+        n += w;
+    }
+    return GbkToWide(tip.substr(0, n));
+}
+
+// ---- hyperlink box -----------------------------------------------------------
+
+// The shell's own handler for web pages, for when "open" on the address fails.
+bool OpenWithHtmHandler(const std::wstring& address) {
+    wchar_t klass[256] = {};
+    LONG size = sizeof klass;
+    if (RegQueryValueW(HKEY_CLASSES_ROOT, L".htm", klass, &size) != ERROR_SUCCESS || !klass[0])
+        return false;
+    wchar_t command[2048] = {};
+    size = sizeof command;
+    const std::wstring key = std::wstring(klass) + L"\\shell\\open\\command";
+    if (RegQueryValueW(HKEY_CLASSES_ROOT, key.c_str(), command, &size) != ERROR_SUCCESS) return false;
+    std::wstring line = command;
+    std::size_t cut = line.find(L"\"%1\"");
+    if (cut == std::wstring::npos) cut = line.find(L"%1");
+    if (cut != std::wstring::npos) line.resize(cut);
+    line += L" " + address;
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = SW_SHOW;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return false;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return true;
+}
+
+void OpenLink(Control& c) {
+    if (!c.entry->target || !*c.entry->target) return;
+    const std::wstring address = GbkToWide(c.entry->target);
+    const auto result = reinterpret_cast<INT_PTR>(
+        ShellExecuteW(nullptr, L"open", address.c_str(), nullptr, nullptr, SW_SHOW));
+    if (result > 32 || OpenWithHtmHandler(address)) {
+        c.visited = true;
+        InvalidateRect(c.hwnd, nullptr, TRUE);
+    }
+}
+
+void PaintLink(HWND hwnd, Control& c) {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(hwnd, &ps);
+    RECT rc;
+    GetClientRect(hwnd, &rc);
+    FillBackground(dc, rc, c);
+    const int colour = c.hover ? c.entry->hoverColour : c.visited ? c.entry->visitedColour : c.textColour;
+    SetTextColor(dc, ColourOr(colour, GetSysColor(COLOR_HOTLIGHT)));
+    SetBkMode(dc, TRANSPARENT);
+    HGDIOBJ old = SelectObject(dc, c.font);
+    std::wstring text = DisplayText(c);
+    DrawTextW(dc, text.c_str(), int(text.size()), &rc, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    SelectObject(dc, old);
+    EndPaint(hwnd, &ps);
+}
+
+LRESULT CALLBACK LinkProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    Control* c = ControlByHwnd(FromHwnd(hwnd), hwnd);
+    if (!c) return DefWindowProcW(hwnd, msg, wp, lp);
+    switch (msg) {
+        case WM_PAINT:
+            PaintLink(hwnd, *c);
+            return 0;
+        case WM_ERASEBKGND:
+            return 1;
+        case WM_MOUSEMOVE: {
+            RECT rc;
+            GetClientRect(hwnd, &rc);
+            const POINT pt = {short(LOWORD(lp)), short(HIWORD(lp))};
+            if (!c->hover) {
+                // Captured so that leaving the box is seen as a move outside it.
+                SetCapture(hwnd);
+                c->hover = true;
+                InvalidateRect(hwnd, nullptr, TRUE);
+            } else if (!PtInRect(&rc, pt)) {
+                ReleaseCapture();
+            }
+            return 0;
+        }
+        case WM_CAPTURECHANGED:
+            if (c->hover) {
+                c->hover = false;
+                InvalidateRect(hwnd, nullptr, TRUE);
+            }
+            return 0;
+        case WM_LBUTTONDOWN:
+            OpenLink(*c);
+            return 0;
+        case WM_SETCURSOR:
+            SetCursor(LoadCursorW(nullptr, IDC_HAND));
+            return TRUE;
+    }
+    return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+// ---- painting of labels and colours -----------------------------------------
+
+void DrawLabel(const DRAWITEMSTRUCT& item, const Control& c) {
+    HDC dc = item.hDC;
+    FillBackground(dc, item.rcItem, c);
+    SetTextColor(dc, ColourOr(c.textColour, RGB(0, 0, 0)));
+    SetBkMode(dc, TRANSPARENT);
+    HGDIOBJ old = SelectObject(dc, c.font);
+    RECT rc = item.rcItem;
+    std::wstring text = DisplayText(c);
+    // One line, line breaks included: the notice label relies on it.
+    DrawTextW(dc, text.c_str(), int(text.size()), &rc, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    SelectObject(dc, old);
+}
+
+LRESULT ControlColour(Window* w, HDC dc, HWND child) {
+    Control* c = ControlByHwnd(w, child);
+    if (!c) return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+    SetTextColor(dc, ColourOr(c->entry->textColour, RGB(0, 0, 0)));
+    if (c->entry->background == kDefaultColour) {
+        SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+    }
+    SetBkColor(dc, COLORREF(c->entry->background));
+    if (!c->brush) c->brush = CreateSolidBrush(COLORREF(c->entry->background));
+    return reinterpret_cast<LRESULT>(c->brush);
+}
+
+// ---- the window procedure ------------------------------------------------------
+
+int TrayKind(LPARAM lp) {
+    switch (LOWORD(lp)) {
+        case WM_LBUTTONUP: return 1;
+        case WM_LBUTTONDBLCLK: return 2;
+        case WM_RBUTTONUP:
+        case WM_CONTEXTMENU: return 3;
+    }
+    return 0;
+}
+
+void OnDestroy(Window* w) {
+    DeleteTrayIcon(w);
+    for (Control& c : w->controls)
+        if (c.entry->kind == ControlKind::Timer && c.interval > 0) KillTimer(w->hwnd, c.id);
+    w->hwnd = nullptr;
+    bool anyLeft = false;
+    for (Window* other : g_windows) anyLeft = anyLeft || other->hwnd;
+    if (!anyLeft) PostQuitMessage(0);
+}
+
+LRESULT CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    Window* w = nullptr;
+    for (Window* candidate : g_windows)
+        if (candidate->hwnd == hwnd) w = candidate;
+    if (!w) return DefWindowProcW(hwnd, msg, wp, lp);
+
+    switch (msg) {
+        case WM_COMMAND:
+            if (LOWORD(wp) == IDCANCEL && lp == 0) {
+                // Esc, through the dialog keyboard handling: a close request.
+                PostMessageW(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+            } else if (HIWORD(wp) == BN_CLICKED) {
+                if (Control* c = ControlById(w, LOWORD(wp)); c && c->entry->onEvent) c->entry->onEvent();
+            }
+            return 0;
+        case WM_CTLCOLORSTATIC:
+        case WM_CTLCOLORBTN:
+        case WM_CTLCOLOREDIT:
+            return ControlColour(w, reinterpret_cast<HDC>(wp), reinterpret_cast<HWND>(lp));
+        case WM_DRAWITEM: {
+            const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lp);
+            if (Control* c = ControlByHwnd(w, item->hwndItem)) DrawLabel(*item, *c);
+            return TRUE;
+        }
+        case WM_TIMER:
+            if (Control* c = ControlById(w, int(wp)); c && c->entry->onEvent) c->entry->onEvent();
+            return 0;
+        case WM_CLOSE:
+            if (!w->events.mayClose || w->events.mayClose()) DestroyWindow(hwnd);
+            return 0;
+        case WM_QUERYENDSESSION:
+            return (!w->events.mayClose || w->events.mayClose()) ? TRUE : FALSE;
+        case WM_SIZE:
+            if (w->events.sizeChanged) w->events.sizeChanged();
+            return 0;
+        case kTrayCallbackMessage:
+            if (const int kind = TrayKind(lp); kind && w->events.tray) w->events.tray(kind);
+            return 0;
+        case kDestroyLaterMessage:
+            DestroyWindow(hwnd);
+            return 0;
+        case WM_DESTROY:
+            OnDestroy(w);
+            return 0;
+    }
+    return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+// Group boxes parent some controls: their notifications belong to the window.
+LRESULT CALLBACK GroupProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    const auto original = reinterpret_cast<WNDPROC>(GetPropW(hwnd, L"VelmoraProc"));
+    switch (msg) {
+        case WM_COMMAND:
+        case WM_CTLCOLORSTATIC:
+        case WM_CTLCOLORBTN:
+        case WM_CTLCOLOREDIT:
+        case WM_DRAWITEM:
+            if (Window* w = FromHwnd(hwnd); w && w->hwnd) return SendMessageW(w->hwnd, msg, wp, lp);
+            break;
+        case WM_NCDESTROY:
+            RemovePropW(hwnd, L"VelmoraProc");
+            break;
+    }
+    return CallWindowProcW(original, hwnd, msg, wp, lp);
+}
+
+bool FilterDialogKeys(void* raw) {
+    MSG* msg = static_cast<MSG*>(raw);
+    if (msg->message < WM_KEYFIRST || msg->message > WM_KEYLAST) return false;
+    Window* w = FromHwnd(msg->hwnd);
+    // Tab moves between the tab stops and Esc becomes a close request.
+    return w && w->hwnd && IsDialogMessageW(w->hwnd, msg);
+}
+
+void RegisterClasses(HINSTANCE instance) {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    WNDCLASSEXW main = {};
+    main.cbSize = sizeof main;
+    main.lpfnWndProc = MainProc;
+    main.hInstance = instance;
+    main.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+    main.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                                 GetSystemMetrics(SM_CXSMICON),
+                                                 GetSystemMetrics(SM_CYSMICON), 0));
+    main.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    main.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    main.lpszClassName = kMainClass;
+    RegisterClassExW(&main);
+
+    WNDCLASSEXW link = {};
+    link.cbSize = sizeof link;
+    link.lpfnWndProc = LinkProc;
+    link.hInstance = instance;
+    link.hCursor = LoadCursorW(nullptr, IDC_HAND);
+    link.lpszClassName = kLinkClass;
+    RegisterClassExW(&link);
+}
+
+HFONT MakeFont(Window* w, const FontSpec* spec) {
+    if (!spec) return static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    HFONT font = CreateFontW(spec->height, 0, 0, 0, spec->weight, FALSE, FALSE, FALSE, spec->charset,
+                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                             spec->pitchAndFamily, GbkToWide(spec->face).c_str());
+    w->ownFonts.push_back(font);
+    return font;
+}
+
+HWND CreateChild(Window* w, Control& c, HWND parent, HINSTANCE instance) {
+    const LayoutEntry& e = *c.entry;
+    const wchar_t* klass = L"BUTTON";
+    DWORD style = WS_CHILD | WS_VISIBLE | (e.tabStop ? WS_TABSTOP : 0);
+    DWORD exStyle = 0;
+    switch (e.kind) {
+        case ControlKind::GroupBox:
+            style |= BS_GROUPBOX | WS_CLIPSIBLINGS;
+            exStyle = WS_EX_CONTROLPARENT;  // Tab reaches the boxes inside it
+            break;
+        case ControlKind::CheckBox: style |= BS_AUTOCHECKBOX | BS_VCENTER; break;
+        case ControlKind::Button: style |= BS_PUSHBUTTON | BS_CENTER | BS_VCENTER; break;
+        case ControlKind::EditBox:
+            klass = L"EDIT";
+            style |= ES_READONLY | ES_AUTOHSCROLL | ES_LEFT;
+            exStyle = WS_EX_CLIENTEDGE;
+            break;
+        case ControlKind::Label: klass = L"STATIC"; style |= SS_OWNERDRAW; break;
+        case ControlKind::HyperLink: klass = kLinkClass; break;
+        default: return nullptr;
+    }
+    HWND hwnd = CreateWindowExW(exStyle, klass, GbkToWide(e.text ? e.text : "").c_str(), style, e.left,
+                                e.top, e.width, e.height, parent, reinterpret_cast<HMENU>(INT_PTR(c.id)),
+                                instance, nullptr);
+    c.font = MakeFont(w, e.font);
+    SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(c.font), FALSE);
+    if (e.kind == ControlKind::GroupBox) {
+        SetPropW(hwnd, L"VelmoraProc", reinterpret_cast<HANDLE>(GetWindowLongPtrW(hwnd, GWLP_WNDPROC)));
+        SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(GroupProc));
+    }
+    return hwnd;
+}
+
+}  // namespace
+
+WindowRef CreateLayoutWindow(const LayoutEntry* layout, std::size_t count, const WindowEvents& events,
+                             WindowRef* handle) {
+    if (count == 0 || layout[0].kind != ControlKind::Window) return nullptr;
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    RegisterClasses(instance);
+
+    auto* w = new Window;  // lives as long as the process
+    w->events = events;
+    w->controls.resize(count - 1);
+    for (std::size_t i = 1; i < count; ++i) {
+        Control& c = w->controls[i - 1];
+        c.entry = &layout[i];
+        c.id = kFirstControlId + int(i - 1);
+        c.textColour = layout[i].textColour;
+    }
+    g_windows.push_back(w);
+    if (handle) *handle = w;
+
+    const LayoutEntry& frame = layout[0];
+    const int left = (GetSystemMetrics(SM_CXSCREEN) - frame.width) / 2;
+    const int top = (GetSystemMetrics(SM_CYSCREEN) - frame.height) / 2;
+    w->hwnd = CreateWindowExW(0, kMainClass, GbkToWide(frame.text).c_str(),
+                              WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, left, top,
+                              frame.width, frame.height, nullptr, nullptr, instance, nullptr);
+    if (!w->hwnd) return w;
+
+    std::vector<HWND> windowLevel;
+    for (Control& c : w->controls) {
+        HWND parent = w->hwnd;
+        if (c.entry->parent)
+            if (Control* p = FindControl(w, c.entry->parent); p && p->hwnd) parent = p->hwnd;
+        c.hwnd = CreateChild(w, c, parent, instance);
+        if (c.hwnd && parent == w->hwnd && c.entry->kind != ControlKind::GroupBox) windowLevel.push_back(c.hwnd);
+    }
+    // Controls of the window itself that sit over a group box stay on top of it.
+    for (HWND h : windowLevel) SetWindowPos(h, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+
+    SetMessageFilter(FilterDialogKeys);
+    // Every way out takes the tray icon away, EndProgram's included.
+    AtProgramEnd([w] { if (w->hwnd) DeleteTrayIcon(w); });
+
+    if (events.created) events.created();
+    // Position- and size-changed follow; only the latter has a handler.
+    if (w->hwnd && events.sizeChanged) events.sizeChanged();
+    if (w->hwnd) ShowWindow(w->hwnd, SW_SHOW);
+    return w;
+}
+
+bool WindowAlive(WindowRef window) { return window && window->hwnd && IsWindow(window->hwnd); }
+
+PropertyValue GetProperty(WindowRef window, const char* control, int number) {
+    if (!WindowAlive(window)) return PropertyValue();
+    Control* c = FindControl(window, control);
+    if (control && *control && !c) return PropertyValue();
+    HWND hwnd = c ? c->hwnd : window->hwnd;
+    const ControlKind kind = c ? c->entry->kind : ControlKind::Window;
+    if (!hwnd) return PropertyValue();
+
+    RECT rc;
+    switch (number) {
+        case kPropLeft:
+            GetWindowRect(hwnd, &rc);
+            if (c) MapWindowPoints(nullptr, GetParent(hwnd), reinterpret_cast<POINT*>(&rc), 2);
+            return PropertyValue(int(rc.left));
+        case kPropWidth:
+            GetWindowRect(hwnd, &rc);
+            return PropertyValue(int(rc.right - rc.left));
+        case kPropVisible: return PropertyValue(IsWindowVisible(hwnd) != 0);
+        case kPropDisabled: return PropertyValue(IsWindowEnabled(hwnd) == 0);
+        case 8:
+            if (kind == ControlKind::Window || kind == ControlKind::EditBox) {
+                const int n = GetWindowTextLengthW(hwnd);
+                std::wstring text(n + 1, L'\0');
+                GetWindowTextW(hwnd, text.data(), n + 1);
+                return PropertyValue(WideToGbk(text.c_str()));
+            }
+            break;
+        case 18:
+            if (kind == ControlKind::Window)
+                return PropertyValue(IsIconic(hwnd) ? kStateMinimised : IsZoomed(hwnd) ? kStateMaximised : kStateNormal);
+            if (kind == ControlKind::CheckBox)
+                return PropertyValue(SendMessageW(hwnd, BM_GETCHECK, 0, 0) == BST_CHECKED);
+            break;
+    }
+    return PropertyValue();
+}
+
+void SetProperty(WindowRef window, const char* control, int number, const PropertyValue& value) {
+    if (!WindowAlive(window)) return;
+    Control* c = FindControl(window, control);
+    if (control && *control && !c) return;
+    const ControlKind kind = c ? c->entry->kind : ControlKind::Window;
+    HWND hwnd = c ? c->hwnd : window->hwnd;
+
+    if (kind == ControlKind::Timer) {
+        if (number != kPropInterval) return;
+        const int interval = value.number < 0 ? 0 : value.number;
+        if (interval == c->interval) return;
+        if (c->interval > 0) KillTimer(window->hwnd, c->id);
+        c->interval = interval;
+        if (interval > 0) SetTimer(window->hwnd, c->id, UINT(interval), nullptr);
+        return;
+    }
+    if (!hwnd) return;
+    switch (number) {
+        case kPropLeft: {
+            RECT rc;
+            GetWindowRect(hwnd, &rc);
+            if (c) MapWindowPoints(nullptr, GetParent(hwnd), reinterpret_cast<POINT*>(&rc), 2);
+            SetWindowPos(hwnd, nullptr, value.number, rc.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+            return;
+        }
+        case kPropVisible:
+            ShowWindow(hwnd, value.AsBool() ? SW_SHOW : SW_HIDE);
+            return;
+        case kPropDisabled:
+            EnableWindow(hwnd, value.AsBool() ? FALSE : TRUE);
+            return;
+        case 8:
+            if (kind == ControlKind::EditBox) SetWindowTextW(hwnd, GbkToWide(value.text).c_str());
+            return;
+        case kPropLinkColour:
+        case kPropTextColour:
+            if ((kind == ControlKind::Label && number == kPropTextColour) ||
+                (kind == ControlKind::HyperLink && number == kPropLinkColour)) {
+                c->textColour = value.number;
+                InvalidateRect(hwnd, nullptr, FALSE);
+            }
+            return;
+        case 18:
+            if (kind == ControlKind::CheckBox) {
+                SendMessageW(hwnd, BM_SETCHECK, value.number == 1 ? BST_CHECKED : BST_UNCHECKED, 0);
+            } else if (kind == ControlKind::Window && value.number == kStateNormal) {
+                // A hidden window keeps its state until it is shown.
+                if (IsWindowVisible(hwnd) && (IsIconic(hwnd) || IsZoomed(hwnd))) ShowWindow(hwnd, SW_RESTORE);
+            }
+            return;
+    }
+}
+
+void SetTrayIcon(WindowRef window, ByteSpan icon, const Text& tip) {
+    if (!WindowAlive(window)) return;
+    HICON made = IconFromFile(icon, GetSystemMetrics(SM_CXSMICON));
+    if (!made) made = IconFromFile(icon, GetSystemMetrics(SM_CXICON));
+    NOTIFYICONDATAW data = {};
+    data.cbSize = sizeof data;
+    data.hWnd = window->hwnd;
+    data.uID = kTrayIconId;
+    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    data.uCallbackMessage = kTrayCallbackMessage;
+    data.hIcon = made;
+    const std::wstring wideTip = TrayTip(tip);
+    wcsncpy(data.szTip, wideTip.c_str(), ARRAYSIZE(data.szTip) - 1);
+    if (window->trayAdded) {
+        if (made) {
+            Shell_NotifyIconW(NIM_MODIFY, &data);
+        } else {
+            Shell_NotifyIconW(NIM_DELETE, &data);
+            window->trayAdded = false;
+        }
+        if (window->trayIcon) DestroyIcon(window->trayIcon);
+        window->trayIcon = made;
+    } else if (made) {
+        window->trayAdded = Shell_NotifyIconW(NIM_ADD, &data) != 0;
+        window->trayIcon = made;
+    }
+}
+
+void ShowPopupMenu(WindowRef window, const char* menu, int x, int y) {
+    if (!WindowAlive(window)) return;
+    HMENU popup = CreatePopupMenu();
+    for (const Control& c : window->controls) {
+        if (c.entry->kind != ControlKind::MenuItem || !c.entry->parent || std::strcmp(c.entry->parent, menu) != 0)
+            continue;
+        if (std::strcmp(c.entry->text, "-") == 0)
+            AppendMenuW(popup, MF_SEPARATOR, 0, nullptr);
+        else
+            AppendMenuW(popup, MF_STRING, c.id, GbkToWide(c.entry->text).c_str());
+    }
+    POINT cursor;
+    GetCursorPos(&cursor);
+    if (x < 0) x = cursor.x + 3;
+    if (y < 0) y = cursor.y + 3;
+    // Without being foreground the menu would not close on a click elsewhere;
+    // this does not show a hidden window.
+    SetForegroundWindow(window->hwnd);
+    const int chosen = TrackPopupMenu(popup, TPM_RIGHTBUTTON | TPM_RETURNCMD | TPM_NONOTIFY, x, y, 0,
+                                      window->hwnd, nullptr);
+    PostMessageW(window->hwnd, WM_NULL, 0, 0);
+    DestroyMenu(popup);
+    if (Control* c = ControlById(window, chosen); c && c->entry->onEvent) c->entry->onEvent();
+}
+
+void DestroyWindowLater(WindowRef window, bool now) {
+    if (!WindowAlive(window)) return;
+    if (now)
+        DestroyWindow(window->hwnd);
+    else
+        PostMessageW(window->hwnd, kDestroyLaterMessage, 0, 0);
+}

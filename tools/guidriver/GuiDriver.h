@@ -1,0 +1,61 @@
+// Drives a running program the way a user would: finds its windows and boxes,
+// reads their texts, presses buttons, clicks and types through the input
+// queue, and takes screenshots. Used by the end-to-end tests under Wine.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace gui {
+
+struct Program {
+    HANDLE process = nullptr;
+    DWORD pid = 0;
+};
+
+// Starts the program in its own folder.
+Program Start(const std::wstring& exe);
+bool WaitForExit(const Program& p, DWORD ms, DWORD* exitCode = nullptr);
+void Kill(Program& p);
+
+// The program's visible top-level window with this title (and class, if given).
+HWND WaitForWindow(DWORD pid, const std::wstring& title, const wchar_t* klass = nullptr, DWORD ms = 10000);
+HWND FindWindowOf(DWORD pid, const std::wstring& title, const wchar_t* klass = nullptr);
+// A message box of the program with this caption.
+HWND WaitForBox(DWORD pid, const std::wstring& caption, DWORD ms = 10000);
+bool WaitGone(HWND hwnd, DWORD ms = 5000);
+std::vector<HWND> TopLevelWindows(DWORD pid, bool visibleOnly = true);
+
+std::wstring TextOf(HWND hwnd);
+std::wstring ClassOf(HWND hwnd);
+std::wstring BoxText(HWND box);
+// The button of a dialog with this caption (such as L"确定").
+HWND ButtonOf(HWND dialog, const std::wstring& caption);
+void Press(HWND button);
+// A child (at any depth) whose window text is exactly this.
+HWND ChildWithText(HWND parent, const std::wstring& text);
+std::vector<HWND> Children(HWND parent);
+
+RECT WindowRect(HWND hwnd);
+POINT Centre(HWND hwnd);
+// Real input through the system's queue.
+void MoveMouse(int x, int y);
+void Click(int x, int y, bool right = false);
+void DoubleClick(int x, int y);
+// Clicks whatever window is at the screen point; returns it.
+HWND ClickControlAt(int x, int y);
+void Key(WORD vk, bool alt = false);
+void Type(const std::wstring& text);
+void Settle(DWORD ms = 150);
+
+std::wstring ClipboardText();
+void ClearClipboard();
+// The whole screen, as a 24-bit BMP file.
+bool SaveScreenshot(const std::wstring& path);
+
+// The tray icon windows of the shell's notification area.
+std::vector<HWND> TrayIcons();
+
+}  // namespace gui

@@ -1,0 +1,4 @@
+#include "update/UpdateCheck.h"
+
+// The announcement pages are not read yet: no version is ever offered.
+void CheckForUpdate(bool) {}
