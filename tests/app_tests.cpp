@@ -52,6 +52,63 @@ protected:
         }
         return false;
     }
+    // Our icon in the taskbar's notification area: its gold pixels.
+    static bool TrayIconShown() {
+        HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr);
+        if (!tray) return false;
+        const RECT rc = gui::WindowRect(tray);
+        HDC dc = GetDC(nullptr);
+        int gold = 0;
+        for (int y = rc.top; y < rc.bottom; ++y)
+            for (int x = rc.right - 200; x < rc.right; ++x) {
+                const COLORREF c = GetPixel(dc, x, y);
+                if (GetRValue(c) > 200 && GetGValue(c) > 150 && GetGValue(c) < 215 && GetBValue(c) < 160) ++gold;
+            }
+        ReleaseDC(nullptr, dc);
+        return gold > 10;
+    }
+    static POINT TrayIconPoint() {
+        HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr);
+        const RECT rc = gui::WindowRect(tray);
+        HDC dc = GetDC(nullptr);
+        POINT at = {-1, -1};
+        for (int x = rc.right - 200; x < rc.right && at.x < 0; ++x)
+            for (int y = rc.top; y < rc.bottom; ++y) {
+                const COLORREF c = GetPixel(dc, x, y);
+                if (GetRValue(c) > 200 && GetGValue(c) > 150 && GetGValue(c) < 215 && GetBValue(c) < 160) {
+                    at = {x + 4, (rc.top + rc.bottom) / 2};
+                    break;
+                }
+            }
+        ReleaseDC(nullptr, dc);
+        return at;
+    }
+    // A click on the tray icon, through the shell's own tray window.
+    static void ClickTray(bool right = false) {
+        const POINT at = TrayIconPoint();
+        HWND tray = WindowFromPoint(at);
+        POINT client = at;
+        ScreenToClient(tray, &client);
+        const LPARAM lp = MAKELPARAM(client.x, client.y);
+        SetCursorPos(at.x, at.y);
+        PostMessageW(tray, right ? WM_RBUTTONDOWN : WM_LBUTTONDOWN, right ? MK_RBUTTON : MK_LBUTTON, lp);
+        PostMessageW(tray, right ? WM_RBUTTONUP : WM_LBUTTONUP, 0, lp);
+        gui::Settle(300);
+    }
+    // Opens the tray menu and chooses its n-th command (separators skipped).
+    void ChooseTrayCommand(int n) {
+        ClickTray(true);
+        HWND menu = nullptr;
+        for (int i = 0; i < 100 && !menu; ++i, Sleep(20)) menu = FindWindowW(L"#32768", nullptr);
+        ASSERT_TRUE(menu);
+        for (int i = 0; i < n; ++i) gui::Key(VK_DOWN);
+        gui::Key(VK_RETURN);
+    }
+    static bool WaitVisible(HWND w, bool visible) {
+        for (int i = 0; i < 100; ++i, Sleep(20))
+            if (bool(IsWindowVisible(w)) == visible) return true;
+        return false;
+    }
     HWND Control(HWND window, const std::wstring& text) { return gui::ChildWithText(window, text); }
 
     gui::Program program_;
@@ -158,9 +215,9 @@ TEST_F(Velmora, EscAsksBeforeClosingAndCancelKeepsEverything) {
     EXPECT_TRUE(IsWindowVisible(window));
     EXPECT_EQ(SendMessageW(box, BM_GETCHECK, 0, 0), BST_CHECKED);
 
-    // Alt+F4 asks the same; OK ends the program.
-    SetForegroundWindow(window);
-    gui::Key(VK_F4, true);
+    // The close button (and Alt+F4, which the system turns into the same
+    // command) asks the same; OK ends the program.
+    PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
     ask = gui::WaitForBox(program_.pid, L"程序准备关闭中~~");
     ASSERT_TRUE(ask);
     gui::Press(gui::ButtonOf(ask, L"确定"));
@@ -184,6 +241,83 @@ TEST_F(Velmora, NoticeScrollsLeftAtFiftyPixelsASecond) {
     const double speed = (x0 - x1) / seconds;
     EXPECT_GT(speed, 25.0);
     EXPECT_LT(speed, 55.0);
+}
+
+TEST_F(Velmora, TrayIconComesWithStartupAndGoesOnExit) {
+    HWND notice = gui::WaitForBox(program_.pid, kNoticeTitle);
+    ASSERT_TRUE(notice);
+    gui::Settle(300);
+    EXPECT_TRUE(TrayIconShown());
+    gui::Press(gui::ButtonOf(notice, L"确定"));
+    HWND window = gui::WaitForWindow(program_.pid, kTitle, L"VelmoraMainWindow");
+    ASSERT_TRUE(window);
+    // 退出 ends the program at once, without the exit question, icon and all.
+    ChooseTrayCommand(7);
+    DWORD code = 1;
+    ASSERT_TRUE(gui::WaitForExit(program_, 5000, &code));
+    EXPECT_EQ(code, 0u);
+    EXPECT_FALSE(gui::FindWindowOf(program_.pid, L"程序准备关闭中~~"));
+    gui::Settle(500);
+    EXPECT_FALSE(TrayIconShown());
+}
+
+TEST_F(Velmora, MinimiseHidesToTheTrayAndTrayClicksToggle) {
+    HWND window = PassNotice();
+    ASSERT_TRUE(window);
+    const RECT before = gui::WindowRect(window);
+    SendMessageW(window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    ASSERT_TRUE(WaitVisible(window, false));
+    // Hidden while minimised: a click gives back a minimised window only.
+    ClickTray();
+    ASSERT_TRUE(WaitVisible(window, true));
+    EXPECT_TRUE(IsIconic(window));
+    SendMessageW(window, WM_SYSCOMMAND, SC_RESTORE, 0);
+    EXPECT_FALSE(IsIconic(window));
+    // Hidden from the menu, then a click brings it back in its place.
+    ChooseTrayCommand(2);
+    ASSERT_TRUE(WaitVisible(window, false));
+    ClickTray();
+    ASSERT_TRUE(WaitVisible(window, true));
+    EXPECT_FALSE(IsIconic(window));
+    const RECT after = gui::WindowRect(window);
+    EXPECT_EQ(after.left, before.left);
+    EXPECT_EQ(after.top, before.top);
+}
+
+TEST_F(Velmora, SiteAndForumCommandsLeaveTheAddressOnTheClipboard) {
+    HWND window = PassNotice();
+    ASSERT_TRUE(window);
+    struct { int item; const wchar_t* title; const wchar_t* address; } cases[] = {
+        {5, L"访问软件官网：", L"http://www.quorvane.com/"},
+        {6, L"访问软件论坛：", L"http://bbs.quorvane.com/"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.item);
+        gui::ClearClipboard();
+        ChooseTrayCommand(c.item);
+        HWND box = gui::WaitForBox(program_.pid, c.title);
+        ASSERT_TRUE(box);
+        EXPECT_EQ(gui::BoxText(box), std::wstring(L"本软件来自Quorvane，专注于英雄联盟美化工具。\r\n访问地址：") + c.address);
+        gui::Press(gui::ButtonOf(box, L"确定"));
+        HWND copied = gui::WaitForBox(program_.pid, L"信息：");
+        ASSERT_TRUE(copied);
+        EXPECT_EQ(gui::BoxText(copied), L"网站地址已复制，粘贴快捷键 CTRL+V");
+        EXPECT_EQ(gui::ClipboardText(), c.address);
+        gui::Press(gui::ButtonOf(copied, L"确定"));
+        ASSERT_TRUE(gui::WaitGone(copied));
+    }
+}
+
+TEST_F(Velmora, AboutBoxNamesTheHosts) {
+    HWND window = PassNotice();
+    ASSERT_TRUE(window);
+    ChooseTrayCommand(3);
+    HWND box = gui::WaitForBox(program_.pid, L"关于软件：");
+    ASSERT_TRUE(box);
+    const std::wstring text = gui::BoxText(box);
+    EXPECT_EQ(text.substr(0, 12), L"欢迎使用Velmora！");
+    EXPECT_NE(text.find(L"\r\n\r\n软件官网：www.quorvane.com\r\n软件论坛：bbs.quorvane.com"), std::wstring::npos) << text.size();
+    gui::Press(gui::ButtonOf(box, L"确定"));
 }
 
 }  // namespace
