@@ -116,6 +116,17 @@ int CompareText(const Text& a, const Text& b, bool caseSensitive) {
     return la < lb ? -1 : 1;
 }
 
+Text CutText(const Text& text, int maxBytes) {
+    const int len = TextLength(text);
+    int n = 0;
+    while (n < len) {
+        const int w = CharWidth(text.c_str() + n, len - n);
+        if (n + w > maxBytes) break;
+        n += w;
+    }
+    return text.substr(0, n);
+}
+
 Text SpaceText(int n) { return n < 1 ? Text() : Text(n, ' '); }
 
 Bytes ZeroBytes(int n) { return n < 1 ? Bytes() : Bytes(n, 0); }

@@ -40,6 +40,8 @@ Text ReplaceText(const Text& text, const Text& sought, const Text& replacement =
                  int start = 1, std::optional<int> count = std::nullopt, bool caseSensitive = false);
 int CompareText(const Text& a, const Text& b, bool caseSensitive);
 
+// At most maxBytes bytes of the text, never splitting a double-byte character.
+Text CutText(const Text& text, int maxBytes);
 Text SpaceText(int n);
 Bytes ZeroBytes(int n);
 int ByteSetLength(ByteSpan bytes);

@@ -116,18 +116,6 @@ HICON IconFromFile(ByteSpan file, int size) {
                                     size, size, LR_DEFAULTCOLOR);
 }
 
-// The tip cut to its byte limit without splitting a double-byte character.
-std::wstring TrayTip(const Text& tip) {
-    int n = 0;
-    const int len = TextLength(tip);
-    while (n < len) {
-        const int w = (IsLeadByte(tip[n]) && n + 1 < len) ? 2 : 1;
-        if (n + w > kTipBytes) break;
-        n += w;
-    }
-    return GbkToWide(tip.substr(0, n));
-}
-
 // ---- hyperlink box -----------------------------------------------------------
 
 // The shell's own handler for web pages, for when "open" on the address fails.
@@ -197,13 +185,13 @@ LRESULT CALLBACK LinkProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             RECT rc;
             GetClientRect(hwnd, &rc);
             const POINT pt = {short(LOWORD(lp)), short(HIWORD(lp))};
-            if (!c->hover) {
+            if (!PtInRect(&rc, pt)) {
+                if (c->hover) ReleaseCapture();
+            } else if (!c->hover) {
                 // Captured so that leaving the box is seen as a move outside it.
                 SetCapture(hwnd);
                 c->hover = true;
                 InvalidateRect(hwnd, nullptr, TRUE);
-            } else if (!PtInRect(&rc, pt)) {
-                ReleaseCapture();
             }
             return 0;
         }
@@ -568,7 +556,7 @@ void SetTrayIcon(WindowRef window, ByteSpan icon, const Text& tip) {
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     data.uCallbackMessage = kTrayCallbackMessage;
     data.hIcon = made;
-    const std::wstring wideTip = TrayTip(tip);
+    const std::wstring wideTip = GbkToWide(CutText(tip, kTipBytes));
     wcsncpy(data.szTip, wideTip.c_str(), ARRAYSIZE(data.szTip) - 1);
     if (window->trayAdded) {
         if (made) {

@@ -3,7 +3,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <vector>
 #include <string>
 
 #include "GuiDriver.h"
@@ -318,6 +320,113 @@ TEST_F(Velmora, AboutBoxNamesTheHosts) {
     EXPECT_EQ(text.substr(0, 12), L"欢迎使用Velmora！");
     EXPECT_NE(text.find(L"\r\n\r\n软件官网：www.quorvane.com\r\n软件论坛：bbs.quorvane.com"), std::wstring::npos) << text.size();
     gui::Press(gui::ButtonOf(box, L"确定"));
+}
+
+// Pixels of the window's area near a colour.
+int PixelsNear(HWND hwnd, COLORREF want, int tolerance = 40) {
+    const RECT rc = gui::WindowRect(hwnd);
+    HDC dc = GetDC(nullptr);
+    int n = 0;
+    for (int y = rc.top; y < rc.bottom; ++y)
+        for (int x = rc.left; x < rc.right; ++x) {
+            const COLORREF c = GetPixel(dc, x, y);
+            if (abs(int(GetRValue(c)) - int(GetRValue(want))) <= tolerance &&
+                abs(int(GetGValue(c)) - int(GetGValue(want))) <= tolerance &&
+                abs(int(GetBValue(c)) - int(GetBValue(want))) <= tolerance)
+                ++n;
+        }
+    ReleaseDC(nullptr, dc);
+    return n;
+}
+
+// Text pixels that are a pure red (no green, no blue), as the flicker draws.
+int FlickerRedPixels(HWND hwnd) {
+    const RECT rc = gui::WindowRect(hwnd);
+    HDC dc = GetDC(nullptr);
+    int n = 0;
+    for (int y = rc.top; y < rc.bottom; ++y)
+        for (int x = rc.left; x < rc.right; ++x) {
+            const COLORREF c = GetPixel(dc, x, y);
+            if (GetRValue(c) >= 100 && GetGValue(c) < 30 && GetBValue(c) < 30) ++n;
+        }
+    ReleaseDC(nullptr, dc);
+    return n;
+}
+
+std::wstring ReadRecorded(const std::wstring& path) {
+    std::wstring out;
+    if (FILE* f = _wfopen(path.c_str(), L"r, ccs=UTF-8")) {
+        wchar_t line[1024];
+        while (fgetws(line, 1024, f)) out += line;
+        fclose(f);
+    }
+    return out;
+}
+
+TEST_F(Velmora, LinkShowsTheSiteHoversAndOpensIt) {
+    const std::wstring recorder = EnvPath("VELMORA_URL_RECORDER");
+    ASSERT_FALSE(recorder.empty());
+    const std::wstring record = recorder.substr(0, recorder.find_last_of(L'\\')) + L"\\opened-urls.txt";
+    DeleteFileW(record.c_str());
+    const std::wstring command = L"\"" + recorder + L"\" \"" + record + L"\" \"%1\"";
+    ASSERT_EQ(RegSetValueW(HKEY_CLASSES_ROOT, L"http\\shell\\open\\command", REG_SZ, command.c_str(),
+                           DWORD(command.size() * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+
+    HWND window = PassNotice();
+    ASSERT_TRUE(window);
+    HWND link = nullptr;
+    for (HWND h : gui::Children(window))
+        if (gui::ClassOf(h) == L"VelmoraHyperLink") link = h;
+    ASSERT_TRUE(link);
+    gui::Settle(400);
+    // Its normal colour flickers in reds like the two labels beside it.
+    EXPECT_GT(FlickerRedPixels(link), 0);
+    EXPECT_EQ(PixelsNear(link, RGB(0, 0, 255), 30), 0);
+    HWND label1 = Control(window, L"官方网站：");
+    ASSERT_TRUE(label1);
+    EXPECT_GT(FlickerRedPixels(label1), 0);
+
+    PostMessageW(link, WM_MOUSEMOVE, 0, MAKELPARAM(3, 3));
+    gui::Settle(300);
+    EXPECT_GT(PixelsNear(link, RGB(51, 153, 255)), 0);
+    PostMessageW(link, WM_MOUSEMOVE, 0, MAKELPARAM(500, 500));
+    gui::Settle(300);
+    EXPECT_EQ(PixelsNear(link, RGB(51, 153, 255), 20), 0);
+
+    PostMessageW(link, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
+    std::wstring opened;
+    for (int i = 0; i < 100 && opened.empty(); ++i, Sleep(50)) opened = ReadRecorded(record);
+    EXPECT_EQ(opened, L"http://www.quorvane.com/\n");
+    PostMessageW(link, WM_MOUSEMOVE, 0, MAKELPARAM(500, 500));
+    gui::Settle(400);
+    // Visited: drawn in its own dark red whatever the flicker sets.
+    EXPECT_GT(PixelsNear(link, RGB(128, 0, 0), 10), 0);
+    EXPECT_EQ(FlickerRedPixels(link) , PixelsNear(link, RGB(128, 0, 0), 29));
+}
+
+TEST_F(Velmora, TabVisitsTheThemeBoxesTheEditBoxAndTheButtonsOnly) {
+    HWND window = PassNotice();
+    ASSERT_TRUE(window);
+    HWND first = Control(window, L"安装王者界面");
+    ASSERT_TRUE(first);
+    gui::ClickControlAt(gui::Centre(first).x, gui::Centre(first).y);
+    DWORD thread = GetWindowThreadProcessId(window, nullptr);
+    std::vector<HWND> seen;
+    for (int i = 0; i < 60; ++i) {
+        gui::Key(VK_TAB);
+        GUITHREADINFO info = {sizeof info};
+        GetGUIThreadInfo(thread, &info);
+        if (info.hwndFocus && std::find(seen.begin(), seen.end(), info.hwndFocus) == seen.end())
+            seen.push_back(info.hwndFocus);
+    }
+    EXPECT_EQ(seen.size(), 47u);
+    for (HWND h : seen) {
+        const std::wstring text = gui::TextOf(h);
+        const bool themeBox = text.size() >= 4 && text.substr(text.size() - 2) == L"界面";
+        const bool allowed = themeBox || text == L"浏览" || text == L"修改" || gui::ClassOf(h) == L"Edit";
+        EXPECT_TRUE(allowed) << gui::ClassOf(h).size() << " " << text.size();
+    }
 }
 
 }  // namespace

@@ -22,7 +22,11 @@ struct SeenBox {
 
 HWND WaitForBox(const std::wstring& caption) {
     for (int i = 0; i < 500; ++i) {
-        if (HWND box = FindWindowW(L"#32770", caption.c_str())) return box;
+        // Read only once it is on screen: it is still being filled before that.
+        if (HWND box = FindWindowW(L"#32770", caption.c_str()); box && IsWindowVisible(box)) {
+            Sleep(50);
+            return box;
+        }
         Sleep(10);
     }
     return nullptr;

@@ -113,6 +113,14 @@ TEST(CompareText, OrdersBytesAndFoldsAsciiOnRequest) {
     EXPECT_NE(CompareText("丄", "\x81" "a", false), 0);
 }
 
+TEST(CutText, KeepsWholeCharactersWithinTheLimit) {
+    EXPECT_EQ(CutText("Velmora", 62), "Velmora");
+    EXPECT_EQ(CutText(Text(70, 'a'), 62), Text(62, 'a'));
+    EXPECT_EQ(CutText("a" + kHero, 4), "a英");  // the half of 雄 stays out
+    EXPECT_EQ(CutText(kHero, 8), kHero);
+    EXPECT_EQ(CutText(kHero, 0), "");
+}
+
 TEST(SmallOperations, BehaveAsOneLiners) {
     EXPECT_EQ(SpaceText(3), "   ");
     EXPECT_EQ(SpaceText(0), "");

@@ -10,6 +10,11 @@ if [ "${1:-}" = --on-display ]; then
   rc=0
   ctest --test-dir "$ROOT/build" --output-on-failure --timeout 300 || rc=$?
   wineserver -k || true
+  # The end-to-end tests save what the screen showed; PNG is easier to look at.
+  for shot in "$ROOT"/build/screenshots/*.bmp; do
+    [ -e "$shot" ] && convert "$shot" "${shot%.bmp}.png" && rm -f "$shot"
+  done
+  ls "$ROOT"/build/screenshots/*.png 2>/dev/null | sed 's/^/screenshot: /' || true
   exit $rc
 fi
 

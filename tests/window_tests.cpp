@@ -1,0 +1,158 @@
+// The window layer in-process: a small layout, its events and properties.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "runtime/Process.h"
+#include "runtime/Window.h"
+
+namespace {
+
+int g_ticks = 0;
+int g_clicks = 0;
+int g_created = 0;
+int g_sizeChanges = 0;
+bool g_allowClose = false;
+int g_closeAsked = 0;
+
+void Tick() { ++g_ticks; }
+void Clicked() { ++g_clicks; }
+void Created() { ++g_created; }
+void SizeChanged() { ++g_sizeChanges; }
+bool MayClose() {
+    ++g_closeAsked;
+    return g_allowClose;
+}
+
+const LayoutEntry kLayout[] = {
+    {"窗口", ControlKind::Window, nullptr, 0, 0, 300, 200, "测试窗口"},
+    {"分组框1", ControlKind::GroupBox, nullptr, 10, 10, 200, 100, "组"},
+    {"选择框_甲", ControlKind::CheckBox, "分组框1", 8, 20, 90, 19, "甲", 0, kDefaultColour, nullptr, true, Clicked},
+    {"编辑框1", ControlKind::EditBox, "分组框1", 8, 45, 120, 22, "初始", 0, Rgb(255, 255, 255), nullptr, true},
+    {"标签1", ControlKind::Label, nullptr, 20, 150, 500, 16, "一行\r\n两行", Rgb(255, 0, 0)},
+    {"超级链接框1", ControlKind::HyperLink, nullptr, 220, 20, 60, 12, "", Rgb(0, 0, 255), kDefaultColour,
+     nullptr, false, nullptr, "http://127.0.0.1/", Rgb(128, 0, 0), Rgb(51, 153, 255)},
+    {"时钟1", ControlKind::Timer, nullptr, 0, 0, 0, 0, "", kDefaultColour, kDefaultColour, nullptr, false, Tick},
+    {"菜单", ControlKind::Menu, nullptr, 0, 0, 0, 0, ""},
+};
+
+class LayoutWindow : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        const WindowEvents events = {Created, MayClose, SizeChanged, nullptr};
+        CreateLayoutWindow(kLayout, sizeof kLayout / sizeof kLayout[0], events, &window_);
+    }
+    static WindowRef window_;
+};
+WindowRef LayoutWindow::window_ = nullptr;
+
+TEST_F(LayoutWindow, CreatedRunsOnceBeforeTheWindowShows) {
+    ASSERT_TRUE(WindowAlive(window_));
+    EXPECT_EQ(g_created, 1);
+    EXPECT_GE(g_sizeChanges, 1);
+    EXPECT_TRUE(GetProperty(window_, nullptr, kPropVisible).AsBool());
+    EXPECT_EQ(GetProperty(window_, nullptr, kPropTitle).text, "测试窗口");
+    EXPECT_EQ(GetProperty(window_, nullptr, kPropWidth).number, 300);
+}
+
+TEST_F(LayoutWindow, PositionsAreRelativeToTheParent) {
+    EXPECT_EQ(GetProperty(window_, "选择框_甲", kPropLeft).number, 8);
+    EXPECT_EQ(GetProperty(window_, "标签1", kPropLeft).number, 20);
+    EXPECT_EQ(GetProperty(window_, "标签1", kPropWidth).number, 500);
+    SetProperty(window_, "标签1", kPropLeft, -7);
+    EXPECT_EQ(GetProperty(window_, "标签1", kPropLeft).number, -7);
+    EXPECT_EQ(GetProperty(window_, "没有这个", kPropLeft).number, 0);
+}
+
+TEST_F(LayoutWindow, EditContentAndDisabledState) {
+    EXPECT_EQ(GetProperty(window_, "编辑框1", kPropContent).text, "初始");
+    SetProperty(window_, "编辑框1", kPropContent, Text("D:\\英雄联盟"));
+    EXPECT_EQ(GetProperty(window_, "编辑框1", kPropContent).text, "D:\\英雄联盟");
+    EXPECT_FALSE(GetProperty(window_, "编辑框1", kPropDisabled).AsBool());
+    SetProperty(window_, "编辑框1", kPropDisabled, true);
+    EXPECT_TRUE(GetProperty(window_, "编辑框1", kPropDisabled).AsBool());
+    SetProperty(window_, "编辑框1", kPropDisabled, false);
+    EXPECT_FALSE(GetProperty(window_, "编辑框1", kPropDisabled).AsBool());
+}
+
+TEST_F(LayoutWindow, OnlyTrueTicksACheckBox) {
+    EXPECT_FALSE(GetProperty(window_, "选择框_甲", kPropTicked).AsBool());
+    SetProperty(window_, "选择框_甲", kPropTicked, true);
+    EXPECT_TRUE(GetProperty(window_, "选择框_甲", kPropTicked).AsBool());
+    SetProperty(window_, "选择框_甲", kPropTicked, 2);
+    EXPECT_FALSE(GetProperty(window_, "选择框_甲", kPropTicked).AsBool());
+}
+
+TEST_F(LayoutWindow, ClicksReachTheHandlerThroughTheGroupBox) {
+    const int before = g_clicks;
+    HWND group = FindWindowExW(FindWindowW(nullptr, L"测试窗口"), nullptr, L"Button", L"组");
+    ASSERT_TRUE(group);
+    HWND box = FindWindowExW(group, nullptr, L"Button", L"甲");
+    ASSERT_TRUE(box);
+    SendMessageW(box, BM_CLICK, 0, 0);
+    EXPECT_EQ(g_clicks, before + 1);
+    // An automatic check box toggles itself before its handler runs.
+    EXPECT_TRUE(GetProperty(window_, "选择框_甲", kPropTicked).AsBool());
+}
+
+TEST_F(LayoutWindow, TimerIntervalsStartStopAndIgnoreNegatives) {
+    g_ticks = 0;
+    SetProperty(window_, "时钟1", kPropInterval, 20);
+    Delay(300);
+    const int ticked = g_ticks;
+    EXPECT_GE(ticked, 5);
+    SetProperty(window_, "时钟1", kPropInterval, -5);
+    Delay(150);
+    const int stopped = g_ticks;
+    Delay(200);
+    EXPECT_EQ(g_ticks, stopped);
+}
+
+TEST_F(LayoutWindow, DelayKeepsHandlersRunning) {
+    g_ticks = 0;
+    SetProperty(window_, "时钟1", kPropInterval, 10);
+    const ULONGLONG t0 = GetTickCount64();
+    Delay(0);
+    Delay(-5);
+    EXPECT_LT(GetTickCount64() - t0, 50u);
+    Delay(200);
+    EXPECT_GE(GetTickCount64() - t0, 200u);
+    EXPECT_GT(g_ticks, 3);
+    SetProperty(window_, "时钟1", kPropInterval, 0);
+}
+
+TEST_F(LayoutWindow, VisibilityAndWindowState) {
+    SetProperty(window_, nullptr, kPropVisible, false);
+    EXPECT_FALSE(GetProperty(window_, nullptr, kPropVisible).AsBool());
+    SetProperty(window_, nullptr, kPropVisible, true);
+    EXPECT_TRUE(GetProperty(window_, nullptr, kPropVisible).AsBool());
+    EXPECT_EQ(GetProperty(window_, nullptr, kPropWindowState).number, kStateNormal);
+    HWND hwnd = FindWindowW(nullptr, L"测试窗口");
+    ShowWindow(hwnd, SW_MINIMIZE);
+    EXPECT_EQ(GetProperty(window_, nullptr, kPropWindowState).number, kStateMinimised);
+    SetProperty(window_, nullptr, kPropWindowState, kStateNormal);
+    EXPECT_EQ(GetProperty(window_, nullptr, kPropWindowState).number, kStateNormal);
+}
+
+// Last: the window goes away here.
+TEST_F(LayoutWindow, ZCloseAsksAndDestroyLaterSkipsTheQuestion) {
+    HWND hwnd = FindWindowW(nullptr, L"测试窗口");
+    g_allowClose = false;
+    SendMessageW(hwnd, WM_CLOSE, 0, 0);
+    EXPECT_EQ(g_closeAsked, 1);
+    EXPECT_TRUE(WindowAlive(window_));
+    EXPECT_FALSE(SendMessageW(hwnd, WM_QUERYENDSESSION, 0, 0));
+    EXPECT_EQ(g_closeAsked, 2);
+
+    DestroyWindowLater(window_);
+    EXPECT_TRUE(WindowAlive(window_));  // not before its message is handled
+    Delay(50);
+    EXPECT_FALSE(WindowAlive(window_));
+    EXPECT_EQ(g_closeAsked, 2);
+    // The last window gone, the loop's quit message waits.
+    MSG msg;
+    // Taken out again: a waiting quit message would end every later box at once.
+    EXPECT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+}
+
+}  // namespace
