@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "runtime/Window.h"
+#include "themes/ArchiveExtract.h"
 
 extern const LayoutEntry kMainLayout[];
 extern const std::size_t kMainLayoutCount;
@@ -11,6 +12,8 @@ extern const WindowEvents kMainWindowEvents;
 
 // The one main window, from its creation on (nullptr before).
 WindowRef MainWindow();
+// The window's invisible ZIP component by its layout name (ZIP压缩1).
+ZipComponent* ZipComponentNamed(const char* name);
 
 // Start-up and shutdown.
 void MainWindowCreated();

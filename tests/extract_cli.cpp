@@ -1,0 +1,86 @@
+// Runs ExtractArchive on the commands of a script, one per line, fields
+// separated by "|", paths in UTF-8; prints one answer per command:
+//   extract|ARCHIVE|TARGET[|STOP_AT]  -> "progress I COUNT PATH" lines, then "result R"
+//   lock|PATH / unlock                 -> holds PATH open without sharing, as a running client does
+//   attrib|PATH|HEX / getattr|PATH     -> sets / prints the file attributes
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "runtime/Encoding.h"
+#include "themes/ArchiveExtract.h"
+
+namespace {
+
+std::vector<std::string> Split(const std::string& line) {
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    for (std::size_t at; (at = line.find('|', start)) != std::string::npos; start = at + 1)
+        out.push_back(line.substr(start, at - start));
+    out.push_back(line.substr(start));
+    return out;
+}
+
+Text FromUtf8(const std::string& s) {
+    return WideToGbk(Utf8ToWide(ByteSpan(s.data(), s.size())));
+}
+
+std::string ToUtf8(const Text& gbk) {
+    const std::wstring w = GbkToWide(gbk);
+    std::string out(w.size() * 4 + 1, '\0');
+    out.resize(WideCharToMultiByte(CP_UTF8, 0, w.c_str(), int(w.size()), out.data(), int(out.size()), nullptr, nullptr));
+    return out;
+}
+
+struct StopAt {
+    int index;
+};
+
+bool Observe(int index, int count, const Text& path, void* context) {
+    std::printf("progress %d %d %s\n", index, count, ToUtf8(path).c_str());
+    return index != static_cast<StopAt*>(context)->index;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return 2;
+    FILE* script = std::fopen(argv[1], "rb");
+    if (!script) return 2;
+    HANDLE locked = INVALID_HANDLE_VALUE;
+    char buffer[8192];
+    while (std::fgets(buffer, sizeof buffer, script)) {
+        std::string line = buffer;
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        if (line.empty()) continue;
+        const auto f = Split(line);
+        if (f[0] == "extract" && f.size() >= 3) {
+            StopAt stop = {f.size() > 3 ? std::atoi(f[3].c_str()) : -1};
+            ZipComponent zip;
+            zip.observer = Observe;
+            zip.context = &stop;
+            std::printf("result %d\n", ExtractArchive(&zip, FromUtf8(f[1]), FromUtf8(f[2])));
+        } else if (f[0] == "lock" && f.size() >= 2) {
+            locked = CreateFileW(GbkToWide(FromUtf8(f[1])).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
+            std::printf("locked %d\n", locked != INVALID_HANDLE_VALUE);
+        } else if (f[0] == "unlock") {
+            if (locked != INVALID_HANDLE_VALUE) CloseHandle(locked);
+            locked = INVALID_HANDLE_VALUE;
+            std::printf("unlocked\n");
+        } else if (f[0] == "attrib" && f.size() >= 3) {
+            const BOOL ok = SetFileAttributesW(GbkToWide(FromUtf8(f[1])).c_str(), std::strtoul(f[2].c_str(), nullptr, 16));
+            std::printf("attrib %d\n", ok);
+        } else if (f[0] == "getattr" && f.size() >= 2) {
+            std::printf("attr %lx\n", GetFileAttributesW(GbkToWide(FromUtf8(f[1])).c_str()));
+        } else {
+            std::printf("unknown\n");
+        }
+        std::fflush(stdout);
+    }
+    std::fclose(script);
+    return 0;
+}
