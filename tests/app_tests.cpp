@@ -363,15 +363,23 @@ std::wstring ReadRecorded(const std::wstring& path) {
     return out;
 }
 
-TEST_F(Velmora, LinkShowsTheSiteHoversAndOpensIt) {
+// Makes the recorder the prefix's handler of http addresses; returns the
+// file it writes them to, emptied.
+std::wstring RecordOpenedAddresses() {
     const std::wstring recorder = EnvPath("VELMORA_URL_RECORDER");
-    ASSERT_FALSE(recorder.empty());
+    if (recorder.empty()) return std::wstring();
     const std::wstring record = recorder.substr(0, recorder.find_last_of(L'\\')) + L"\\opened-urls.txt";
     DeleteFileW(record.c_str());
     const std::wstring command = L"\"" + recorder + L"\" \"" + record + L"\" \"%1\"";
-    ASSERT_EQ(RegSetValueW(HKEY_CLASSES_ROOT, L"http\\shell\\open\\command", REG_SZ, command.c_str(),
-                           DWORD(command.size() * sizeof(wchar_t))),
-              ERROR_SUCCESS);
+    if (RegSetValueW(HKEY_CLASSES_ROOT, L"http\\shell\\open\\command", REG_SZ, command.c_str(),
+                     DWORD(command.size() * sizeof(wchar_t))) != ERROR_SUCCESS)
+        return std::wstring();
+    return record;
+}
+
+TEST_F(Velmora, LinkShowsTheSiteHoversAndOpensIt) {
+    const std::wstring record = RecordOpenedAddresses();
+    ASSERT_FALSE(record.empty());
 
     HWND window = PassNotice();
     ASSERT_TRUE(window);
@@ -415,7 +423,8 @@ TEST_F(Velmora, TabVisitsTheThemeBoxesTheEditBoxAndTheButtonsOnly) {
     std::vector<HWND> seen;
     for (int i = 0; i < 60; ++i) {
         gui::Key(VK_TAB);
-        GUITHREADINFO info = {sizeof info};
+        GUITHREADINFO info = {};
+        info.cbSize = sizeof info;
         GetGUIThreadInfo(thread, &info);
         if (info.hwndFocus && std::find(seen.begin(), seen.end(), info.hwndFocus) == seen.end())
             seen.push_back(info.hwndFocus);
@@ -427,6 +436,136 @@ TEST_F(Velmora, TabVisitsTheThemeBoxesTheEditBoxAndTheButtonsOnly) {
         const bool allowed = themeBox || text == L"浏览" || text == L"修改" || gui::ClassOf(h) == L"Edit";
         EXPECT_TRUE(allowed) << gui::ClassOf(h).size() << " " << text.size();
     }
+}
+
+TEST_F(Velmora, MenuUpdateCheckWithoutAnAnswerSaysItFailed) {
+    // No announcement server runs for these tests: start-up stayed silent.
+    HWND window = PassNotice();
+    ASSERT_TRUE(window);
+    ChooseTrayCommand(4);
+    HWND box = gui::WaitForBox(program_.pid, L"更新提示", 20000);
+    ASSERT_TRUE(box);
+    EXPECT_EQ(gui::BoxText(box), L"检查更新失败，暂时无法读取版本信息，请稍后再试。");
+    gui::Press(gui::ButtonOf(box, L"确定"));
+}
+
+// ---- the update check against pages served on 127.0.0.1 ------------------------
+
+std::string Utf8(const std::wstring& w) {
+    std::string out(w.size() * 4 + 1, '\0');
+    out.resize(WideCharToMultiByte(CP_UTF8, 0, w.c_str(), int(w.size()), out.data(), int(out.size()), nullptr, nullptr));
+    return out;
+}
+
+void WritePage(const wchar_t* name, const std::wstring& html) {
+    const std::wstring path = EnvPath("VELMORA_PAGES_DIR") + L"\\" + name;
+    if (FILE* f = _wfopen(path.c_str(), L"wb")) {
+        const std::string bytes = Utf8(html);
+        fwrite(bytes.data(), 1, bytes.size(), f);
+        fclose(f);
+    }
+}
+
+const std::wstring kNotes =
+    L"<html><body><p>首1</p><p>修复了界面错位</p><p>尾1</p><p>首2</p><p>新增三款主题</p><p>尾2</p></body></html>";
+
+std::wstring VersionPage(const std::wstring& version, const std::wstring& download, bool capitals = false) {
+    const std::wstring br = capitals ? L"</P><P>" : L"</p><p>";
+    return L"<html><body><p>当前版本号为" + br + version + br + L"需要更新</p><p>下载地址" + br + download + br +
+           L"地址</p></body></html>";
+}
+
+class UpdateCheck : public Velmora {
+protected:
+    void SetUp() override {
+        if (EnvPath("VELMORA_PAGES_DIR").empty()) GTEST_SKIP() << "run with the announcement server";
+    }
+    void Start(const std::wstring& notes, const std::wstring& version) {
+        WritePage(L"notes.htm", notes);
+        WritePage(L"version.htm", version);
+        Velmora::SetUp();
+    }
+    std::wstring Offer(const std::wstring& version, const std::wstring& note1, const std::wstring& note2) {
+        return L"软件发现新版本！请立即更新~\r\n" + version + L"\r\n\r\n本次更新内容如下：\r\n" + note1 + L"\r\n" + note2;
+    }
+};
+
+TEST_F(UpdateCheck, TheSameVersionIsSilentAtStartAndToldFromTheMenu) {
+    Start(kNotes, VersionPage(L"VelmoraV2.5.3.1025", L"http://127.0.0.1/x.zip"));
+    HWND window = PassNotice();
+    ASSERT_TRUE(window);
+    EXPECT_FALSE(gui::FindWindowOf(program_.pid, L"新版本提示："));
+    ChooseTrayCommand(4);
+    HWND box = gui::WaitForBox(program_.pid, L"更新提示");
+    ASSERT_TRUE(box);
+    EXPECT_EQ(gui::BoxText(box), L"当前已是最新版本，感谢使用~o(∩_∩)o ");
+    gui::Press(gui::ButtonOf(box, L"确定"));
+}
+
+TEST_F(UpdateCheck, ANewVersionIsOfferedWithBothNotesAndNoGoesOn) {
+    Start(kNotes, VersionPage(L"VelmoraV2.6.0.0101", L"http://127.0.0.1/x.zip"));
+    HWND offer = gui::WaitForBox(program_.pid, L"新版本提示：");
+    ASSERT_TRUE(offer);
+    EXPECT_EQ(gui::BoxText(offer), Offer(L"VelmoraV2.6.0.0101", L"修复了界面错位", L"新增三款主题"));
+    EXPECT_TRUE(gui::ButtonOf(offer, L"是"));
+    gui::Press(gui::ButtonOf(offer, L"否"));
+    EXPECT_TRUE(PassNotice());
+}
+
+TEST_F(UpdateCheck, ABareNumberInCapitalisedTagsIsNewAndMissingNotesLeaveBlankLines) {
+    Start(L"<html>no notes today</html>", VersionPage(L"2.5.3.1025", L"http://127.0.0.1/x.zip", true));
+    HWND offer = gui::WaitForBox(program_.pid, L"新版本提示：");
+    ASSERT_TRUE(offer);
+    EXPECT_EQ(gui::BoxText(offer), Offer(L"2.5.3.1025", L"", L""));
+    gui::Press(gui::ButtonOf(offer, L"否"));
+    EXPECT_TRUE(PassNotice());
+}
+
+TEST_F(UpdateCheck, APageWithoutTheVersionOffersNothing) {
+    Start(kNotes, L"<html><p>当前版本号为</p><p>VelmoraV9</p></html>");
+    HWND window = PassNotice();
+    ASSERT_TRUE(window);
+    EXPECT_FALSE(gui::FindWindowOf(program_.pid, L"新版本提示："));
+    ChooseTrayCommand(4);
+    HWND box = gui::WaitForBox(program_.pid, L"更新提示");
+    ASSERT_TRUE(box);
+    EXPECT_EQ(gui::BoxText(box), L"检查更新失败，暂时无法读取版本信息，请稍后再试。");
+    gui::Press(gui::ButtonOf(box, L"确定"));
+}
+
+TEST_F(UpdateCheck, YesOpensTheDownloadAndEndsWithoutEverShowingTheWindow) {
+    const std::wstring record = RecordOpenedAddresses();
+    ASSERT_FALSE(record.empty());
+    Start(kNotes, VersionPage(L"VelmoraV2.6.0.0101", L"http://127.0.0.1:18931/download/Velmora-2.6.zip"));
+    HWND offer = gui::WaitForBox(program_.pid, L"新版本提示：");
+    ASSERT_TRUE(offer);
+    gui::Press(gui::ButtonOf(offer, L"是"));
+    bool shown = false;
+    DWORD code = 1;
+    for (int i = 0; i < 250 && !gui::WaitForExit(program_, 20, &code); ++i)
+        shown = shown || gui::FindWindowOf(program_.pid, kTitle, L"VelmoraMainWindow");
+    EXPECT_TRUE(gui::WaitForExit(program_, 0, &code));
+    EXPECT_EQ(code, 0u);
+    EXPECT_FALSE(shown);
+    std::wstring opened;
+    for (int i = 0; i < 100 && opened.empty(); ++i, Sleep(50)) opened = ReadRecorded(record);
+    EXPECT_EQ(opened, L"http://127.0.0.1:18931/download/Velmora-2.6.zip\n");
+}
+
+TEST_F(UpdateCheck, YesWithAnAddressOfAnotherSchemeOpensNothing) {
+    const std::wstring record = RecordOpenedAddresses();
+    ASSERT_FALSE(record.empty());
+    Start(kNotes, VersionPage(L"VelmoraV2.6.0.0101", L"file:///C:/windows/notepad.exe"));
+    HWND offer = gui::WaitForBox(program_.pid, L"新版本提示：");
+    ASSERT_TRUE(offer);
+    gui::Press(gui::ButtonOf(offer, L"是"));
+    HWND box = gui::WaitForBox(program_.pid, L"更新提示");
+    ASSERT_TRUE(box);
+    EXPECT_EQ(gui::BoxText(box), L"未找到有效的下载地址，请稍后再试或访问官网下载新版本。");
+    gui::Press(gui::ButtonOf(box, L"确定"));
+    EXPECT_TRUE(PassNotice());
+    EXPECT_EQ(ReadRecorded(record), L"");
+    EXPECT_FALSE(gui::FindWindowOf(program_.pid, L"Notepad"));
 }
 
 }  // namespace

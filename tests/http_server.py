@@ -101,9 +101,11 @@ def closed_port():
 
 def main():
     if "--" not in sys.argv:
-        sys.exit("usage: http_server.py -- command ...")
+        sys.exit("usage: http_server.py [--port N] -- command ...")
     command = sys.argv[sys.argv.index("--") + 1:]
-    server = Server(("127.0.0.1", 0), Handler)
+    options = sys.argv[1:sys.argv.index("--")]
+    port = int(options[options.index("--port") + 1]) if "--port" in options else 0
+    server = Server(("127.0.0.1", port), Handler)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     env = dict(os.environ)
     env["VELMORA_HTTP_PORT"] = str(server.server_address[1])

@@ -22,7 +22,8 @@ if [ "${1:-}" = --on-display ]; then
 fi
 
 bash "$ROOT/tools/setup.sh" >/dev/null
-configure_and_build >/dev/null
+# The maker's own announcement pages, whatever a test build set before.
+configure_and_build -UVELMORA_NOTES_URL -UVELMORA_VERSION_URL >/dev/null
 if [ -n "${DISPLAY:-}" ]; then
   prepare_wine_prefix
   exec wine "$ROOT/build/app/Velmora.exe"

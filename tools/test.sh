@@ -20,5 +20,7 @@ fi
 
 bash "$ROOT/tools/setup.sh" >/dev/null
 rm -rf "$ROOT/build"
-configure_and_build
+# The announcement pages of the test build are served by the tests themselves.
+configure_and_build -DVELMORA_NOTES_URL=http://127.0.0.1:18931/page/notes.htm \
+  -DVELMORA_VERSION_URL=http://127.0.0.1:18931/page/version.htm -DVELMORA_TEST_UPDATE_PORT=18931
 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" --on-display

@@ -1,4 +1,70 @@
 #include "update/UpdateCheck.h"
 
-// The announcement pages are not read yet: no version is ever offered.
-void CheckForUpdate(bool) {}
+#include "app/MainWindow.h"
+#include "app/MakerInfo.h"
+#include "runtime/Dialogs.h"
+#include "runtime/HttpUtil.h"
+#include "runtime/ShellUtil.h"
+#include "update/TextBetween.h"
+
+namespace {
+
+struct Marker {
+    const char* start;
+    const char* end;
+};
+const Marker kNote1 = {"首1</p><p>", "</p><p>尾1"};
+const Marker kNote2 = {"首2</p><p>", "</p><p>尾2"};
+const Marker kVersion = {"当前版本号为</p><p>", "</p><p>需要更新"};
+const Marker kDownload = {"地址</p><p>", "</p><p>地址"};
+
+const char kUpdateTitle[] = "更新提示";
+
+Text Between(const Text& page, const Marker& m) { return TextBetween(page, m.start, m.end); }
+
+Text ReadPage(const char* address) { return Utf8ToGbk(BytesToText(HttpGetBytes(address))); }
+
+// The address comes from a page read over plain HTTP: only a web address
+// with a host is handed to the shell.
+bool IsWebAddress(const Text& address) {
+    for (const char* scheme : {"http://", "https://"}) {
+        const int n = TextLength(scheme);
+        if (FindText(address, scheme, 1, true) == 1) {
+            const Text rest = MidText(address, n + 1, TextLength(address));
+            return TextLength(rest) > 0 && rest[0] != '/' && rest[0] != ':' && rest[0] != '?' && rest[0] != '#';
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+void CheckForUpdate(bool silentWhenCurrent) {
+    const Text notesPage = ReadPage(VELMORA_NOTES_URL);
+    const Text note1 = Between(notesPage, kNote1);
+    const Text note2 = Between(notesPage, kNote2);
+    const Text own = GetProperty(MainWindow(), nullptr, kPropTitle).text;
+    const Text versionPage = ReadPage(VELMORA_VERSION_URL);
+    const Text announced = Between(versionPage, kVersion);
+
+    // Nothing announced (no page, no marker, no value) is not a new version.
+    if (TextLength(announced) == 0) {
+        if (!silentWhenCurrent) ShowMessage("检查更新失败，暂时无法读取版本信息，请稍后再试。", kBoxOk, Text(kUpdateTitle));
+        return;
+    }
+    // The whole caption against the announced text, byte for byte.
+    if (own == announced) {
+        if (!silentWhenCurrent) ShowMessage("当前已是最新版本，感谢使用~o(∩_∩)o ", kBoxOk, Text(kUpdateTitle));
+        return;
+    }
+    const Text offer = "软件发现新版本！请立即更新~\r\n" + announced + "\r\n\r\n本次更新内容如下：\r\n" + note1 + "\r\n" + note2;
+    if (ShowMessage(offer, kBoxYesNo, Text("新版本提示：")) != kPressedYes) return;
+
+    const Text address = Between(versionPage, kDownload);
+    if (!IsWebAddress(address)) {
+        ShowMessage("未找到有效的下载地址，请稍后再试或访问官网下载新版本。", kBoxOk, Text(kUpdateTitle));
+        return;
+    }
+    OpenUrl(address);
+    DestroyWindowLater(MainWindow());
+}
