@@ -19,6 +19,10 @@ ZipComponent* ZipComponentNamed(const char* name);
 void MainWindowCreated();
 bool ConfirmClose();
 
+// Theme selection.
+void SelectTheme(const char* clickedBox);
+void InstallSelectedTheme();
+
 // Animations.
 void ScrollNotice();
 // Sets a random red as the target's text colour (a label's or the link's normal one).

@@ -3,6 +3,7 @@
 
 #include "app/MainWindow.h"
 #include "app/MakerInfo.h"
+#include "gamefolder/GameFolder.h"
 #include "runtime/Dialogs.h"
 #include "runtime/Process.h"
 #include "runtime/Resources.h"
@@ -35,7 +36,8 @@ void MainWindowCreated() {
     SetProperty(MainWindow(), "时钟2", kPropInterval, 200);
     SetProperty(MainWindow(), "时钟3", kPropInterval, 200);
     SetProperty(MainWindow(), "时钟4", kPropInterval, 200);
-    // e. The remembered game folder is loaded here.
+    // e.
+    LoadGameFolder();
     // f. Shown at every start; the window appears only after OK.
     ShowMessage(kNoticeText, kBoxInformation, Text(kNoticeTitle));
 }

@@ -23,6 +23,11 @@ int ShowMessage(const Text& text, int flags, const std::optional<Text>& title) {
 
 namespace {
 
+int CALLBACK SelectInitialFolder(HWND dialog, UINT msg, LPARAM, LPARAM data) {
+    if (msg == BFFM_INITIALIZED && data) SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, data);
+    return 0;
+}
+
 BOOL CALLBACK CollectEnabledWindow(HWND hwnd, LPARAM param) {
     if (IsWindowEnabled(hwnd)) reinterpret_cast<std::vector<HWND>*>(param)->push_back(hwnd);
     return TRUE;
@@ -30,7 +35,7 @@ BOOL CALLBACK CollectEnabledWindow(HWND hwnd, LPARAM param) {
 
 }  // namespace
 
-Text BrowseForFolder(const Text& title, bool includeFiles) {
+Text BrowseForFolder(const Text& title, bool includeFiles, const Text& initialFolder) {
     HWND owner = GetActiveWindow();
     if (!IsWindow(owner)) owner = nullptr;
 
@@ -45,6 +50,11 @@ Text BrowseForFolder(const Text& title, bool includeFiles) {
     info.hwndOwner = owner;
     info.lpszTitle = wideTitle.c_str();
     info.ulFlags = BIF_EDITBOX | (includeFiles ? BIF_BROWSEINCLUDEFILES : 0);
+    const std::wstring initial = GbkToWide(initialFolder);
+    if (!initial.empty()) {
+        info.lpfn = SelectInitialFolder;
+        info.lParam = reinterpret_cast<LPARAM>(initial.c_str());
+    }
     PIDLIST_ABSOLUTE item = SHBrowseForFolderW(&info);
 
     for (HWND w : disabled) EnableWindow(w, TRUE);

@@ -15,5 +15,6 @@ constexpr int kBoxOk = 0, kBoxOkCancel = 1, kBoxYesNo = 4, kBoxInformation = 64;
 // A task-modal box with no owner; the title "信息：" when none is given.
 int ShowMessage(const Text& text, int flags, const std::optional<Text>& title = std::nullopt);
 
-// The shell's folder browser rooted at the desktop; the empty text on cancel.
-Text BrowseForFolder(const Text& title, bool includeFiles = false);
+// The shell's folder browser rooted at the desktop, opened at initialFolder
+// when one is given; the empty text on cancel.
+Text BrowseForFolder(const Text& title, bool includeFiles = false, const Text& initialFolder = Text());

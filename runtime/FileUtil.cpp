@@ -62,6 +62,11 @@ bool WriteFileBytes(const Text& path, std::initializer_list<ByteSpan> parts) {
     return CloseHandle(file.release()) != 0;
 }
 
+bool ClearFileAttributes(const Text& path) {
+    if (TextLength(path) == 0) return false;
+    return SetFileAttributesW(GbkToWide(path).c_str(), FILE_ATTRIBUTE_NORMAL) != 0;
+}
+
 bool DeleteFilePath(const Text& path) {
     if (TextLength(path) == 0) return false;
     return DeleteFileW(GbkToWide(path).c_str()) != 0;

@@ -13,5 +13,7 @@ bool FileExists(const Text& path);
 Bytes ReadFileBytes(const Text& path);
 // Creates or truncates the file and writes the parts one after the other.
 bool WriteFileBytes(const Text& path, std::initializer_list<ByteSpan> parts);
+// Lifts read-only, hidden and system flags; false when the path is missing.
+bool ClearFileAttributes(const Text& path);
 // Deletes a file, never a folder.
 bool DeleteFilePath(const Text& path);

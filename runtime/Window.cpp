@@ -273,7 +273,10 @@ LRESULT CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
                 // Esc, through the dialog keyboard handling: a close request.
                 PostMessageW(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
             } else if (HIWORD(wp) == BN_CLICKED) {
-                if (Control* c = ControlById(w, LOWORD(wp)); c && c->entry->onEvent) c->entry->onEvent();
+                if (Control* c = ControlById(w, LOWORD(wp))) {
+                    if (c->entry->onEvent) c->entry->onEvent();
+                    else if (c->entry->onEventFrom) c->entry->onEventFrom(c->entry->name);
+                }
             }
             return 0;
         case WM_CTLCOLORSTATIC:

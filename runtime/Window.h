@@ -44,6 +44,8 @@ struct LayoutEntry {
     const char* target = nullptr;
     int visitedColour = kDefaultColour;
     int hoverColour = kDefaultColour;
+    // A handler shared by several controls: told which one was clicked.
+    void (*onEventFrom)(const char* name) = nullptr;
 };
 
 // The window's own events; every other event of the window is ignored.
