@@ -101,9 +101,11 @@ def cased(entry, folder):
 
 
 def dds(width, height, rnd, tint):
-    header = struct.pack("<4sIIIIIII44sIII4sIIIIIIIIII", b"DDS ", 124, 0x100F, height, width, width * 4, 0, 1,
-                         bytes(44), 32, 0x41, 0, b"\0\0\0\0", 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000, 0x1000,
+    # DDS_HEADER with an uncompressed 32-bit BGRA pixel format.
+    header = struct.pack("<4sIIIIIII44sII4sIIIIIIIIII", b"DDS ", 124, 0x100F, height, width, width * 4, 0, 1,
+                         bytes(44), 32, 0x41, b"\0\0\0\0", 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000, 0x1000,
                          0, 0, 0, 0)
+    assert len(header) == 128
     return header + picture(width, height, rnd, tint)
 
 

@@ -1,0 +1,321 @@
+// The main job on the real program: the game folder, the theme boxes and
+// the installs of all 44 packs, checked on disk against the packs themselves.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <unzip.h>
+#include <iowin32.h>
+
+#include "GuiDriver.h"
+
+namespace {
+
+const std::wstring kTitle = L"VelmoraV2.5.3.1025";
+
+std::wstring EnvPath(const char* name) {
+    const char* v = std::getenv(name);
+    std::wstring out;
+    for (const char* p = v ? v : ""; *p; ++p) out += *p == '/' ? L'\\' : wchar_t(static_cast<unsigned char>(*p));
+    return out;
+}
+
+std::string Gbk(const std::wstring& w) {
+    std::string out(w.size() * 2 + 1, '\0');
+    out.resize(WideCharToMultiByte(936, 0, w.c_str(), int(w.size()), out.data(), int(out.size()), nullptr, nullptr));
+    return out;
+}
+
+std::string ReadAll(const std::wstring& path) {
+    std::string out;
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    if (f == INVALID_HANDLE_VALUE) return "<missing>";
+    char buf[65536];
+    DWORD got = 0;
+    while (ReadFile(f, buf, sizeof buf, &got, nullptr) && got) out.append(buf, got);
+    CloseHandle(f);
+    return out;
+}
+
+bool WriteAll(const std::wstring& path, const std::string& data) {
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return false;
+    DWORD wrote = 0;
+    WriteFile(f, data.data(), DWORD(data.size()), &wrote, nullptr);
+    CloseHandle(f);
+    return wrote == data.size();
+}
+
+void RemoveTree(const std::wstring& path) {
+    std::wstring from = path;
+    from.push_back(L'\0');
+    SHFILEOPSTRUCTW op = {};
+    op.wFunc = FO_DELETE;
+    op.pFrom = from.c_str();
+    op.fFlags = FOF_NO_UI;
+    SHFileOperationW(&op);
+}
+
+// Runs under an English locale: Wine can only give Chinese names to Linux
+// files when its locale's character set is known, and zh_CN.UTF-8 is not
+// installed here. Buttons are pressed by their IDs for the same reason.
+//
+// A copy of the program in a scratch folder of its own, so that its path
+// file never meets the other tests; and a game folder beside it.
+class MainJob : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        const std::wstring exe = EnvPath("VELMORA_EXE");
+        folder_ = EnvPath("VELMORA_SCRATCH") + L"\\main-job";
+        RemoveTree(folder_);
+        CreateDirectoryW(folder_.c_str(), nullptr);
+        exe_ = folder_ + L"\\Velmora.exe";
+        CopyFileW(exe.c_str(), exe_.c_str(), FALSE);
+        game_ = folder_ + L"\\Games\\英雄联盟";
+        CreateDirectoryW((folder_ + L"\\Games").c_str(), nullptr);
+        CreateDirectoryW(game_.c_str(), nullptr);
+        CreateDirectoryW((game_ + L"\\Game").c_str(), nullptr);
+    }
+    void SetUp() override { ASSERT_FALSE(EnvPath("VELMORA_EXE").empty()); }
+    void TearDown() override { gui::Kill(program_); }
+
+    std::wstring PathFile() const { return folder_ + L"\\游戏地址.txt"; }
+    void RememberGameFolder() { ASSERT_TRUE(WriteAll(PathFile(), Gbk(game_))) << GetLastError(); }
+    void ForgetGameFolder() { DeleteFileW(PathFile().c_str()); }
+
+    HWND Start() {
+        program_ = gui::Start(exe_);
+        HWND notice = gui::WaitForBox(program_.pid, L"温馨提醒：");
+        if (!notice) return nullptr;
+        gui::Press(GetDlgItem(notice, IDOK));
+        window_ = gui::WaitForWindow(program_.pid, kTitle, L"VelmoraMainWindow");
+        gui::Settle(200);
+        return window_;
+    }
+    HWND Find(const std::wstring& text) { return gui::ChildWithText(window_, text); }
+    HWND Edit() {
+        for (HWND h : gui::Children(window_))
+            if (gui::ClassOf(h) == L"Edit") return h;
+        return nullptr;
+    }
+    void Click(const std::wstring& caption) {
+        HWND h = Find(caption);
+        ASSERT_TRUE(h) << caption.size();
+        const POINT c = gui::Centre(h);
+        gui::ClickControlAt(c.x, c.y);
+    }
+    bool Ticked(const std::wstring& caption) { return SendMessageW(Find(caption), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+    std::vector<std::wstring> TickedBoxes() {
+        std::vector<std::wstring> out;
+        for (HWND h : gui::Children(window_))
+            if (gui::ClassOf(h) == L"Button" && SendMessageW(h, BM_GETCHECK, 0, 0) == BST_CHECKED)
+                out.push_back(gui::TextOf(h));
+        return out;
+    }
+    // The box that ends an install, with its text; it is closed with OK.
+    std::wstring InstallAndRead(const std::wstring& box, const std::wstring& title = L"温馨提示°") {
+        if (!Ticked(box)) Click(box);
+        Click(L"修改");
+        HWND done = gui::WaitForBox(program_.pid, title, 30000);
+        if (!done) return L"<no box>";
+        const std::wstring text = gui::BoxText(done);
+        gui::Press(GetDlgItem(done, IDOK));
+        gui::WaitGone(done);
+        gui::Settle(100);
+        return text;
+    }
+
+    static std::wstring folder_, exe_, game_;
+    gui::Program program_;
+    HWND window_ = nullptr;
+};
+std::wstring MainJob::folder_, MainJob::exe_, MainJob::game_;
+
+// Every member of the archive is on disk under target with its bytes.
+void ExpectExtracted(const std::wstring& archive, const std::wstring& target, int* files, int* folders) {
+    zlib_filefunc64_def io;
+    fill_win32_filefunc64W(&io);
+    unzFile zip = unzOpen2_64(archive.c_str(), &io);
+    ASSERT_TRUE(zip);
+    *files = *folders = 0;
+    for (int s = unzGoToFirstFile(zip); s == UNZ_OK; s = unzGoToNextFile(zip)) {
+        char name[300];
+        unz_file_info64 info;
+        ASSERT_EQ(unzGetCurrentFileInfo64(zip, &info, name, sizeof name, nullptr, 0, nullptr, 0), UNZ_OK);
+        std::wstring rel;
+        for (const char* p = name; *p; ++p) rel += *p == '/' ? L'\\' : wchar_t(*p);
+        const std::wstring path = target + L"\\" + rel;
+        if (rel.back() == L'\\') {
+            ++*folders;
+            EXPECT_TRUE(GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) << name;
+            continue;
+        }
+        ++*files;
+        std::string want;
+        ASSERT_EQ(unzOpenCurrentFile(zip), UNZ_OK);
+        char buf[16384];
+        for (int got; (got = unzReadCurrentFile(zip, buf, sizeof buf)) > 0;) want.append(buf, got);
+        unzCloseCurrentFile(zip);
+        EXPECT_TRUE(ReadAll(path) == want) << name;
+    }
+    unzClose(zip);
+}
+
+std::string PackBytes(const std::wstring& exe, int order) {
+    HMODULE image = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    wchar_t name[16];
+    wsprintfW(name, L"PACK%02d", order);
+    std::string out;
+    if (HRSRC r = FindResourceW(image, name, MAKEINTRESOURCEW(10)))
+        out.assign(static_cast<const char*>(LockResource(LoadResource(image, r))), SizeofResource(image, r));
+    FreeLibrary(image);
+    return out;
+}
+
+TEST_F(MainJob, AFirstStartKnowsNoFolderAndTheButtonWithNothingTickedDoesNothing) {
+    ForgetGameFolder();
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(gui::TextOf(Edit()), L"注：点击“浏览”，找到目录“英雄联盟”点确定");
+    EXPECT_TRUE(TickedBoxes().empty());
+    Click(L"修改");
+    gui::Settle(1500);
+    EXPECT_EQ(gui::TopLevelWindows(program_.pid).size(), 1u);  // the window, no box
+}
+
+TEST_F(MainJob, AnInstallWithoutAFolderAsksForOneAndUnticksTheFirstBox) {
+    ForgetGameFolder();
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(InstallAndRead(L"安装王者界面", L"信息："), L"请选择正确地址！");
+    EXPECT_FALSE(Ticked(L"安装王者界面"));
+    EXPECT_EQ(gui::TextOf(Edit()), L"\\Game");
+    // Another ticked entry stays ticked; the first box is cleared all the same.
+    EXPECT_EQ(InstallAndRead(L"安装亚索界面", L"信息："), L"请选择正确地址！");
+    EXPECT_TRUE(Ticked(L"安装亚索界面"));
+    EXPECT_EQ(GetFileAttributesW((game_ + L"\\Game\\wzCAFG.ZIP").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(MainJob, AtMostOneBoxIsTicked) {
+    ForgetGameFolder();
+    ASSERT_TRUE(Start());
+    const std::pair<const wchar_t*, const wchar_t*> pairs[] = {
+        {L"安装王者界面", L"安装钻石界面"}, {L"安装钻石界面", L"安装王者界面"},
+        {L"还原原始界面", L"安装亚索界面"}, {L"安装亚索界面", L"还原原始界面"},
+        {L"安装屠龙界面", L"安装Tron界面"}};
+    for (const auto& [first, second] : pairs) {
+        Click(first);
+        Click(second);
+        gui::Settle(100);
+        const auto ticked = TickedBoxes();
+        ASSERT_EQ(ticked.size(), 1u);
+        EXPECT_EQ(ticked[0], second);
+    }
+    Click(L"安装Tron界面");  // the ticked one again
+    gui::Settle(100);
+    EXPECT_TRUE(TickedBoxes().empty());
+}
+
+TEST_F(MainJob, ARememberedFolderIsLoadedAndPickedAgainInTheBrowser) {
+    RememberGameFolder();
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(gui::TextOf(Edit()), game_);
+    EXPECT_TRUE(IsWindowEnabled(Edit()));
+    EXPECT_TRUE(IsWindowEnabled(Find(L"浏览")));
+
+    // A cancelled browser empties the box and forgets nothing.
+    Click(L"浏览");
+    HWND browser = nullptr;
+    for (int i = 0; i < 200 && !browser; ++i, Sleep(25))
+        for (HWND w : gui::TopLevelWindows(program_.pid))
+            if (gui::ClassOf(w) == L"#32770" && gui::ChildWithText(w, L"请选择LOL目录文件夹")) browser = w;
+    ASSERT_TRUE(browser);
+    gui::Settle(300);
+    gui::Press(GetDlgItem(browser, IDCANCEL));
+    ASSERT_TRUE(gui::WaitGone(browser));
+    gui::Settle(200);
+    EXPECT_EQ(gui::TextOf(Edit()), L"");
+    EXPECT_EQ(ReadAll(PathFile()), Gbk(game_));
+
+    // It opens at the remembered folder: OK picks it again.
+    Click(L"浏览");
+    browser = nullptr;
+    for (int i = 0; i < 200 && !browser; ++i, Sleep(25))
+        for (HWND w : gui::TopLevelWindows(program_.pid))
+            if (gui::ClassOf(w) == L"#32770" && gui::ChildWithText(w, L"请选择LOL目录文件夹")) browser = w;
+    ASSERT_TRUE(browser);
+    gui::Settle(300);
+    gui::Press(GetDlgItem(browser, IDOK));
+    HWND done = gui::WaitForBox(program_.pid, L"温馨提示:");
+    ASSERT_TRUE(done);
+    EXPECT_EQ(gui::BoxText(done), L"选择成功,开始选择功能吧！");
+    gui::Press(GetDlgItem(done, IDOK));
+    gui::WaitGone(done);
+    EXPECT_EQ(gui::TextOf(Edit()), game_);
+    EXPECT_FALSE(IsWindowEnabled(Edit()));
+    EXPECT_FALSE(IsWindowEnabled(Find(L"浏览")));
+    EXPECT_EQ(ReadAll(PathFile()), Gbk(game_));
+}
+
+TEST_F(MainJob, EveryEntryInstallsThroughTheWindow) {
+    RememberGameFolder();
+    ASSERT_TRUE(Start());
+    struct { const wchar_t* box; const wchar_t* word; } entries[44] = {
+        {L"安装王者界面", L"王者"}, {L"安装钻石界面", L"钻石"}, {L"还原原始界面", nullptr}, {L"安装恶魔界面", L"恶魔"},
+        {L"安装暗黑界面", L"暗黑"}, {L"安装露露界面", L"露露"}, {L"安装圣诞界面", L"圣诞"}, {L"安装神族界面", L"神族"},
+        {L"安装虫族界面", L"虫族"}, {L"安装蓝珠界面", L"蓝珠"}, {L"安装科幻界面", L"科幻"}, {L"安装狩猎界面", L"狩猎"},
+        {L"安装黑框界面", L"黑框"}, {L"安装黄金界面", L"黄金"}, {L"安装Foxe界面", L"Foxe"}, {L"安装战地界面", L"战地"},
+        {L"安装马年界面", L"马年"}, {L"安装Perb界面", L"Perb"}, {L"安装蓝色界面", L"蓝色"}, {L"安装酷绿界面", L"酷绿"},
+        {L"安装屠龙界面", L"屠龙"}, {L"安装锤石界面", L"锤石"}, {L"安装鱼人界面", L"鱼人"}, {L"安装冰魄界面", L"冰魄"},
+        {L"安装Kllv界面", L"Kllv"}, {L"安装安妮界面", L"安妮"}, {L"安装金色界面", L"金色"}, {L"安装打野界面", L"打野"},
+        {L"安装透明界面", L"透明"}, {L"安装紫色界面", L"紫色"}, {L"安装娜美界面", L"娜美"}, {L"安装钻白界面", L"钻白"},
+        {L"安装璐璐界面", L"璐璐"}, {L"安装瑞文界面", L"瑞文"}, {L"安装武器界面", L"武器"}, {L"安装辅助界面", L"辅助"},
+        {L"安装虚空界面", L"虚空"}, {L"安装狼人界面", L"狼人"}, {L"安装冰兰界面", L"冰兰"}, {L"安装白翼界面", L"白翼"},
+        {L"安装Tron界面", L"Tron"}, {L"安装铂金界面", L"铂金"}, {L"安装盲僧界面", L"盲僧"}, {L"安装亚索界面", L"亚索"}};
+    const std::wstring target = game_ + L"\\Game";
+    for (int i = 0; i < 44; ++i) {
+        SCOPED_TRACE(i + 1);
+        const std::wstring expected = entries[i].word
+                                          ? L"修改成功,现在可以登陆游戏看看" + std::wstring(entries[i].word) + L"界面了！"
+                                          : L"还原成功,已恢复官方原始默认界面！";
+        if (!Ticked(entries[i].box)) Click(entries[i].box);
+        // The button click alone: the box stays ticked from its click above.
+        Click(L"修改");
+        HWND done = gui::WaitForBox(program_.pid, L"温馨提示°", 30000);
+        ASSERT_TRUE(done);
+        EXPECT_EQ(gui::BoxText(done), expected);
+        EXPECT_FALSE(IsWindowEnabled(Find(L"修改")));  // greyed until the box is closed
+        gui::Press(GetDlgItem(done, IDOK));
+        gui::WaitGone(done);
+        EXPECT_EQ(gui::TextOf(Edit()), target);
+        EXPECT_TRUE(ReadAll(target + L"\\wzCAFG.ZIP") == PackBytes(exe_, i + 1));
+        int files = 0, folders = 0;
+        ExpectExtracted(target + L"\\wzCAFG.ZIP", target, &files, &folders);
+        if (i == 2) {
+            EXPECT_EQ(files, 194);
+        }
+        const std::string list = ReadAll(target + L"\\ClientZips.txt");
+        EXPECT_EQ(list.size() >= 10 && list.substr(list.size() - 10) == "wzCAFG.ZIP", i < 2);
+    }
+}
+
+TEST_F(MainJob, ALockedGameFileMakesTheInstallReportFailure) {
+    RememberGameFolder();
+    ASSERT_TRUE(Start());
+    const std::wstring target = game_ + L"\\Game";
+    ASSERT_EQ(InstallAndRead(L"安装暗黑界面"), L"修改成功,现在可以登陆游戏看看暗黑界面了！");
+    const std::wstring held = target + L"\\Data\\Menu\\fontconfig_zh_CN.txt";
+    ASSERT_TRUE(WriteAll(held, "the client's own copy"));
+    HANDLE lock = CreateFileW(held.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    const std::wstring text = InstallAndRead(L"安装露露界面");
+    CloseHandle(lock);
+    EXPECT_EQ(text.substr(0, 5), L"修改失败：");
+    EXPECT_EQ(ReadAll(held), "the client's own copy");
+}
+
+}  // namespace
