@@ -1,23 +1,29 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Velmora and runs it under Wine. Without a
-# display it runs on a virtual one, saves a screenshot after a few seconds,
-# ends the program and prints where the screenshot is.
+# Installs what is missing, builds Velmora and runs it under Wine. With a
+# display it simply starts the program. Without one it shows the main job on
+# a virtual display: a demo game folder whose path holds 英雄联盟, a theme
+# installed through the real window, what landed in its Game folder, and
+# screenshots of each step.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 source "$ROOT/tools/wine-env.sh"
-SHOT=$ROOT/build/screenshots/velmora.png
+DEMO=$ROOT/build/demo
+SHOTS=$ROOT/build/screenshots
 
 if [ "${1:-}" = --on-display ]; then
   prepare_wine_prefix
-  # Wine draws CJK text only under the Chinese locale.
-  LC_ALL=zh_CN.UTF-8 wine "$ROOT/build/app/Velmora.exe" &
-  pid=$!
-  sleep "${VELMORA_SHOT_DELAY:-5}"
-  mkdir -p "$(dirname "$SHOT")"
-  import -window root "$SHOT"
-  kill "$pid" 2>/dev/null || true
+  game="$DEMO/Games/英雄联盟"
+  rm -rf "$DEMO" && mkdir -p "$game/Game" "$SHOTS"
+  # A copy of the program, so that its path file stays out of the build.
+  cp "$ROOT/build/app/Velmora.exe" "$DEMO/"
+  printf '%s' "Z:${game//\//\\}" | iconv -f UTF-8 -t GBK > "$DEMO/游戏地址.txt"
+  LC_ALL=zh_CN.UTF-8 wine "$ROOT/build/tests/velmora_demo.exe" "Z:${DEMO//\//\\}\\Velmora.exe" \
+    "Z:${SHOTS//\//\\}" > "$DEMO/demo.log" 2>&1 || { cat "$DEMO/demo.log"; exit 1; }
   wineserver -k || true
-  echo "screenshot: $SHOT"
+  for shot in "$SHOTS"/[0-9]-*.bmp; do convert "$shot" "${shot%.bmp}.png" && rm -f "$shot"; done
+  echo "Installed into $game/Game:"
+  (cd "$game/Game" && find . -type f | sort | head -n 12 && echo "... $(find . -type f | wc -l) files, $(du -sh . | cut -f1)")
+  ls "$SHOTS"/[0-9]-*.png | sed 's/^/screenshot: /'
   exit 0
 fi
 

@@ -8,7 +8,7 @@ DEPS_DIR=${VELMORA_DEPS:-/var/cache/velmora}
 PACKAGES=(
   cmake make gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev
   wine wine32:i386 xvfb xauth fonts-wqy-zenhei imagemagick
-  googletest zip python3 dpkg-dev
+  googletest zip python3 dpkg-dev locales
 )
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -28,6 +28,14 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   apt_update
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# Wine draws Chinese text, and gives Chinese names to Linux files, only under
+# a Chinese locale whose character set the C library knows.
+if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
+  as_root sed -i 's/^# *\(zh_CN.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' | as_root tee -a /etc/locale.gen >/dev/null
+  as_root locale-gen >/dev/null
 fi
 
 # minizip is not packaged for MinGW; its sources come with Debian's zlib source package.

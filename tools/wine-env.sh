@@ -16,7 +16,7 @@ prepare_wine_prefix() {
     touch "$WINEPREFIX/.velmora-ready"
   fi
   # A persistent server: each Wine process then starts in a few tens of milliseconds.
-  wineserver -p
+  wineserver -p 2>/dev/null || true  # already running: keep it
 }
 
 configure_and_build() {
