@@ -6,21 +6,15 @@
 #include <algorithm>
 
 #include "runtime/Encoding.h"
+#include "runtime/ScopedHandle.h"
 
 namespace {
 
-class ScopedInternet {
-public:
-    explicit ScopedInternet(HINTERNET h) : h_(h) {}
-    ~ScopedInternet() { if (h_) InternetCloseHandle(h_); }
-    ScopedInternet(const ScopedInternet&) = delete;
-    ScopedInternet& operator=(const ScopedInternet&) = delete;
-    HINTERNET get() const { return h_; }
-    explicit operator bool() const { return h_ != nullptr; }
-
-private:
-    HINTERNET h_;
+struct InternetHandleTraits {
+    static HINTERNET Invalid() { return nullptr; }
+    static void Close(HINTERNET h) { InternetCloseHandle(h); }
 };
+using ScopedInternet = ScopedResource<HINTERNET, InternetHandleTraits>;
 
 // Set on every handle: not every WinINet passes the root's values down.
 void SetTimeouts(HINTERNET h) {

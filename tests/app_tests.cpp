@@ -15,13 +15,7 @@ namespace {
 const std::wstring kTitle = L"VelmoraV2.5.3.1025";
 const std::wstring kNoticeTitle = L"温馨提醒：";
 
-// A path that CTest hands over as Z:/unix/path, in Windows form.
-std::wstring EnvPath(const char* name) {
-    const char* v = std::getenv(name);
-    std::wstring out;
-    for (const char* p = v ? v : ""; *p; ++p) out += *p == '/' ? L'\\' : wchar_t(static_cast<unsigned char>(*p));
-    return out;
-}
+using gui::EnvPath;
 
 std::wstring Shot(const std::wstring& name) {
     const std::wstring folder = EnvPath("VELMORA_SHOTS");

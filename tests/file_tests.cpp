@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <cstdlib>
 
+#include "GuiDriver.h"
 #include "runtime/Encoding.h"
 #include "runtime/FileUtil.h"
 #include "runtime/ScopedHandle.h"
@@ -22,15 +22,7 @@ public:
                 std::to_string(++counter);
         CreateDirectoryW(GbkToWide(path_).c_str(), nullptr);
     }
-    ~TempFolder() {
-        std::wstring from = GbkToWide(path_);
-        from.push_back(L'\0');
-        SHFILEOPSTRUCTW op = {};
-        op.wFunc = FO_DELETE;
-        op.pFrom = from.c_str();
-        op.fFlags = FOF_NO_UI;
-        SHFileOperationW(&op);
-    }
+    ~TempFolder() { gui::RemoveTree(GbkToWide(path_)); }
     Text operator/(const Text& name) const { return path_ + "\\" + name; }
     const Text& path() const { return path_; }
 

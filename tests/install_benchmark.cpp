@@ -16,13 +16,6 @@
 
 namespace {
 
-std::wstring EnvPath(const char* name) {
-    const char* v = std::getenv(name);
-    std::wstring out;
-    for (const char* p = v ? v : ""; *p; ++p) out += *p == '/' ? L'\\' : wchar_t(static_cast<unsigned char>(*p));
-    return out;
-}
-
 // The process's private commit. PagefileUsage is the same figure as
 // PrivateUsage on Windows, and the one of the two that Wine fills in.
 SIZE_T PrivateBytes(HANDLE process) {
@@ -38,24 +31,14 @@ double Ms(LARGE_INTEGER a, LARGE_INTEGER b) {
     return double(b.QuadPart - a.QuadPart) * 1000.0 / double(f.QuadPart);
 }
 
-void RemoveTree(const std::wstring& path) {
-    std::wstring from = path;
-    from.push_back(L'\0');
-    SHFILEOPSTRUCTW op = {};
-    op.wFunc = FO_DELETE;
-    op.pFrom = from.c_str();
-    op.fFlags = FOF_NO_UI;
-    SHFileOperationW(&op);
-}
-
 }  // namespace
 
 int main() {
-    const std::wstring scratch = EnvPath("VELMORA_SCRATCH") + L"\\benchmark";
-    RemoveTree(scratch);
+    const std::wstring scratch = gui::EnvPath("VELMORA_SCRATCH") + L"\\benchmark";
+    gui::RemoveTree(scratch);
     CreateDirectoryW(scratch.c_str(), nullptr);
     const std::wstring exe = scratch + L"\\Velmora.exe";
-    CopyFileW(EnvPath("VELMORA_EXE").c_str(), exe.c_str(), FALSE);
+    CopyFileW(gui::EnvPath("VELMORA_EXE").c_str(), exe.c_str(), FALSE);
     const std::wstring game = scratch + L"\\Games\\英雄联盟";
     CreateDirectoryW((scratch + L"\\Games").c_str(), nullptr);
     CreateDirectoryW(game.c_str(), nullptr);
@@ -98,7 +81,7 @@ int main() {
         const std::wstring archive = game + L"\\Game\\wzCAFG.ZIP";
         const Bytes pack = ReadFileBytes(WideToGbk(archive));
         const std::wstring bare = scratch + L"\\bare";
-        RemoveTree(bare);
+        gui::RemoveTree(bare);
         CreateDirectoryW(bare.c_str(), nullptr);
         ZipComponent zip;
         QueryPerformanceCounter(&t0);

@@ -18,13 +18,6 @@ namespace {
 
 const std::wstring kTitle = L"VelmoraV2.5.3.1025";
 
-std::wstring EnvPath(const char* name) {
-    const char* v = std::getenv(name);
-    std::wstring out;
-    for (const char* p = v ? v : ""; *p; ++p) out += *p == '/' ? L'\\' : wchar_t(static_cast<unsigned char>(*p));
-    return out;
-}
-
 std::string Gbk(const std::wstring& w) {
     std::string out(w.size() * 2 + 1, '\0');
     out.resize(WideCharToMultiByte(936, 0, w.c_str(), int(w.size()), out.data(), int(out.size()), nullptr, nullptr));
@@ -52,16 +45,6 @@ bool WriteAll(const std::wstring& path, const std::string& data) {
     return wrote == data.size();
 }
 
-void RemoveTree(const std::wstring& path) {
-    std::wstring from = path;
-    from.push_back(L'\0');
-    SHFILEOPSTRUCTW op = {};
-    op.wFunc = FO_DELETE;
-    op.pFrom = from.c_str();
-    op.fFlags = FOF_NO_UI;
-    SHFileOperationW(&op);
-}
-
 // Runs under an English locale: Wine can only give Chinese names to Linux
 // files when its locale's character set is known, and zh_CN.UTF-8 is not
 // installed here. Buttons are pressed by their IDs for the same reason.
@@ -71,9 +54,9 @@ void RemoveTree(const std::wstring& path) {
 class MainJob : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        const std::wstring exe = EnvPath("VELMORA_EXE");
-        folder_ = EnvPath("VELMORA_SCRATCH") + L"\\main-job";
-        RemoveTree(folder_);
+        const std::wstring exe = gui::EnvPath("VELMORA_EXE");
+        folder_ = gui::EnvPath("VELMORA_SCRATCH") + L"\\main-job";
+        gui::RemoveTree(folder_);
         CreateDirectoryW(folder_.c_str(), nullptr);
         exe_ = folder_ + L"\\Velmora.exe";
         CopyFileW(exe.c_str(), exe_.c_str(), FALSE);
@@ -82,7 +65,7 @@ protected:
         CreateDirectoryW(game_.c_str(), nullptr);
         CreateDirectoryW((game_ + L"\\Game").c_str(), nullptr);
     }
-    void SetUp() override { ASSERT_FALSE(EnvPath("VELMORA_EXE").empty()); }
+    void SetUp() override { ASSERT_FALSE(gui::EnvPath("VELMORA_EXE").empty()); }
     void TearDown() override { gui::Kill(program_); }
 
     std::wstring PathFile() const { return folder_ + L"\\游戏地址.txt"; }

@@ -21,17 +21,11 @@ constexpr unsigned kMaxNameBytes = 259;
 constexpr DWORD kDosDirectory = 0x10;
 constexpr unsigned kUnixHost = 3;
 
-class ScopedZip {
-public:
-    explicit ScopedZip(unzFile z) : z_(z) {}
-    ~ScopedZip() { if (z_) unzClose(z_); }
-    ScopedZip(const ScopedZip&) = delete;
-    ScopedZip& operator=(const ScopedZip&) = delete;
-    unzFile get() const { return z_; }
-
-private:
-    unzFile z_;
+struct ZipHandleTraits {
+    static unzFile Invalid() { return nullptr; }
+    static void Close(unzFile z) { unzClose(z); }
 };
+using ScopedZip = ScopedResource<unzFile, ZipHandleTraits>;
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -169,7 +163,7 @@ int ExtractArchive(ZipComponent* component, const Text& archivePath, const Text&
     zlib_filefunc64_def io;
     fill_win32_filefunc64W(&io);
     ScopedZip zip(unzOpen2_64(archive.c_str(), &io));
-    if (!zip.get()) return 0;
+    if (!zip) return 0;
 
     int count = 0;
     for (int status = unzGoToFirstFile(zip.get()); status == UNZ_OK; status = unzGoToNextFile(zip.get())) {

@@ -6,18 +6,19 @@
 # screenshots of each step.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
+export BUILD=$ROOT/build-run
 source "$ROOT/tools/wine-env.sh"
-DEMO=$ROOT/build/demo
-SHOTS=$ROOT/build/screenshots
+DEMO=$BUILD/demo
+SHOTS=$BUILD/screenshots
 
 if [ "${1:-}" = --on-display ]; then
   prepare_wine_prefix
   game="$DEMO/Games/英雄联盟"
   rm -rf "$DEMO" && mkdir -p "$game/Game" "$SHOTS"
   # A copy of the program, so that its path file stays out of the build.
-  cp "$ROOT/build/app/Velmora.exe" "$DEMO/"
+  cp "$BUILD/app/Velmora.exe" "$DEMO/"
   printf '%s' "Z:${game//\//\\}" | iconv -f UTF-8 -t GBK > "$DEMO/游戏地址.txt"
-  LC_ALL=zh_CN.UTF-8 wine "$ROOT/build/tests/velmora_demo.exe" "Z:${DEMO//\//\\}\\Velmora.exe" \
+  LC_ALL=zh_CN.UTF-8 wine "$BUILD/tests/velmora_demo.exe" "Z:${DEMO//\//\\}\\Velmora.exe" \
     "Z:${SHOTS//\//\\}" > "$DEMO/demo.log" 2>&1 || { cat "$DEMO/demo.log"; exit 1; }
   wineserver -k || true
   for shot in "$SHOTS"/[0-9]-*.bmp; do convert "$shot" "${shot%.bmp}.png" && rm -f "$shot"; done
@@ -28,10 +29,9 @@ if [ "${1:-}" = --on-display ]; then
 fi
 
 bash "$ROOT/tools/setup.sh" >/dev/null
-# The maker's own announcement pages, whatever a test build set before.
-configure_and_build -UVELMORA_NOTES_URL -UVELMORA_VERSION_URL >/dev/null
+configure_and_build >/dev/null
 if [ -n "${DISPLAY:-}" ]; then
   prepare_wine_prefix
-  exec wine "$ROOT/build/app/Velmora.exe"
+  exec wine "$BUILD/app/Velmora.exe"
 fi
 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" --on-display

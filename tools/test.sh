@@ -3,6 +3,7 @@
 # under Wine on a virtual display.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
+export BUILD=$ROOT/build
 source "$ROOT/tools/wine-env.sh"
 
 if [ "${1:-}" = --on-display ]; then

@@ -1,7 +1,10 @@
 # Sourced by run.sh and test.sh: one Wine prefix for the build, set up once,
 # with a virtual desktop (frames, a taskbar and a tray; and no two-second wait
 # on every window that closes, which plain Xvfb without a window manager costs).
-export WINEPREFIX=${VELMORA_WINEPREFIX:-$ROOT/build/wineprefix}
+# The build folder: the tests' by default; the run command keeps its own,
+# built with the maker's announcement pages instead of the tests' server.
+BUILD=${BUILD:-$ROOT/build}
+export WINEPREFIX=${VELMORA_WINEPREFIX:-$BUILD/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko installer prompts, no sound device to wait for.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winealsa.drv,winepulse.drv,wineoss.drv=d"
@@ -22,7 +25,7 @@ prepare_wine_prefix() {
 configure_and_build() {
   local minizip
   minizip=$(ls -d "${VELMORA_DEPS:-/var/cache/velmora}"/zlib-*/contrib/minizip | head -n 1)
-  cmake -S "$ROOT" -B "$ROOT/build" -DCMAKE_TOOLCHAIN_FILE="$ROOT/tools/mingw-i686.cmake" \
+  cmake -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/tools/mingw-i686.cmake" \
     -DMINIZIP_SOURCE_DIR="$minizip" "$@" >/dev/null
-  cmake --build "$ROOT/build" -j"$(nproc)"
+  cmake --build "$BUILD" -j"$(nproc)"
 }

@@ -1,6 +1,9 @@
 #include "GuiDriver.h"
 
+#include <shellapi.h>
+
 #include <cstdio>
+#include <cstdlib>
 
 namespace gui {
 
@@ -299,6 +302,23 @@ std::vector<HWND> TrayIcons() {
         if (ClassOf(h).find(L"tray") != std::wstring::npos || ClassOf(h).find(L"Tray") != std::wstring::npos)
             out.push_back(h);
     return out;
+}
+
+std::wstring EnvPath(const char* name) {
+    const char* v = std::getenv(name);
+    std::wstring out;
+    for (const char* p = v ? v : ""; *p; ++p) out += *p == '/' ? L'\\' : wchar_t(static_cast<unsigned char>(*p));
+    return out;
+}
+
+void RemoveTree(const std::wstring& path) {
+    std::wstring from = path;
+    from.push_back(L'\0');  // the list of names ends with an empty one
+    SHFILEOPSTRUCTW op = {};
+    op.wFunc = FO_DELETE;
+    op.pFrom = from.c_str();
+    op.fFlags = FOF_NO_UI;
+    SHFileOperationW(&op);
 }
 
 }  // namespace gui

@@ -58,4 +58,9 @@ bool SaveScreenshot(const std::wstring& path);
 // The tray icon windows of the shell's notification area.
 std::vector<HWND> TrayIcons();
 
+// A path that CTest hands over as Z:/unix/path, in Windows form.
+std::wstring EnvPath(const char* name);
+// Deletes a folder with everything in it.
+void RemoveTree(const std::wstring& path);
+
 }  // namespace gui
