@@ -82,6 +82,17 @@ protected:
         return window_;
     }
     HWND Find(const std::wstring& text) { return gui::ChildWithText(window_, text); }
+    // 按钮1's folder browser, once it has settled on its first selection.
+    HWND OpenBrowser() {
+        Click(L"浏览");
+        for (int i = 0; i < 200; ++i, Sleep(25))
+            for (HWND w : gui::TopLevelWindows(program_.pid))
+                if (gui::ClassOf(w) == L"#32770" && gui::ChildWithText(w, L"请选择LOL目录文件夹")) {
+                    gui::Settle(300);
+                    return w;
+                }
+        return nullptr;
+    }
     HWND Edit() {
         for (HWND h : gui::Children(window_))
             if (gui::ClassOf(h) == L"Edit") return h;
@@ -211,27 +222,36 @@ TEST_F(MainJob, ARememberedFolderIsLoadedAndPickedAgainInTheBrowser) {
     EXPECT_TRUE(IsWindowEnabled(Find(L"浏览")));
 
     // A cancelled browser empties the box and forgets nothing.
-    Click(L"浏览");
-    HWND browser = nullptr;
-    for (int i = 0; i < 200 && !browser; ++i, Sleep(25))
-        for (HWND w : gui::TopLevelWindows(program_.pid))
-            if (gui::ClassOf(w) == L"#32770" && gui::ChildWithText(w, L"请选择LOL目录文件夹")) browser = w;
+    HWND browser = OpenBrowser();
     ASSERT_TRUE(browser);
-    gui::Settle(300);
     gui::Press(GetDlgItem(browser, IDCANCEL));
     ASSERT_TRUE(gui::WaitGone(browser));
     gui::Settle(200);
     EXPECT_EQ(gui::TextOf(Edit()), L"");
     EXPECT_EQ(ReadAll(PathFile()), Gbk(game_));
 
-    // It opens at the remembered folder: OK picks it again.
-    Click(L"浏览");
-    browser = nullptr;
-    for (int i = 0; i < 200 && !browser; ++i, Sleep(25))
-        for (HWND w : gui::TopLevelWindows(program_.pid))
-            if (gui::ClassOf(w) == L"#32770" && gui::ChildWithText(w, L"请选择LOL目录文件夹")) browser = w;
+    // One level up from the remembered folder the path holds no 英雄联盟:
+    // refused without a word, and nothing is greyed or written.
+    browser = OpenBrowser();
     ASSERT_TRUE(browser);
+    HWND tree = nullptr;
+    for (HWND h : gui::Children(browser))
+        if (gui::ClassOf(h) == L"SysTreeView32") tree = h;
+    ASSERT_TRUE(tree);
+    PostMessageW(tree, WM_KEYDOWN, VK_LEFT, 0);
+    PostMessageW(tree, WM_KEYUP, VK_LEFT, 0);
     gui::Settle(300);
+    gui::Press(GetDlgItem(browser, IDOK));
+    ASSERT_TRUE(gui::WaitGone(browser));
+    gui::Settle(800);
+    EXPECT_EQ(gui::TextOf(Edit()), folder_ + L"\\Games");
+    EXPECT_EQ(gui::TopLevelWindows(program_.pid).size(), 1u);
+    EXPECT_TRUE(IsWindowEnabled(Find(L"浏览")));
+    EXPECT_EQ(ReadAll(PathFile()), Gbk(game_));
+
+    // It opens at the remembered folder: OK picks it again.
+    browser = OpenBrowser();
+    ASSERT_TRUE(browser);
     gui::Press(GetDlgItem(browser, IDOK));
     HWND done = gui::WaitForBox(program_.pid, L"温馨提示:");
     ASSERT_TRUE(done);
