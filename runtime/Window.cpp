@@ -364,13 +364,13 @@ void RegisterClasses(HINSTANCE instance) {
     RegisterClassExW(&link);
 }
 
-HFONT MakeFont(Window* w, const FontSpec* spec) {
-    if (!spec) return static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
-    HFONT font = CreateFontW(spec->height, 0, 0, 0, spec->weight, FALSE, FALSE, FALSE, spec->charset,
+HFONT MakeFont(Window* w, const FontSpec* font) {
+    if (!font) return static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    HFONT made = CreateFontW(font->height, 0, 0, 0, font->weight, FALSE, FALSE, FALSE, font->charset,
                              OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                             spec->pitchAndFamily, GbkToWide(spec->face).c_str());
-    w->ownFonts.push_back(font);
-    return font;
+                             font->pitchAndFamily, GbkToWide(font->face).c_str());
+    w->ownFonts.push_back(made);
+    return made;
 }
 
 HWND CreateChild(Window* w, Control& c, HWND parent, HINSTANCE instance) {

@@ -134,7 +134,7 @@ def ini_text(order, folder, index):
 
 
 def layout(entry):
-    """[(name, kind, data or texture spec)] in archive order; textures get their sizes later."""
+    """[(name, kind, data)] in archive order; textures (data None) get their sizes later."""
     order, word, _, dirs, files, top, form, extras = entry
     members = {f: [] for f in FOLDER_ORDER}
     members["Menu"].append(("fontconfig_zh_CN.txt", "file", FONTCONFIG))
