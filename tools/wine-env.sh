@@ -6,8 +6,9 @@
 BUILD=${BUILD:-$ROOT/build}
 export WINEPREFIX=${VELMORA_WINEPREFIX:-$BUILD/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
-# No Mono or Gecko installer prompts, no sound device to wait for.
-export WINEDLLOVERRIDES="mscoree,mshtml=;winealsa.drv,winepulse.drv,wineoss.drv=d"
+# No Mono or Gecko installer prompts, no sound device to wait for, and no
+# debugger that would sit on a crashed test until its time-out.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winealsa.drv,winepulse.drv,wineoss.drv=d;winedbg.exe=d"
 export WINEARCH=win32
 
 prepare_wine_prefix() {

@@ -1,0 +1,216 @@
+// MemoryLibrary against DLLs of our own, and against damaged copies of them.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "runtime/Encoding.h"
+#include "runtime/FileUtil.h"
+#include "skin/MemoryLibrary.h"
+
+namespace {
+
+Bytes ReadDll(const char* variable) {
+    const char* v = std::getenv(variable);
+    if (!v) return Bytes();
+    Text path;
+    for (const char* p = v; *p; ++p) path += *p == '/' ? '\\' : *p;
+    return ReadFileBytes(path);
+}
+
+template <typename F>
+F Export(const MemoryLibrary& lib, const char* name) {
+    return reinterpret_cast<F>(lib.FindExport(name));
+}
+
+using IntFn = int(WINAPI*)();
+using AddFn = int(WINAPI*)(int, int);
+using PtrFn = int*(WINAPI*)();
+using DwordFn = DWORD(WINAPI*)();
+
+const IMAGE_NT_HEADERS32* Nt(const Bytes& dll) {
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(dll.data());
+    return reinterpret_cast<const IMAGE_NT_HEADERS32*>(dll.data() + dos->e_lfanew);
+}
+
+// The file offset of an RVA.
+std::size_t FileOffset(const Bytes& dll, std::uint32_t rva) {
+    const auto* nt = Nt(dll);
+    const auto* s = IMAGE_FIRST_SECTION(nt);
+    for (int i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++s)
+        if (rva >= s->VirtualAddress && rva < s->VirtualAddress + s->SizeOfRawData)
+            return s->PointerToRawData + (rva - s->VirtualAddress);
+    return 0;
+}
+
+class Loader : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dll_ = ReadDll("VELMORA_LOADER_DLL");
+        if (dll_.empty()) GTEST_SKIP() << "VELMORA_LOADER_DLL names the test DLL";
+    }
+    Bytes dll_;
+};
+
+TEST_F(Loader, MapsLinksStartsAndFindsExports) {
+    MemoryLibrary lib;
+    ASSERT_TRUE(lib.Load(dll_));
+    ASSERT_NE(lib.BaseAddress(), 0u);
+    EXPECT_EQ(lib.EntryAddress(), lib.BaseAddress() + Nt(dll_)->OptionalHeader.AddressOfEntryPoint);
+    EXPECT_EQ(Export<AddFn>(lib, "Add")(2, 40), 42);
+    EXPECT_EQ(Export<IntFn>(lib, "Attaches")(), 1);
+    EXPECT_EQ(Export<IntFn>(lib, "HandleWasZero")(), 1);
+    // Global data is reached through relocated addresses inside the image.
+    int* value = Export<PtrFn>(lib, "ValueAddress")();
+    EXPECT_GT(reinterpret_cast<std::uintptr_t>(value), lib.BaseAddress());
+    EXPECT_EQ(*value, 5);
+    EXPECT_EQ(Export<DwordFn>(lib, "CurrentProcessId")(), GetCurrentProcessId());
+    EXPECT_EQ(lib.FindExport("add"), 0u);  // names compare with case
+    EXPECT_EQ(lib.FindExport("Missing"), 0u);
+
+    // A second Load keeps the first image.
+    const auto base = lib.BaseAddress();
+    EXPECT_FALSE(lib.Load(dll_));
+    EXPECT_EQ(lib.BaseAddress(), base);
+    lib.Free();
+    EXPECT_EQ(lib.BaseAddress(), 0u);
+    EXPECT_EQ(lib.EntryAddress(), 0u);
+    EXPECT_EQ(lib.FindExport("Add"), 0u);
+}
+
+TEST_F(Loader, RelocatesWhenThePreferredBaseIsTaken) {
+    MemoryLibrary first, second;
+    ASSERT_TRUE(first.Load(dll_));
+    ASSERT_TRUE(second.Load(dll_));
+    EXPECT_EQ(first.BaseAddress(), Nt(dll_)->OptionalHeader.ImageBase);
+    EXPECT_NE(second.BaseAddress(), first.BaseAddress());
+    int* a = Export<PtrFn>(first, "ValueAddress")();
+    int* b = Export<PtrFn>(second, "ValueAddress")();
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(b) - second.BaseAddress(),
+              reinterpret_cast<std::uintptr_t>(a) - first.BaseAddress());
+    *b = 9;
+    EXPECT_EQ(*a, 5);
+    first.Free();
+    second.Free();
+}
+
+TEST_F(Loader, ResolvesAnImportGivenByOrdinal) {
+    // Turn the by-name thunk of GetCurrentProcessId into KERNEL32's ordinal for it.
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    const auto* kdos = reinterpret_cast<const IMAGE_DOS_HEADER*>(kernel);
+    const auto* knt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(reinterpret_cast<const BYTE*>(kernel) + kdos->e_lfanew);
+    const auto* kexp = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(
+        reinterpret_cast<const BYTE*>(kernel) + knt->OptionalHeader.DataDirectory[0].VirtualAddress);
+    const auto* names = reinterpret_cast<const DWORD*>(reinterpret_cast<const BYTE*>(kernel) + kexp->AddressOfNames);
+    const auto* ords = reinterpret_cast<const WORD*>(reinterpret_cast<const BYTE*>(kernel) + kexp->AddressOfNameOrdinals);
+    DWORD ordinal = 0;
+    for (DWORD i = 0; i < kexp->NumberOfNames; ++i)
+        if (!std::strcmp(reinterpret_cast<const char*>(kernel) + names[i], "GetCurrentProcessId"))
+            ordinal = kexp->Base + ords[i];
+    ASSERT_NE(ordinal, 0u);
+
+    Bytes patched = dll_;
+    const auto* nt = Nt(patched);
+    std::size_t desc = FileOffset(patched, nt->OptionalHeader.DataDirectory[1].VirtualAddress);
+    int replaced = 0;
+    for (IMAGE_IMPORT_DESCRIPTOR d; std::memcpy(&d, &patched[desc], sizeof d), d.FirstThunk; desc += sizeof d) {
+        for (std::size_t slot = FileOffset(patched, d.FirstThunk);; slot += 4) {
+            DWORD v;
+            std::memcpy(&v, &patched[slot], 4);
+            if (!v) break;
+            if (!(v & IMAGE_ORDINAL_FLAG32) &&
+                !std::strcmp(reinterpret_cast<const char*>(&patched[FileOffset(patched, v) + 2]), "GetCurrentProcessId")) {
+                v = IMAGE_ORDINAL_FLAG32 | ordinal;
+                std::memcpy(&patched[slot], &v, 4);
+                ++replaced;
+            }
+        }
+    }
+    ASSERT_EQ(replaced, 1);
+    MemoryLibrary lib;
+    ASSERT_TRUE(lib.Load(patched));
+    EXPECT_EQ(Export<DwordFn>(lib, "CurrentProcessId")(), GetCurrentProcessId());
+    lib.Free();
+}
+
+TEST_F(Loader, RefusesShortForeignAndCutImages) {
+    MemoryLibrary lib;
+    EXPECT_FALSE(lib.Load(Bytes()));
+    EXPECT_FALSE(lib.Load(Bytes(dll_.begin(), dll_.begin() + 63)));
+    Bytes noMz = dll_;
+    noMz[0] = 'X';
+    EXPECT_FALSE(lib.Load(noMz));
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(dll_.data());
+    EXPECT_FALSE(lib.Load(Bytes(dll_.begin(), dll_.begin() + dos->e_lfanew + 247)));
+    // The last section's raw data may end exactly at the end, not one byte past it.
+    const auto* nt = Nt(dll_);
+    const auto* s = IMAGE_FIRST_SECTION(nt);
+    std::size_t end = 0;
+    for (int i = 0; i < nt->FileHeader.NumberOfSections; ++i)
+        end = std::max<std::size_t>(end, s[i].PointerToRawData + s[i].SizeOfRawData);
+    ASSERT_LE(end, dll_.size());
+    EXPECT_FALSE(lib.Load(Bytes(dll_.begin(), dll_.begin() + end - 1)));
+    EXPECT_EQ(lib.BaseAddress(), 0u);
+    ASSERT_TRUE(lib.Load(Bytes(dll_.begin(), dll_.begin() + end)));
+    lib.Free();
+}
+
+TEST_F(Loader, AnEntryPointThatRefusesLeavesNothingMapped) {
+    const Bytes refusing = ReadDll("VELMORA_REFUSE_DLL");
+    ASSERT_FALSE(refusing.empty());
+    // The range the image would take: as it was before, afterwards.
+    void* preferred = reinterpret_cast<void*>(std::uintptr_t(Nt(refusing)->OptionalHeader.ImageBase));
+    MEMORY_BASIC_INFORMATION before, after;
+    VirtualQuery(preferred, &before, sizeof before);
+    MemoryLibrary lib;
+    EXPECT_FALSE(lib.Load(refusing));
+    EXPECT_EQ(lib.BaseAddress(), 0u);
+    VirtualQuery(preferred, &after, sizeof after);
+    EXPECT_EQ(after.State, before.State);
+    EXPECT_EQ(after.AllocationBase, before.AllocationBase);
+}
+
+TEST_F(Loader, DamagedHeadersAndTablesNeverCrash) {
+    // Bytes of the headers, the section table and the data directories'
+    // tables. The loader vets the format, not the code: with its entry point
+    // taken out, no damaged code runs, and only the loader's own walks are
+    // exercised (a flipped image base or relocation would otherwise make
+    // sound code run at the wrong addresses).
+    auto* ntw = reinterpret_cast<IMAGE_NT_HEADERS32*>(dll_.data() + reinterpret_cast<IMAGE_DOS_HEADER*>(dll_.data())->e_lfanew);
+    ntw->OptionalHeader.AddressOfEntryPoint = 0;
+    const std::size_t entryField = reinterpret_cast<std::uint8_t*>(&ntw->OptionalHeader.AddressOfEntryPoint) - dll_.data();
+    const auto* nt = Nt(dll_);
+    std::vector<std::pair<std::size_t, std::size_t>> regions = {{0, nt->OptionalHeader.SizeOfHeaders}};
+    for (int d : {0, 1, 5}) {
+        const auto& dir = nt->OptionalHeader.DataDirectory[d];
+        if (dir.Size) regions.push_back({FileOffset(dll_, dir.VirtualAddress), dir.Size});
+    }
+    std::mt19937 rnd(11);
+    int loaded = 0;
+    for (int n = 0; n < 3000; ++n) {
+        Bytes broken = dll_;
+        const auto& [from, len] = regions[n % regions.size()];
+        for (int k = 0; k < 1 + n % 3; ++k) {
+            const std::size_t at = from + rnd() % len;
+            if (at < entryField || at >= entryField + 4) broken[at] ^= std::uint8_t(1u << (rnd() % 8));
+        }
+        MemoryLibrary lib;
+        if (lib.Load(broken)) {
+            ++loaded;
+            lib.FindExport("Add");
+            lib.FindExport("Nothing");
+            lib.Free();
+        }
+    }
+    std::printf("%d of 3000 damaged images still loaded\n", loaded);
+    for (std::size_t cut = 0; cut < dll_.size(); cut += 7) {
+        MemoryLibrary lib;
+        if (lib.Load(Bytes(dll_.begin(), dll_.begin() + cut))) lib.Free();
+    }
+}
+
+}  // namespace
