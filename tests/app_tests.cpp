@@ -100,6 +100,15 @@ protected:
         for (int i = 0; i < n; ++i) gui::Key(VK_DOWN);
         gui::Key(VK_RETURN);
     }
+    // "检查更新" from the tray menu; returns the text of the box it shows.
+    std::wstring MenuUpdateCheckSays() {
+        ChooseTrayCommand(4);
+        HWND box = gui::WaitForBox(program_.pid, L"更新提示", 20000);
+        if (!box) return L"<no box>";
+        const std::wstring text = gui::BoxText(box);
+        gui::Press(gui::ButtonOf(box, L"确定"));
+        return text;
+    }
     static bool WaitVisible(HWND w, bool visible) {
         for (int i = 0; i < 100; ++i, Sleep(20))
             if (bool(IsWindowVisible(w)) == visible) return true;
@@ -436,11 +445,7 @@ TEST_F(Velmora, MenuUpdateCheckWithoutAnAnswerSaysItFailed) {
     // No announcement server runs for these tests: start-up stayed silent.
     HWND window = PassNotice();
     ASSERT_TRUE(window);
-    ChooseTrayCommand(4);
-    HWND box = gui::WaitForBox(program_.pid, L"更新提示", 20000);
-    ASSERT_TRUE(box);
-    EXPECT_EQ(gui::BoxText(box), L"检查更新失败，暂时无法读取版本信息，请稍后再试。");
-    gui::Press(gui::ButtonOf(box, L"确定"));
+    EXPECT_EQ(MenuUpdateCheckSays(), L"检查更新失败，暂时无法读取版本信息，请稍后再试。");
 }
 
 // ---- the update check against pages served on 127.0.0.1 ------------------------
@@ -489,11 +494,7 @@ TEST_F(UpdateCheck, TheSameVersionIsSilentAtStartAndToldFromTheMenu) {
     HWND window = PassNotice();
     ASSERT_TRUE(window);
     EXPECT_FALSE(gui::FindWindowOf(program_.pid, L"新版本提示："));
-    ChooseTrayCommand(4);
-    HWND box = gui::WaitForBox(program_.pid, L"更新提示");
-    ASSERT_TRUE(box);
-    EXPECT_EQ(gui::BoxText(box), L"当前已是最新版本，感谢使用~o(∩_∩)o ");
-    gui::Press(gui::ButtonOf(box, L"确定"));
+    EXPECT_EQ(MenuUpdateCheckSays(), L"当前已是最新版本，感谢使用~o(∩_∩)o ");
 }
 
 TEST_F(UpdateCheck, ANewVersionIsOfferedWithBothNotesAndNoGoesOn) {
@@ -520,11 +521,7 @@ TEST_F(UpdateCheck, APageWithoutTheVersionOffersNothing) {
     HWND window = PassNotice();
     ASSERT_TRUE(window);
     EXPECT_FALSE(gui::FindWindowOf(program_.pid, L"新版本提示："));
-    ChooseTrayCommand(4);
-    HWND box = gui::WaitForBox(program_.pid, L"更新提示");
-    ASSERT_TRUE(box);
-    EXPECT_EQ(gui::BoxText(box), L"检查更新失败，暂时无法读取版本信息，请稍后再试。");
-    gui::Press(gui::ButtonOf(box, L"确定"));
+    EXPECT_EQ(MenuUpdateCheckSays(), L"检查更新失败，暂时无法读取版本信息，请稍后再试。");
 }
 
 TEST_F(UpdateCheck, YesOpensTheDownloadAndEndsWithoutEverShowingTheWindow) {
