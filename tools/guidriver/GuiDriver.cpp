@@ -208,15 +208,6 @@ HWND ClickControlAt(int x, int y) {
     return target;
 }
 
-void DoubleClick(int x, int y) {
-    MoveMouse(x, y);
-    for (int i = 0; i < 2; ++i) {
-        SendMouse(MOUSEEVENTF_LEFTDOWN);
-        SendMouse(MOUSEEVENTF_LEFTUP);
-    }
-    Settle();
-}
-
 void Key(WORD vk, bool alt) {
     INPUT in[4] = {};
     int n = 0;
@@ -292,16 +283,6 @@ bool SaveScreenshot(const std::wstring& path) {
     DeleteDC(mem);
     ReleaseDC(nullptr, screen);
     return ok;
-}
-
-std::vector<HWND> TrayIcons() {
-    std::vector<HWND> out;
-    HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr);
-    if (!tray) return out;
-    for (HWND h : Children(tray))
-        if (ClassOf(h).find(L"tray") != std::wstring::npos || ClassOf(h).find(L"Tray") != std::wstring::npos)
-            out.push_back(h);
-    return out;
 }
 
 std::wstring EnvPath(const char* name) {

@@ -43,7 +43,6 @@ POINT Centre(HWND hwnd);
 // Real input through the system's queue.
 void MoveMouse(int x, int y);
 void Click(int x, int y, bool right = false);
-void DoubleClick(int x, int y);
 // Clicks whatever window is at the screen point; returns it.
 HWND ClickControlAt(int x, int y);
 void Key(WORD vk, bool alt = false);
@@ -54,9 +53,6 @@ std::wstring ClipboardText();
 void ClearClipboard();
 // The whole screen, as a 24-bit BMP file.
 bool SaveScreenshot(const std::wstring& path);
-
-// The tray icon windows of the shell's notification area.
-std::vector<HWND> TrayIcons();
 
 // A path that CTest hands over as Z:/unix/path, in Windows form.
 std::wstring EnvPath(const char* name);
