@@ -7,6 +7,7 @@
 #include "runtime/Dialogs.h"
 #include "runtime/Process.h"
 #include "runtime/Resources.h"
+#include "skin/SkinAttach.h"
 #include "update/UpdateCheck.h"
 
 namespace {
@@ -26,7 +27,8 @@ const char kExitText[] =
 WindowRef MainWindow() { return g_mainWindow; }
 
 void MainWindowCreated() {
-    // a. The window skin is attached here, before any box of start-up.
+    // a. Before any box of start-up, so every box is drawn with the skin.
+    AttachSkin(ResourceBytes("SKINDATA"));
     // b. A newer version may be offered (and accepted) before anything else shows.
     CheckForUpdate(true);
     // c.
@@ -48,7 +50,8 @@ bool ConfirmClose() {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     InitRuntime();
-    // The skin library is mapped here, before any window exists.
+    // Mapped before any window exists; the attach comes once the main window does.
+    LoadSkinLibrary(ResourceBytes("SKINLIB"));
     // The handle is stored before the created event runs, which needs it.
     CreateLayoutWindow(kMainLayout, kMainLayoutCount, kMainWindowEvents, &g_mainWindow);
     EndProgram(RunMessageLoop());

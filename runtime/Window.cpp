@@ -72,10 +72,16 @@ COLORREF ColourOr(int colour, COLORREF fallback) {
     return colour == kDefaultColour ? fallback : COLORREF(colour);
 }
 
-void FillBackground(HDC dc, const RECT& rc, const Control& c) {
+// A control without a background colour of its own takes the one its parent
+// answers, as the system's controls do; a window skin may answer for it.
+void FillBackground(HDC dc, HWND hwnd, const RECT& rc, const Control& c) {
     const int bg = c.entry->background;
     if (bg == kDefaultColour) {
-        FillRect(dc, &rc, GetSysColorBrush(COLOR_BTNFACE));
+        const COLORREF text = GetTextColor(dc);
+        auto brush = reinterpret_cast<HBRUSH>(
+            SendMessageW(GetParent(hwnd), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(hwnd)));
+        SetTextColor(dc, text);
+        FillRect(dc, &rc, brush ? brush : GetSysColorBrush(COLOR_BTNFACE));
     } else {
         ScopedGdiObject brush(CreateSolidBrush(COLORREF(bg)));
         FillRect(dc, &rc, static_cast<HBRUSH>(brush.get()));
@@ -161,7 +167,7 @@ void PaintLink(HWND hwnd, Control& c) {
     HDC dc = BeginPaint(hwnd, &ps);
     RECT rc;
     GetClientRect(hwnd, &rc);
-    FillBackground(dc, rc, c);
+    FillBackground(dc, hwnd, rc, c);
     const int colour = c.hover ? c.entry->hoverColour : c.visited ? c.entry->visitedColour : c.textColour;
     SetTextColor(dc, ColourOr(colour, GetSysColor(COLOR_HOTLIGHT)));
     SetBkMode(dc, TRANSPARENT);
@@ -215,7 +221,7 @@ LRESULT CALLBACK LinkProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 void DrawLabel(const DRAWITEMSTRUCT& item, const Control& c) {
     HDC dc = item.hDC;
-    FillBackground(dc, item.rcItem, c);
+    FillBackground(dc, item.hwndItem, item.rcItem, c);
     SetTextColor(dc, ColourOr(c.textColour, RGB(0, 0, 0)));
     SetBkMode(dc, TRANSPARENT);
     HGDIOBJ old = SelectObject(dc, c.font);

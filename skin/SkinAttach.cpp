@@ -1,0 +1,59 @@
+#include "skin/SkinAttach.h"
+
+#include "runtime/Process.h"
+
+namespace {
+
+MemoryLibrary* g_skinLibrary = nullptr;
+
+}  // namespace
+
+void LoadSkinLibrary(ByteSpan image) {
+    if (!g_skinLibrary) {
+        g_skinLibrary = new MemoryLibrary;
+        // Destroying the loader leaves the image mapped: windows skinned by it
+        // may still get messages while the process goes down.
+        AtProgramEnd([] {
+            delete g_skinLibrary;
+            g_skinLibrary = nullptr;
+        });
+    }
+    g_skinLibrary->Load(image);
+}
+
+MemoryLibrary* SkinLibrary() { return g_skinLibrary; }
+
+int AttachSkin(ByteSpan skin) {
+    if (!g_skinLibrary) return 0;
+    const std::uintptr_t attach = g_skinLibrary->FindExport("Skin_AttachMemory");
+    if (attach == 0) return 0;
+    return CallAddress(attach, std::int32_t(reinterpret_cast<std::uintptr_t>(skin.data)),
+                       std::int32_t(skin.size));
+}
+
+std::int32_t CallAddress(std::uintptr_t function, std::int32_t a1, std::int32_t a2, std::int32_t a3,
+                         std::int32_t a4, std::int32_t a5, std::int32_t a6, std::int32_t a7,
+                         std::int32_t a8, std::int32_t a9, std::int32_t a10) {
+    const std::int32_t args[10] = {a1, a2, a3, a4, a5, a6, a7, a8, a9, a10};
+    std::int32_t result;
+    // ebx is kept by every i386 calling convention, so the stack pointer saved
+    // in it survives the call whatever the callee pops.
+    asm volatile(
+        "movl %%esp, %%ebx\n\t"
+        "pushl 36(%2)\n\t"
+        "pushl 32(%2)\n\t"
+        "pushl 28(%2)\n\t"
+        "pushl 24(%2)\n\t"
+        "pushl 20(%2)\n\t"
+        "pushl 16(%2)\n\t"
+        "pushl 12(%2)\n\t"
+        "pushl 8(%2)\n\t"
+        "pushl 4(%2)\n\t"
+        "pushl 0(%2)\n\t"
+        "call *%1\n\t"
+        "movl %%ebx, %%esp"
+        : "=a"(result)
+        : "r"(function), "r"(args)
+        : "ebx", "ecx", "edx", "memory", "cc");
+    return result;
+}
