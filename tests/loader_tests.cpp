@@ -213,4 +213,105 @@ TEST_F(Loader, DamagedHeadersAndTablesNeverCrash) {
     }
 }
 
+// A hand-made image: one data section of two pages holding two addresses to
+// relocate, one at the first byte of a page and one straddling its last byte,
+// and a relocation block of fillers only.
+constexpr std::uint32_t kMadeBase = 0x64000000;
+constexpr std::uint32_t kSection = 0x1000, kRelocs = 0x2800;
+
+Bytes MadeImage() {
+    Bytes image(0x200 + 0x2000, 0);
+    auto put32 = [&](std::size_t at, std::uint32_t v) { std::memcpy(&image[at], &v, 4); };
+    auto put16 = [&](std::size_t at, std::uint16_t v) { std::memcpy(&image[at], &v, 2); };
+    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(image.data());
+    dos->e_magic = IMAGE_DOS_SIGNATURE;
+    dos->e_lfanew = 0x40;
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS32*>(image.data() + 0x40);
+    nt->Signature = IMAGE_NT_SIGNATURE;
+    nt->FileHeader.Machine = IMAGE_FILE_MACHINE_I386;
+    nt->FileHeader.NumberOfSections = 1;
+    nt->FileHeader.SizeOfOptionalHeader = sizeof(IMAGE_OPTIONAL_HEADER32);
+    nt->FileHeader.Characteristics = IMAGE_FILE_EXECUTABLE_IMAGE | IMAGE_FILE_32BIT_MACHINE | IMAGE_FILE_DLL;
+    auto& opt = nt->OptionalHeader;
+    opt.Magic = IMAGE_NT_OPTIONAL_HDR32_MAGIC;
+    opt.ImageBase = kMadeBase;
+    opt.SectionAlignment = 0x1000;
+    opt.FileAlignment = 0x200;
+    opt.SizeOfImage = 0x3000;
+    opt.SizeOfHeaders = 0x200;
+    opt.NumberOfRvaAndSizes = IMAGE_NUMBEROF_DIRECTORY_ENTRIES;
+    opt.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC] = {kRelocs, 24};
+    auto* section = IMAGE_FIRST_SECTION(nt);
+    std::memcpy(section->Name, ".data", 5);
+    section->Misc.VirtualSize = 0x2000;
+    section->VirtualAddress = kSection;
+    section->SizeOfRawData = 0x2000;
+    section->PointerToRawData = 0x200;
+    auto file = [](std::uint32_t rva) { return 0x200 + (rva - kSection); };
+    put32(file(0x1000), kMadeBase + 0x1100);
+    put32(file(0x1FFF), kMadeBase + 0x1200);
+    put32(file(0x2000 + 0x10), kMadeBase + 0x1300);  // only named by fillers: stays
+    // Block 1: HIGHLOW at offsets 0 and 0xFFF of the first page.
+    put32(file(kRelocs), 0x1000);
+    put32(file(kRelocs + 4), 12);
+    put16(file(kRelocs + 8), (IMAGE_REL_BASED_HIGHLOW << 12) | 0x000);
+    put16(file(kRelocs + 10), (IMAGE_REL_BASED_HIGHLOW << 12) | 0xFFF);
+    // Block 2: fillers only.
+    put32(file(kRelocs + 12), 0x2000);
+    put32(file(kRelocs + 16), 12);
+    put16(file(kRelocs + 20), (IMAGE_REL_BASED_ABSOLUTE << 12) | 0x010);
+    put16(file(kRelocs + 22), 0);
+    return image;
+}
+
+std::uint32_t Read32(std::uintptr_t address) {
+    std::uint32_t v;
+    std::memcpy(&v, reinterpret_cast<const void*>(address), 4);
+    return v;
+}
+
+TEST(MadeImage, RelocatesPageEdgesAtThePreferredBaseAndElsewhere) {
+    const Bytes image = MadeImage();
+    MemoryLibrary atHome;
+    ASSERT_TRUE(atHome.Load(image));
+    ASSERT_EQ(atHome.BaseAddress(), kMadeBase);
+    EXPECT_EQ(Read32(kMadeBase + 0x1000), kMadeBase + 0x1100);
+    EXPECT_EQ(Read32(kMadeBase + 0x1FFF), kMadeBase + 0x1200);
+    atHome.Free();
+
+    // With the preferred range taken, the image goes elsewhere and is patched.
+    void* taken = VirtualAlloc(reinterpret_cast<void*>(std::uintptr_t(kMadeBase)), 0x3000, MEM_RESERVE, PAGE_NOACCESS);
+    ASSERT_EQ(taken, reinterpret_cast<void*>(std::uintptr_t(kMadeBase)));
+    MemoryLibrary moved;
+    ASSERT_TRUE(moved.Load(image));
+    const std::uintptr_t base = moved.BaseAddress();
+    ASSERT_NE(base, kMadeBase);
+    EXPECT_EQ(Read32(base + 0x1000), base + 0x1100);
+    EXPECT_EQ(Read32(base + 0x1FFF), base + 0x1200);
+    EXPECT_EQ(Read32(base + 0x2010), kMadeBase + 0x1300);
+    moved.Free();
+    VirtualFree(taken, 0, MEM_RELEASE);
+}
+
+TEST(MadeImage, RefusesBrokenSignaturesAndEntryPointsOutsideTheImage) {
+    MemoryLibrary lib;
+    EXPECT_EQ(lib.FindExport("Anything"), 0u);  // empty instance
+    Bytes noPe = MadeImage();
+    noPe[0x40] = 'Q';
+    EXPECT_FALSE(lib.Load(noPe));
+    Bytes farEntry = MadeImage();
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS32*>(farEntry.data() + 0x40);
+    nt->OptionalHeader.AddressOfEntryPoint = 0x3000;  // one past the image
+    EXPECT_FALSE(lib.Load(farEntry));
+    nt->OptionalHeader.AddressOfEntryPoint = 0x7FFFFFF0;
+    EXPECT_FALSE(lib.Load(farEntry));
+    // A relocation block that claims to run past its directory.
+    Bytes longBlock = MadeImage();
+    const std::uint32_t tooLong = 400;
+    std::memcpy(&longBlock[0x200 + (kRelocs + 4 - kSection)], &tooLong, 4);
+    EXPECT_FALSE(lib.Load(longBlock));
+    EXPECT_EQ(lib.BaseAddress(), 0u);
+    EXPECT_EQ(lib.FindExport("Anything"), 0u);
+}
+
 }  // namespace
