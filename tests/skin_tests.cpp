@@ -172,6 +172,39 @@ struct TestWindow {
     }
 };
 
+// ---- the library's file -----------------------------------------------------------
+
+// What the loader cannot provide, the library must not need.
+TEST(SkinLibraryFile, NeedsOnlySystemDllsAndNoThreadStorage) {
+    const Bytes image = ReadFileBytes(WideToGbk(gui::EnvPath("VELMORA_SKINLIB").c_str()));
+    ASSERT_GT(image.size(), 0x400u);
+    MemoryLibrary mapped;  // read through a mapping: RVAs are addresses then
+    ASSERT_TRUE(mapped.Load(image));
+    const auto* base = reinterpret_cast<const std::uint8_t*>(mapped.BaseAddress());
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+    EXPECT_EQ(nt->OptionalHeader.ImageBase, 0x10000000u);
+    EXPECT_TRUE(nt->FileHeader.Characteristics & IMAGE_FILE_DLL);
+    EXPECT_EQ(nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_TLS].Size, 0u);
+    const auto& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    int dlls = 0;
+    for (const auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); d->Name; ++d, ++dlls) {
+        const std::string name = reinterpret_cast<const char*>(base + d->Name);
+        EXPECT_TRUE(lstrcmpiA(name.c_str(), "KERNEL32.dll") == 0 || lstrcmpiA(name.c_str(), "USER32.dll") == 0 ||
+                    lstrcmpiA(name.c_str(), "GDI32.dll") == 0)
+            << name;
+    }
+    EXPECT_GT(dlls, 0);
+    const auto& exports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    const auto* dir = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + exports.VirtualAddress);
+    const auto* names = reinterpret_cast<const DWORD*>(base + dir->AddressOfNames);
+    ASSERT_GT(dir->NumberOfNames, 0u);
+    for (DWORD i = 0; i < dir->NumberOfNames; ++i)
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(base + names[i])).rfind("Skin_", 0), 0u);
+    EXPECT_NE(mapped.FindExport("Skin_AttachMemory"), 0u);
+    mapped.Free();
+}
+
 // ---- the skins the library takes ---------------------------------------------
 
 Bytes WithU16(Bytes skin, std::size_t at, std::uint16_t value) {
