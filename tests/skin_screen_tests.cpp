@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "GuiDriver.h"
-#include "SkinFormat.h"
+#include "SkinPixels.h"
 
 namespace {
 
@@ -57,18 +57,6 @@ Area Capture(const RECT& rc) {
     return area;
 }
 
-bool Near(COLORREF a, COLORREF b, int tolerance = 3) {
-    return abs(int(GetRValue(a)) - int(GetRValue(b))) <= tolerance &&
-           abs(int(GetGValue(a)) - int(GetGValue(b))) <= tolerance &&
-           abs(int(GetBValue(a)) - int(GetBValue(b))) <= tolerance;
-}
-
-bool Between(COLORREF c, COLORREF from, COLORREF to) {
-    auto inside = [](int v, int a, int b) { return v >= std::min(a, b) - 2 && v <= std::max(a, b) + 2; };
-    return inside(GetRValue(c), GetRValue(from), GetRValue(to)) && inside(GetGValue(c), GetGValue(from), GetGValue(to)) &&
-           inside(GetBValue(c), GetBValue(from), GetBValue(to));
-}
-
 std::vector<std::uint8_t> SkinFile() {
     std::vector<std::uint8_t> bytes;
     HANDLE f = CreateFileW(gui::EnvPath("VELMORA_SKIN_FILE").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -80,11 +68,6 @@ std::vector<std::uint8_t> SkinFile() {
     CloseHandle(f);
     bytes.resize(got);
     return bytes;
-}
-
-COLORREF Slot(const std::vector<std::uint8_t>& skin, int slot) {
-    const std::uint8_t* c = skin.data() + SKIN_HEADER_BYTES + 4 * slot;
-    return RGB(c[0], c[1], c[2]);
 }
 
 struct Seen {
@@ -121,8 +104,7 @@ Seen LookAt(const std::wstring& exe, const std::wstring& shot) {
         seen.shown = true;
         const POINT empty = ClientPoint(window, 5, 200);  // left of 分组框2
         seen.client = area.At(empty.x, empty.y);
-        const POINT clientTop = ClientPoint(window, 0, 0);
-        seen.caption = area.At(rc.left + (rc.right - rc.left) * 6 / 10, (rc.top + clientTop.y) / 2 + 1);
+        seen.caption = area.At(rc.left + (rc.right - rc.left) * 6 / 10, CaptionRow(window));
         // 标签2 scrolls along the bottom, below 分组框3.
         const POINT from = ClientPoint(window, 0, 408);
         const POINT to = ClientPoint(window, 437, 424);

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "GuiDriver.h"
-#include "SkinFormat.h"
+#include "SkinPixels.h"
 #include "runtime/Encoding.h"
 #include "runtime/FileUtil.h"
 #include "skin/MemoryLibrary.h"
@@ -33,23 +33,7 @@ AttachFn Attach() {
     return attach;
 }
 
-COLORREF Slot(int slot) {
-    const std::uint8_t* c = SkinFile().data() + SKIN_HEADER_BYTES + 4 * slot;
-    return RGB(c[0], c[1], c[2]);
-}
-
-bool Near(COLORREF a, COLORREF b, int tolerance = 2) {
-    return abs(int(GetRValue(a)) - int(GetRValue(b))) <= tolerance &&
-           abs(int(GetGValue(a)) - int(GetGValue(b))) <= tolerance &&
-           abs(int(GetBValue(a)) - int(GetBValue(b))) <= tolerance;
-}
-
-// Is c on the way from one colour to the other, as a gradient row is?
-bool Between(COLORREF c, COLORREF from, COLORREF to) {
-    auto inside = [](int v, int a, int b) { return v >= std::min(a, b) - 2 && v <= std::max(a, b) + 2; };
-    return inside(GetRValue(c), GetRValue(from), GetRValue(to)) && inside(GetGValue(c), GetGValue(from), GetGValue(to)) &&
-           inside(GetBValue(c), GetBValue(from), GetBValue(to));
-}
+COLORREF Slot(int slot) { return ::Slot(SkinFile(), slot); }
 
 void Pump(DWORD ms = 120) {
     const DWORD end = GetTickCount() + ms;
@@ -283,10 +267,8 @@ TEST(SkinLibrary, DrawsFrameClientAndControlsInTheSkinsColours) {
     w.Show();
     RECT window;
     GetWindowRect(w.frame, &window);
-    POINT origin = {0, 0};
-    ClientToScreen(w.frame, &origin);
     const int width = window.right - window.left;
-    const int captionMiddle = (origin.y - window.top) / 2 + 1;
+    const int captionMiddle = CaptionRow(w.frame) - window.top;
 
     // The frame and the title bar.
     EXPECT_TRUE(Near(PixelOf(w.frame, 0, 120), Slot(SkinFrameOuter)));
@@ -355,9 +337,7 @@ TEST(SkinLibrary, TitleBarButtonsAreTrackedByTheSkin) {
     w.Show();
     RECT window;
     GetWindowRect(w.frame, &window);
-    POINT origin = {0, 0};
-    ClientToScreen(w.frame, &origin);
-    const int y = (window.top + origin.y) / 2 + 1;
+    const int y = CaptionRow(w.frame);
     auto hit = [&](int x) { return int(SendMessageW(w.frame, WM_NCHITTEST, 0, MAKELPARAM(x, y))); };
     int close = -1, minimise = -1, maximise = -1;
     for (int x = window.right - 1; x > window.left; --x) {
@@ -413,13 +393,11 @@ void CALLBACK LookAtBox(HWND, UINT, UINT_PTR timer, DWORD) {
     Pump(150);
     RECT window;
     GetWindowRect(box, &window);
-    POINT origin = {0, 0};
-    ClientToScreen(box, &origin);
     g_box.seen = true;
     g_box.subclassed = Subclassed(box);
     g_box.buttonSubclassed = Subclassed(GetDlgItem(box, IDOK));
     g_box.client = ClientPixel(box, 2, 2);
-    g_box.caption = PixelOf(box, (window.right - window.left) / 2, (origin.y - window.top) / 2 + 1);
+    g_box.caption = PixelOf(box, (window.right - window.left) / 2, CaptionRow(box) - window.top);
     PostMessageW(box, WM_COMMAND, IDOK, 0);
 }
 

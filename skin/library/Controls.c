@@ -53,13 +53,20 @@ static RECT DrawButtonText(HDC dc, HWND hwnd, const RECT* rc, UINT defaultAlign)
     return place;
 }
 
+/* Starts painting a control off screen on the background its parent answers;
+   the text colour the parent chose comes back in *text. */
+static HDC BeginControl(HWND hwnd, HDC target, UINT colourMessage, Buffer* buffer, RECT* rc, COLORREF* text) {
+    GetClientRect(hwnd, rc);
+    HDC dc = BeginBuffer(buffer, target, rc);
+    FillRect(dc, rc, ControlBackground(hwnd, dc, colourMessage, text));
+    return dc;
+}
+
 static void PaintPushButton(HWND hwnd, SkinWindow* skin, HDC target) {
     RECT rc;
-    GetClientRect(hwnd, &rc);
     Buffer buffer;
-    HDC dc = BeginBuffer(&buffer, target, &rc);
     COLORREF text;
-    FillRect(dc, &rc, ControlBackground(hwnd, dc, WM_CTLCOLORBTN, &text));
+    HDC dc = BeginControl(hwnd, target, WM_CTLCOLORBTN, &buffer, &rc, &text);
 
     const LRESULT state = SendMessageW(hwnd, BM_GETSTATE, 0, 0);
     const BOOL enabled = IsWindowEnabled(hwnd);
@@ -104,11 +111,9 @@ static void DrawCheckMark(HDC dc, const RECT* box, COLORREF colour) {
 
 static void PaintCheckBox(HWND hwnd, SkinWindow* skin, HDC target) {
     RECT rc;
-    GetClientRect(hwnd, &rc);
     Buffer buffer;
-    HDC dc = BeginBuffer(&buffer, target, &rc);
     COLORREF text;
-    FillRect(dc, &rc, ControlBackground(hwnd, dc, WM_CTLCOLORSTATIC, &text));
+    HDC dc = BeginControl(hwnd, target, WM_CTLCOLORSTATIC, &buffer, &rc, &text);
 
     const DWORD style = (DWORD)GetWindowLongW(hwnd, GWL_STYLE);
     const LRESULT state = SendMessageW(hwnd, BM_GETSTATE, 0, 0);
