@@ -72,7 +72,7 @@ std::vector<std::uint8_t> SkinFile() {
 
 struct Seen {
     bool shown = false;
-    COLORREF noticeClient = 0, client = 0, caption = 0;
+    COLORREF noticeClient = 0, client = 0, caption = 0, border = 0;
     int noticeRed = 0;   // the program's red notice label
     int editGrey = 0, editWhite = 0;
 };
@@ -104,6 +104,7 @@ Seen LookAt(const std::wstring& exe, const std::wstring& shot) {
         seen.shown = true;
         const POINT empty = ClientPoint(window, 5, 200);  // left of 分组框2
         seen.client = area.At(empty.x, empty.y);
+        seen.border = area.At(rc.left + 1, rc.top + 200);
         seen.caption = area.At(rc.left + (rc.right - rc.left) * 6 / 10, CaptionRow(window));
         // 标签2 scrolls along the bottom, below 分组框3.
         const POINT from = ClientPoint(window, 0, 408);
@@ -137,6 +138,7 @@ TEST(Skin, MainWindowAndBoxesWithTheSkinAndWithout) {
 
     const COLORREF face = GetSysColor(COLOR_BTNFACE);
     EXPECT_TRUE(Near(skinned.client, Slot(skin, SkinClient))) << std::hex << skinned.client;
+    EXPECT_TRUE(Near(skinned.border, Slot(skin, SkinFrameInner))) << std::hex << skinned.border;
     EXPECT_TRUE(Near(skinned.noticeClient, Slot(skin, SkinClient))) << std::hex << skinned.noticeClient;
     EXPECT_TRUE(Between(skinned.caption, Slot(skin, SkinCaptionTop), Slot(skin, SkinCaptionBottom)) ||
                 Between(skinned.caption, Slot(skin, SkinCaptionInactiveTop), Slot(skin, SkinCaptionInactiveBottom)))
@@ -144,6 +146,7 @@ TEST(Skin, MainWindowAndBoxesWithTheSkinAndWithout) {
     for (const Seen* s : {&plain, &unmapped}) {
         EXPECT_TRUE(Near(s->client, face)) << std::hex << s->client;
         EXPECT_TRUE(Near(s->noticeClient, face)) << std::hex << s->noticeClient;
+        EXPECT_FALSE(Near(s->border, Slot(skin, SkinFrameInner), 10)) << std::hex << s->border;
         EXPECT_FALSE(Between(s->caption, Slot(skin, SkinCaptionTop), Slot(skin, SkinCaptionBottom)))
             << std::hex << s->caption;
     }
