@@ -117,7 +117,7 @@ LRESULT CALLBACK TestProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 struct TestWindow {
     HWND frame = nullptr, button = nullptr, check = nullptr, group = nullptr, own = nullptr, edit = nullptr;
 
-    explicit TestWindow(int left) {
+    explicit TestWindow(int left, DWORD extraStyle = 0) {
         static bool registered = false;
         if (!registered) {
             registered = true;
@@ -131,7 +131,7 @@ struct TestWindow {
             wc.lpszClassName = L"SkinTestWindow";
             RegisterClassW(&wc);
         }
-        frame = CreateWindowExW(0, L"SkinTestWindow", L"皮肤测试", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+        frame = CreateWindowExW(0, L"SkinTestWindow", L"皮肤测试", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | extraStyle,
                                 left, 80, 320, 240, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
         HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
         auto child = [&](const wchar_t* klass, const wchar_t* text, DWORD style, int x, int y, int w, int h, int id,
@@ -377,6 +377,18 @@ TEST(SkinLibrary, TitleBarButtonsAreTrackedByTheSkin) {
     SendMessageW(w.frame, WM_LBUTTONUP, 0, clientPoint(minimise));
     ASSERT_EQ(g_commands.size(), 2u);
     EXPECT_EQ(g_commands[1], WPARAM(SC_MINIMIZE));
+
+    // With a maximise box, its button sits between the other two.
+    TestWindow sizable(400, WS_MAXIMIZEBOX);
+    sizable.Show();
+    GetWindowRect(sizable.frame, &window);
+    const int row = CaptionRow(sizable.frame);
+    std::vector<int> order;
+    for (int x = window.right - 1; x > window.left; --x) {
+        const int h = int(SendMessageW(sizable.frame, WM_NCHITTEST, 0, MAKELPARAM(x, row)));
+        if ((h == HTCLOSE || h == HTMAXBUTTON || h == HTMINBUTTON) && (order.empty() || order.back() != h)) order.push_back(h);
+    }
+    EXPECT_EQ(order, (std::vector<int>{HTCLOSE, HTMAXBUTTON, HTMINBUTTON}));
 }
 
 // ---- message boxes and other dialogs ---------------------------------------------

@@ -80,17 +80,21 @@ static void DrawGlyph(HDC dc, HWND hwnd, int code, const RECT* rc, COLORREF colo
     } else if (code == HTMINBUTTON) {
         const RECT bar = {l, b - 1, r + 1, b + 1};
         FillSolid(dc, &bar, colour);
-    } else if (IsZoomed(hwnd)) {
-        const RECT back = {l + 3, t, r + 1, b - 2};
-        const RECT front = {l, t + 3, r - 2, b + 1};
-        FrameRect(dc, &back, SkinBrush(SkinCaptionGlyph));
-        FillSolid(dc, &front, SkinColour(SkinCaptionButtonPressed));
-        FrameRect(dc, &front, SkinBrush(SkinCaptionGlyph));
     } else {
-        const RECT box = {l, t, r + 1, b + 1};
-        const RECT lid = {l, t, r + 1, t + 2};
-        FrameRect(dc, &box, SkinBrush(SkinCaptionGlyph));
-        FillSolid(dc, &lid, colour);
+        HBRUSH pen = CreateSolidBrush(colour);
+        if (IsZoomed(hwnd)) {
+            const RECT back = {l + 3, t, r + 1, b - 2};
+            const RECT front = {l, t + 3, r - 2, b + 1};
+            FrameRect(dc, &back, pen);
+            FillSolid(dc, &front, SkinColour(SkinCaptionButtonPressed));
+            FrameRect(dc, &front, pen);
+        } else {
+            const RECT box = {l, t, r + 1, b + 1};
+            const RECT lid = {l, t, r + 1, t + 2};
+            FrameRect(dc, &box, pen);
+            FillSolid(dc, &lid, colour);
+        }
+        if (pen) DeleteObject(pen);
     }
 }
 
