@@ -264,6 +264,7 @@ TEST(SkinLibrary, SkinsTheWindowsThereAndThoseMadeLater) {
 TEST(SkinLibrary, DrawsFrameClientAndControlsInTheSkinsColours) {
     ASSERT_TRUE(Attach());
     TestWindow w(40);
+    ASSERT_TRUE(w.frame) << "needs a display";
     w.Show();
     RECT window;
     GetWindowRect(w.frame, &window);
@@ -334,6 +335,7 @@ TEST(SkinLibrary, DrawsFrameClientAndControlsInTheSkinsColours) {
 TEST(SkinLibrary, TitleBarButtonsAreTrackedByTheSkin) {
     ASSERT_TRUE(Attach());
     TestWindow w(40);
+    ASSERT_TRUE(w.frame) << "needs a display";
     w.Show();
     RECT window;
     GetWindowRect(w.frame, &window);
@@ -380,6 +382,7 @@ TEST(SkinLibrary, TitleBarButtonsAreTrackedByTheSkin) {
 
     // With a maximise box, its button sits between the other two.
     TestWindow sizable(400, WS_MAXIMIZEBOX);
+    ASSERT_TRUE(sizable.frame);
     sizable.Show();
     GetWindowRect(sizable.frame, &window);
     const int row = CaptionRow(sizable.frame);
