@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -261,11 +262,22 @@ TEST(SkinLibrary, SkinsTheWindowsThereAndThoseMadeLater) {
     EXPECT_FALSE(Subclassed(radio));  // kinds the skin does not draw are left alone
 }
 
-TEST(SkinLibrary, DrawsFrameClientAndControlsInTheSkinsColours) {
-    ASSERT_TRUE(Attach());
-    TestWindow w(40);
-    ASSERT_TRUE(w.frame) << "needs a display";
-    w.Show();
+// A test window on screen, with the skin attached even when this runs alone.
+class SkinnedWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(Attach());
+        static const bool attached = Attach()(SkinFile().data(), DWORD(SkinFile().size())) == 1;
+        ASSERT_TRUE(attached);
+        window_.emplace(40);
+        ASSERT_TRUE(window_->frame) << "needs a display";
+        window_->Show();
+    }
+    std::optional<TestWindow> window_;
+};
+
+TEST_F(SkinnedWindow, DrawsFrameClientAndControlsInTheSkinsColours) {
+    TestWindow& w = *window_;
     RECT window;
     GetWindowRect(w.frame, &window);
     const int width = window.right - window.left;
@@ -332,11 +344,8 @@ TEST(SkinLibrary, DrawsFrameClientAndControlsInTheSkinsColours) {
     EXPECT_TRUE(Near(ClientPixel(w.group, 0, 60), Slot(SkinGroupLine)));
 }
 
-TEST(SkinLibrary, TitleBarButtonsAreTrackedByTheSkin) {
-    ASSERT_TRUE(Attach());
-    TestWindow w(40);
-    ASSERT_TRUE(w.frame) << "needs a display";
-    w.Show();
+TEST_F(SkinnedWindow, TitleBarButtonsAreTrackedByTheSkin) {
+    TestWindow& w = *window_;
     RECT window;
     GetWindowRect(w.frame, &window);
     const int y = CaptionRow(w.frame);

@@ -17,8 +17,6 @@ static BOOL ClassIs(HWND hwnd, const WCHAR* name) {
     return GetClassNameW(hwnd, klass, 64) > 0 && lstrcmpiW(klass, name) == 0;
 }
 
-static void Unsubclass(HWND hwnd, SkinWindow* skin);
-
 static LRESULT CALLBACK SkinProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 
 static SkinWindow* Subclass(HWND hwnd, int kind) {
