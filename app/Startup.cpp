@@ -8,6 +8,7 @@
 #include "runtime/Process.h"
 #include "runtime/Resources.h"
 #include "skin/SkinAttach.h"
+#include "themes/InstallThemePack.h"
 #include "update/UpdateCheck.h"
 
 namespace {
@@ -38,8 +39,9 @@ void MainWindowCreated() {
     SetProperty(MainWindow(), "时钟2", kPropInterval, 200);
     SetProperty(MainWindow(), "时钟3", kPropInterval, 200);
     SetProperty(MainWindow(), "时钟4", kPropInterval, 200);
-    // e.
+    // e. An install that a crash cut short is rolled back first.
     LoadGameFolder();
+    RecoverLastInstall();
     // f. Shown at every start; the window appears only after OK.
     ShowMessage(kNoticeText, kBoxInformation, Text(kNoticeTitle));
 }
@@ -53,6 +55,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // Mapped before any window exists; the attach comes once the main window does.
     LoadSkinLibrary(ResourceBytes("SKINLIB"));
     // The handle is stored before the created event runs, which needs it.
-    CreateLayoutWindow(kMainLayout, kMainLayoutCount, kMainWindowEvents, &g_mainWindow);
+    // Without a main window nothing could ever end the message loop.
+    if (!CreateLayoutWindow(kMainLayout, kMainLayoutCount, kMainWindowEvents, &g_mainWindow)) EndProgram(1);
     EndProgram(RunMessageLoop());
 }

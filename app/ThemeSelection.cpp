@@ -14,11 +14,16 @@ void SelectTheme(const char* clickedBox) {
 void InstallSelectedTheme() {
     for (const ThemePack& pack : kCatalogue) {
         if (!GetProperty(MainWindow(), pack.checkBox, kPropTicked).AsBool()) continue;
-        // Greyed until the install's message is closed: a click during its
-        // one-second wait would otherwise start a second install inside it.
+        // Both greyed until the install's message is closed: a click during
+        // its one-second wait would otherwise start a second install, or
+        // change the folder, inside it. 按钮1 gets back the state it had (it
+        // stays greyed after a successful pick).
+        const bool browseWasDisabled = GetProperty(MainWindow(), "按钮1", kPropDisabled).AsBool();
+        SetProperty(MainWindow(), "按钮1", kPropDisabled, true);
         SetProperty(MainWindow(), "按钮2", kPropDisabled, true);
         InstallThemePack(pack);
         SetProperty(MainWindow(), "按钮2", kPropDisabled, false);
+        SetProperty(MainWindow(), "按钮1", kPropDisabled, browseWasDisabled);
         return;
     }
 }

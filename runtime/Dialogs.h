@@ -10,7 +10,7 @@
 enum MessageResult { kPressedOk = 0, kPressedCancel, kPressedAbort, kPressedRetry,
                      kPressedIgnore, kPressedYes, kPressedNo };
 // Flag words that the program passes.
-constexpr int kBoxOk = 0, kBoxOkCancel = 1, kBoxYesNo = 4, kBoxInformation = 64;
+constexpr int kBoxOk = 0, kBoxOkCancel = 1, kBoxYesNo = 4, kBoxError = 16, kBoxWarning = 48, kBoxInformation = 64;
 
 // A task-modal box with no owner; the title "信息：" when none is given.
 int ShowMessage(const Text& text, int flags, const std::optional<Text>& title = std::nullopt);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
 
 #include "runtime/Encoding.h"
 #include "runtime/ScopedHandle.h"
@@ -34,8 +35,8 @@ Bytes ReadFileBytes(const Text& path) {
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return Bytes();
     LARGE_INTEGER size;
-    // A byte set is counted in 32 bits: larger files are not ours to read.
-    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0 || size.QuadPart > 0x7FFFFFFF)
+    // Checked before anything is allocated: no size a file claims ends the program.
+    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0 || std::uint64_t(size.QuadPart) > kMaxReadFileBytes)
         return Bytes();
     Bytes out(static_cast<std::size_t>(size.QuadPart));
     DWORD got = 0;

@@ -74,7 +74,7 @@ Bytes HttpGetBytes(const Text& address) {
     DWORD chunk = 10240;
     if (HttpQueryInfoW(request.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
                        &contentLength, &size, nullptr) && contentLength > 0)
-        chunk = std::min<DWORD>(contentLength + 1, 102400);
+        chunk = contentLength >= 102400 ? 102400 : contentLength + 1;  // no wrap at 0xFFFFFFFF
 
     Bytes body;
     Bytes buffer(chunk);

@@ -295,7 +295,9 @@ LRESULT CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             return TRUE;
         }
         case WM_TIMER:
-            if (Control* c = ControlById(w, int(wp)); c && c->entry->onEvent) c->entry->onEvent();
+            // Only a timer ticks: an id that names another control is no tick.
+            if (Control* c = ControlById(w, int(wp)); c && c->entry->kind == ControlKind::Timer && c->entry->onEvent)
+                c->entry->onEvent();
             return 0;
         case WM_CLOSE:
             if (!w->events.mayClose || w->events.mayClose()) DestroyWindow(hwnd);
@@ -438,7 +440,13 @@ WindowRef CreateLayoutWindow(const LayoutEntry* layout, std::size_t count, const
     w->hwnd = CreateWindowExW(0, kMainClass, GbkToWide(frame.text).c_str(),
                               WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, left, top,
                               frame.width, frame.height, nullptr, nullptr, instance, nullptr);
-    if (!w->hwnd) return w;
+    if (!w->hwnd) {
+        // No window, no events: the caller ends instead of waiting for one.
+        g_windows.pop_back();
+        if (handle) *handle = nullptr;
+        delete w;
+        return nullptr;
+    }
 
     std::vector<HWND> windowLevel;
     for (Control& c : w->controls) {

@@ -61,7 +61,8 @@ using WindowRef = Window*;
 
 // Creates the window and every control hidden, stores the window in *handle,
 // raises created, then position-changed and size-changed, and shows the
-// window if it still exists.
+// window if it still exists. nullptr (and no event) when the system refuses
+// the window.
 WindowRef CreateLayoutWindow(const LayoutEntry* layout, std::size_t count, const WindowEvents& events,
                              WindowRef* handle);
 bool WindowAlive(WindowRef window);

@@ -35,30 +35,34 @@ bool MemoryLibrary::Load(ByteSpan bytes) {
     if (base_ != 0) return false;
     if (!ParseHeaders(bytes.data, bytes.size)) return false;
     const std::uint32_t size = ImageSize();
-    const IMAGE_OPTIONAL_HEADER32& opt = ntHeaders_.OptionalHeader;
-    // The entry point, when there is one, must lie inside the image.
-    if (size == 0 || size > kMaxImageSize || opt.SizeOfHeaders > size ||
-        (opt.AddressOfEntryPoint != 0 && opt.AddressOfEntryPoint >= size))
-        return false;
-    for (const IMAGE_SECTION_HEADER& s : sections_)
-        if (s.VirtualAddress != 0 && !Inside(s.VirtualAddress, s.SizeOfRawData, size)) return false;
+    if (size == 0 || !LayoutIsSound(size)) return false;
+    // What was checked is what is used: the mapped image may say otherwise.
+    const IMAGE_DOS_HEADER checkedDos = dosHeader_;
+    const IMAGE_NT_HEADERS32 checked = ntHeaders_;
+    const std::vector<IMAGE_SECTION_HEADER> checkedSections = sections_;
 
-    auto* image = static_cast<std::uint8_t*>(VirtualAlloc(reinterpret_cast<void*>(std::uintptr_t(opt.ImageBase)), size,
-                                                          MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
-    if (!image) image = static_cast<std::uint8_t*>(VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
+    auto* image = static_cast<std::uint8_t*>(VirtualAlloc(reinterpret_cast<void*>(std::uintptr_t(checked.OptionalHeader.ImageBase)),
+                                                          size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    if (!image) image = static_cast<std::uint8_t*>(VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     if (!image) return false;
 
     MapSections(image, bytes.data);
-    const IMAGE_NT_HEADERS32& nt = ntHeaders_;
-    const bool relocated = nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size == 0 ||
-                           ApplyRelocations(image, size);
-    if (!relocated || !ResolveImports(image, size)) {
+    const bool same = std::memcmp(&dosHeader_, &checkedDos, sizeof checkedDos) == 0 &&
+                      std::memcmp(&ntHeaders_, &checked, sizeof checked) == 0 &&
+                      std::memcmp(sections_.data(), checkedSections.data(),
+                                  checkedSections.size() * sizeof(IMAGE_SECTION_HEADER)) == 0;
+    const bool linked = same &&
+                        (checked.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size == 0 ||
+                         ApplyRelocations(image, size)) &&
+                        ResolveImports(image, size) && ProtectSections(image, size);
+    if (!linked) {
         VirtualFree(image, 0, MEM_RELEASE);
         return false;
     }
-    if ((nt.FileHeader.Characteristics & IMAGE_FILE_DLL) && nt.OptionalHeader.AddressOfEntryPoint != 0) {
+    const std::uint32_t entryPoint = checked.OptionalHeader.AddressOfEntryPoint;
+    if ((checked.FileHeader.Characteristics & IMAGE_FILE_DLL) && entryPoint != 0) {
         // The module handle is 0: the image is not a module the system knows.
-        auto entry = reinterpret_cast<DllEntry>(image + nt.OptionalHeader.AddressOfEntryPoint);
+        auto entry = reinterpret_cast<DllEntry>(image + entryPoint);
         if (!entry(nullptr, DLL_PROCESS_ATTACH, nullptr)) {
             entry(nullptr, DLL_PROCESS_DETACH, nullptr);
             VirtualFree(image, 0, MEM_RELEASE);
@@ -67,6 +71,66 @@ bool MemoryLibrary::Load(ByteSpan bytes) {
     }
     base_ = reinterpret_cast<std::uintptr_t>(image);
     size_ = size;
+    return true;
+}
+
+// The headers fit inside SizeOfHeaders, which fits inside the image; every
+// mapped section lies inside the image, past the headers, clear of every
+// other section; the entry point, when there is one, lies inside the image.
+bool MemoryLibrary::LayoutIsSound(std::uint32_t size) const {
+    const IMAGE_OPTIONAL_HEADER32& opt = ntHeaders_.OptionalHeader;
+    const std::uint64_t headers = std::uint64_t(dosHeader_.e_lfanew) + sizeof ntHeaders_ +
+                                  std::uint64_t(sections_.size()) * sizeof(IMAGE_SECTION_HEADER);
+    if (size > kMaxImageSize || headers > opt.SizeOfHeaders || opt.SizeOfHeaders > size ||
+        (opt.AddressOfEntryPoint != 0 && opt.AddressOfEntryPoint >= size))
+        return false;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> spans;
+    for (const IMAGE_SECTION_HEADER& s : sections_) {
+        if (s.VirtualAddress == 0) break;  // the rest are not mapped
+        const std::uint64_t extent = std::max(s.Misc.VirtualSize, s.SizeOfRawData);
+        if (s.VirtualAddress < opt.SizeOfHeaders || !Inside(s.VirtualAddress, s.SizeOfRawData, size) ||
+            !Inside(s.VirtualAddress, extent, size))
+            return false;
+        spans.emplace_back(s.VirtualAddress, s.VirtualAddress + extent);
+    }
+    std::sort(spans.begin(), spans.end());
+    for (std::size_t i = 1; i < spans.size(); ++i)
+        if (spans[i].first < spans[i - 1].second) return false;
+    return true;
+}
+
+// Gives each page the access its sections ask for, as the system's own
+// loader does: the headers read-only, code not writable, data not executable.
+// A page that two small sections share gets what both need.
+bool MemoryLibrary::ProtectSections(std::uint8_t* image, std::uint32_t size) const {
+    constexpr std::uint8_t kRead = 1, kWrite = 2, kExecute = 4;
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    const std::uint32_t page = system.dwPageSize;
+    std::vector<std::uint8_t> access((std::uint64_t(size) + page - 1) / page, 0);
+    const auto grant = [&](std::uint64_t from, std::uint64_t length, std::uint8_t what) {
+        for (std::uint64_t p = from / page; length && p < access.size() && p * page < from + length; ++p)
+            access[std::size_t(p)] |= what;
+    };
+    grant(0, ntHeaders_.OptionalHeader.SizeOfHeaders, kRead);
+    for (const IMAGE_SECTION_HEADER& s : sections_) {
+        if (s.VirtualAddress == 0) break;
+        const DWORD c = s.Characteristics;
+        const std::uint8_t what = ((c & IMAGE_SCN_MEM_READ) ? kRead : 0) | ((c & IMAGE_SCN_MEM_WRITE) ? kWrite : 0) |
+                                  ((c & IMAGE_SCN_MEM_EXECUTE) ? kExecute : 0);
+        grant(s.VirtualAddress, std::max(s.Misc.VirtualSize, s.SizeOfRawData), what);
+    }
+    static const DWORD kProtection[8] = {PAGE_NOACCESS,     PAGE_READONLY,     PAGE_READWRITE,
+                                         PAGE_READWRITE,    PAGE_EXECUTE,      PAGE_EXECUTE_READ,
+                                         PAGE_EXECUTE_READWRITE, PAGE_EXECUTE_READWRITE};
+    for (std::size_t first = 0; first < access.size();) {
+        std::size_t last = first;
+        while (last + 1 < access.size() && access[last + 1] == access[first]) ++last;
+        DWORD old = 0;
+        if (!VirtualProtect(image + first * page, (last - first + 1) * page, kProtection[access[first]], &old))
+            return false;
+        first = last + 1;
+    }
     return true;
 }
 
@@ -124,7 +188,10 @@ bool MemoryLibrary::ParseHeaders(const std::uint8_t* data, std::size_t length) {
     const std::uint32_t count = ntHeaders_.FileHeader.NumberOfSections;
     // The section table and every section's raw data lie inside the byte set.
     if (!Inside(nt + sizeof ntHeaders_, std::uint64_t(count) * sizeof(IMAGE_SECTION_HEADER), length)) return false;
-    if (ntHeaders_.OptionalHeader.SizeOfHeaders > length) return false;
+    // The headers, section table included, lie inside SizeOfHeaders, which lies inside the byte set.
+    if (ntHeaders_.OptionalHeader.SizeOfHeaders > length ||
+        nt + sizeof ntHeaders_ + std::uint64_t(count) * sizeof(IMAGE_SECTION_HEADER) > ntHeaders_.OptionalHeader.SizeOfHeaders)
+        return false;
     sections_.resize(count);
     for (std::uint32_t i = 0; i < count; ++i) {
         std::memcpy(&sections_[i], data + nt + sizeof ntHeaders_ + i * sizeof(IMAGE_SECTION_HEADER),
@@ -157,7 +224,8 @@ void MemoryLibrary::MapSections(std::uint8_t* image, const std::uint8_t* data) {
         if (s.SizeOfRawData) std::memcpy(image + s.VirtualAddress, data + s.PointerToRawData, s.SizeOfRawData);
     }
     // From here on the copies describe the mapped image, not the byte set.
-    // (The headers were copied whole, so these reads stay inside them.)
+    // (The headers lie inside SizeOfHeaders, checked, so these reads stay
+    // inside the copied bytes; Load compares them with what it checked.)
     std::memcpy(&dosHeader_, image, sizeof dosHeader_);
     std::memcpy(&ntHeaders_, image + dosHeader_.e_lfanew, sizeof ntHeaders_);
     for (std::size_t i = 0; i < sections_.size(); ++i)

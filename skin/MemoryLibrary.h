@@ -27,6 +27,8 @@ public:
 private:
     bool ParseHeaders(const std::uint8_t* data, std::size_t length);
     std::uint32_t ImageSize() const;
+    bool LayoutIsSound(std::uint32_t size) const;
+    bool ProtectSections(std::uint8_t* image, std::uint32_t size) const;
     static std::uint32_t AlignUp(std::uint32_t value, std::uint32_t alignment);
     void MapSections(std::uint8_t* image, const std::uint8_t* data);
     bool ApplyRelocations(std::uint8_t* image, std::uint32_t size);

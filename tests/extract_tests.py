@@ -126,6 +126,39 @@ def raw_zip(members):
     return local + central + end
 
 
+def crafted_zip(members):
+    """A ZIP built by hand with every field under the test's control. Each member is a
+    dict: name (bytes), data, method (8), comp (the compressed bytes; default the real
+    deflate or stored data), size (declared uncompressed size), csize (declared
+    compressed size), crc, flags, extra_len (local extra length declared), offset
+    (central entry's local offset, for members sharing one local entry), attrs, local
+    (False: central entry only)."""
+    local, central, offsets = b"", b"", []
+    for m in members:
+        data = m.get("data", b"")
+        method = m.get("method", 8)
+        if "comp" in m:
+            comp = m["comp"]
+        elif method == 8:
+            c = zlib.compressobj(9, zlib.DEFLATED, -15)
+            comp = c.compress(data) + c.flush()
+        else:
+            comp = data
+        crc = m.get("crc", zlib.crc32(data))
+        size, csize = m.get("size", len(data)), m.get("csize", len(comp))
+        flags, name = m.get("flags", 0), m["name"]
+        extra = m.get("extra", b"")
+        extra_len = m.get("extra_len", len(extra))
+        offset = m.get("offset", len(local))
+        if m.get("local", True):
+            local += struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, flags, method, 0x6000, 0x4421, crc, csize, size,
+                                 len(name), extra_len) + name + extra + comp
+        central += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, flags, method, 0x6000, 0x4421, crc, csize,
+                               size, len(name), 0, 0, 0, 0, m.get("attrs", 0x20), offset) + name
+    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(members), len(members), len(central), len(local), 0)
+    return local + central + end
+
+
 class Extraction(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="velmora-extract-")
@@ -136,11 +169,15 @@ class Extraction(unittest.TestCase):
     def path(self, *parts):
         return os.path.join(self.dir, *parts)
 
-    def assertNoTempFiles(self, root):
+    def assertNoLeftovers(self, root):
+        """No temporary, staged or set-aside file of ours anywhere under root."""
         for dirpath, _, files in os.walk(root):
             for f in files:
-                self.assertFalse(f.lower().startswith("vlm") and f.lower().endswith(".tmp"),
-                                 "temporary file left: " + os.path.join(dirpath, f))
+                low = f.lower()
+                self.assertFalse(low.endswith(".tmp") or ".velmora-" in low,
+                                 "leftover: " + os.path.join(dirpath, f))
+
+    assertNoTempFiles = assertNoLeftovers
 
     # ---- archives made by other tools -------------------------------------------
 
@@ -391,6 +428,129 @@ class Extraction(unittest.TestCase):
             for rel, content in tree(target).items():
                 if content is not None:
                     self.assertIn(content, originals, name + ": " + rel)
+
+    # ---- members that must never install wrong bytes ----------------------------
+
+    def write(self, name, data):
+        path = self.path(name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def game_with_old_file(self, name="a.dds"):
+        target = self.path("Game-" + name)
+        os.makedirs(target)
+        with open(os.path.join(target, name), "wb") as f:
+            f.write(b"the good old texture")
+        return target
+
+    def test_members_that_inflate_to_other_bytes_are_refused(self):
+        data = bytes(range(256)) * 40
+        c = zlib.compressobj(9, zlib.DEFLATED, -15)
+        half = c.compress(data[:3000]) + c.flush()
+        cases = {
+            # A whole deflate stream that ends before the declared size.
+            "short-stream": {"comp": half},
+            # A compressed size of 0 in both headers.
+            "zero-csize": {"csize": 0, "comp": b""},
+            # A local extra length that points past the data.
+            "extra-past": {"extra_len": 0xFFF0},
+            # Method 12, one bit from 8: its raw bytes are not the member.
+            "method-12": {"method": 12},
+            # More bytes than declared.
+            "long-stream": {"size": len(data) - 10},
+        }
+        cmds, targets = [], {}
+        for label, fields in cases.items():
+            member = {"name": b"a.dds", "data": data}
+            member.update(fields)
+            archive = self.write(label + ".zip", crafted_zip([member]))
+            targets[label] = self.game_with_old_file()
+            os.rename(targets[label], targets[label] + label)
+            targets[label] += label
+            cmds.append(["extract", win(archive), win(targets[label])])
+        results = [l for l in run_script(cmds) if l.startswith("result ")]
+        for (label, target), line in zip(targets.items(), results):
+            self.assertEqual(line, "result 0", label)
+            with open(os.path.join(target, "a.dds"), "rb") as f:
+                self.assertEqual(f.read(), b"the good old texture", label)
+            self.assertEqual(os.listdir(target), ["a.dds"], label)
+
+    def test_stored_members_and_an_empty_member_still_install(self):
+        archive = self.write("ok.zip", crafted_zip([
+            {"name": b"s.txt", "data": b"stored bytes", "method": 0},
+            {"name": b"e.txt", "data": b"", "method": 0},
+            {"name": b"d.txt", "data": b"deflated " * 50}]))
+        target = self.path("Game")
+        self.assertEqual(extract(archive, target)[0], 1)
+        self.assertEqual(tree(target), {"s.txt": b"stored bytes", "e.txt": b"", "d.txt": b"deflated " * 50})
+
+    def test_a_long_member_path_installs_whole_without_leftovers(self):
+        # Over MAX_PATH once joined to the target: the name itself stays within 259 bytes.
+        folder = "F" * 180 + "/" + "G" * 60
+        name = folder + "/a.ini"
+        archive = self.write("long.zip", crafted_zip([
+            {"name": b"F" * 180 + b"/", "attrs": 0x10, "method": 0},
+            {"name": folder.encode() + b"/", "attrs": 0x10, "method": 0},
+            {"name": name.encode(), "data": b"long path content" * 10}]))
+        target = self.path("Game")
+        self.assertGreater(len(win(target)) + len(name), 300)
+        self.assertEqual(extract(archive, target)[0], 1)
+        with open(os.path.join(target, name), "rb") as f:
+            self.assertEqual(f.read(), b"long path content" * 10)
+        self.assertNoLeftovers(target)
+
+    def test_overlapping_members_are_refused(self):
+        data = b"\0" * 20000
+        members = [{"name": b"m%02d.dds" % i, "data": data, "offset": 0, "local": i == 0} for i in range(20)]
+        archive = self.write("overlap.zip", crafted_zip(members))
+        target = self.path("Game")
+        self.assertEqual(extract(archive, target)[0], 0)
+        self.assertEqual(tree(target), {})
+
+    def test_a_member_far_larger_than_its_archive_is_refused(self):
+        archive = self.write("bomb.zip", crafted_zip([{"name": b"bomb.dds", "data": bytes(30 << 20)}]))
+        self.assertLess(os.path.getsize(archive), 100000)
+        target = self.path("Game")
+        self.assertEqual(extract(archive, target)[0], 0)
+        self.assertEqual(tree(target), {})
+
+    def test_names_are_checked_as_they_will_be_written(self):
+        bad = [b"vfz\x81/x", b"DATA/\xff\xff.ini", b"a./b.txt", b"a /b.txt", b"b.txt.", b"b.txt ",
+               b"CON", b"con.txt", b"DATA/aux.ini", b"DATA/Nul", b"COM1.dds", b"lpt9.x", b"CLOCK$",
+               b"DATA/conin$", b"CONOUT$.txt", b"prn/a.txt"]
+        cmds, targets = [], []
+        for i, name in enumerate(bad):
+            archive = self.write("bad%d.zip" % i, crafted_zip([{"name": b"ok.txt", "data": b"fine"},
+                                                                {"name": name, "data": b"bad"}]))
+            target = self.path("sandbox%d" % i, "Game")
+            os.makedirs(target)
+            targets.append(target)
+            cmds.append(["extract", win(archive), win(target)])
+        results = [l for l in run_script(cmds) if l.startswith("result ")]
+        for name, target, line in zip(bad, targets, results):
+            self.assertEqual(line, "result 0", name)
+            self.assertEqual(os.listdir(os.path.dirname(target)), ["Game"], name)
+            self.assertEqual(os.listdir(target), [], name)
+
+    def test_gbk_and_utf8_names_land_as_they_read(self):
+        # 0x5C is the second byte of 乗: it is no separator.
+        archive = self.write("names.zip", crafted_zip([
+            {"name": "乗/".encode("gbk"), "attrs": 0x10, "method": 0},
+            {"name": "乗/表.ini".encode("gbk"), "data": b"gbk"},
+            {"name": "联盟.txt".encode("utf-8"), "data": b"utf8", "flags": 0x800},
+            {"name": "COM10.txt".encode(), "data": b"not a device"}]))
+        target = self.path("Game")
+        self.assertEqual(extract(archive, target)[0], 1)
+        self.assertEqual(tree(target), {"乗": None, os.path.join("乗", "表.ini"): b"gbk", "联盟.txt": b"utf8",
+                                        "COM10.txt": b"not a device"})
+
+    def test_a_target_ending_in_a_gbk_character_with_a_backslash_byte(self):
+        archive = self.write("p.zip", crafted_zip([{"name": b"a.ini", "data": b"inside"}]))
+        parent = self.path("parent")
+        target = os.path.join(parent, "乗")
+        self.assertEqual(extract(archive, target)[0], 1)
+        self.assertEqual(tree(parent), {"乗": None, os.path.join("乗", "a.ini"): b"inside"})
 
 
 if __name__ == "__main__":

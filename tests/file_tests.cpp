@@ -52,6 +52,27 @@ TEST(ReadFileBytes, MissingEmptyAndUnnamedFilesGiveNothing) {
     EXPECT_TRUE(ReadFileBytes(dir / "empty.bin").empty());
 }
 
+TEST(ReadFileBytes, AFileFarLargerThanAnyCallerNeedsGivesNothingWithoutEndingTheProgram) {
+    TempFolder dir;
+    const Text big = dir / "big.bin";
+    {
+        // Sparse: 1.5 GiB that take no room on the disk.
+        ScopedFile f(CreateFileW(GbkToWide(big).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(f.valid());
+        LARGE_INTEGER at;
+        at.QuadPart = 3ll << 29;
+        ASSERT_TRUE(SetFilePointerEx(f.get(), at, nullptr, FILE_BEGIN));
+        ASSERT_TRUE(SetEndOfFile(f.get()));
+    }
+    EXPECT_TRUE(ReadFileBytes(big).empty());
+    // Just past the stated limit is refused too; at it, the file is read whole.
+    const Bytes atLimit(kMaxReadFileBytes, 7);
+    ASSERT_TRUE(WriteFileBytes(dir / "limit.bin", {atLimit}));
+    EXPECT_EQ(ReadFileBytes(dir / "limit.bin").size(), kMaxReadFileBytes);
+    ASSERT_TRUE(WriteFileBytes(dir / "over.bin", {atLimit, B("x")}));
+    EXPECT_TRUE(ReadFileBytes(dir / "over.bin").empty());
+}
+
 TEST(WriteFileBytes, ConcatenatesSkipsEmptyPartsAndTruncates) {
     TempFolder dir;
     const Text file = dir / "data.bin";

@@ -61,6 +61,9 @@ class Handler(socketserver.BaseRequestHandler):
             self.send(sock, b"200 OK", body_bytes(int(target.split("/")[2])))
         elif target.startswith("/nolength/"):
             self.send(sock, b"200 OK", body_bytes(int(target.split("/")[2])), length=False)
+        elif target.startswith("/hugelength/"):
+            sock.sendall(b"HTTP/1.0 200 OK\r\nContent-Length: 4294967295\r\n\r\n" +
+                         body_bytes(int(target.split("/")[2])))
         elif target.startswith("/echo"):
             self.send(sock, b"200 OK", head, ctype=b"text/plain")
         elif target == "/stall":

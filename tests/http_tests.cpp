@@ -40,6 +40,11 @@ TEST_F(HttpGet, BodiesWithAndWithoutContentLengthArriveWhole) {
     EXPECT_TRUE(HttpGetBytes(Page("/length/0")).empty());
 }
 
+TEST_F(HttpGet, ALengthOfFourGigabytesDoesNotStopTheRead) {
+    // Content-Length 4294967295: one more would wrap the read size to 0.
+    EXPECT_EQ(HttpGetBytes(Page("/hugelength/5000")), Pattern(5000));
+}
+
 TEST_F(HttpGet, SendsAPlainHttp10GetAndDropsTheFragment) {
     const Text echo = BytesToText(HttpGetBytes(Page("/echo/a%20b?x=1&y=中#fragment")));
     EXPECT_EQ(echo.find("GET /echo/a%20b?x=1&y="), 0u) << echo;

@@ -47,13 +47,31 @@ std::size_t FileOffset(const Bytes& dll, std::uint32_t rva) {
     return 0;
 }
 
+// Nothing of ours is mapped at an address (the preferred base of an image
+// that was refused, or freed).
+bool NothingHeldAt(std::uintptr_t address) {
+    MEMORY_BASIC_INFORMATION info;
+    return VirtualQuery(reinterpret_cast<void*>(address), &info, sizeof info) && info.State == MEM_FREE;
+}
+
+void ExpectInsideImage(const MemoryLibrary& lib, std::uintptr_t address) {
+    if (address == 0) return;
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(lib.BaseAddress());
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(lib.BaseAddress() + dos->e_lfanew);
+    EXPECT_GE(address, lib.BaseAddress());
+    EXPECT_LT(address, lib.BaseAddress() + nt->OptionalHeader.SizeOfImage);
+}
+
 class Loader : public ::testing::Test {
 protected:
     void SetUp() override {
         dll_ = ReadDll("VELMORA_LOADER_DLL");
         if (dll_.empty()) GTEST_SKIP() << "VELMORA_LOADER_DLL names the test DLL";
+        preferred_ = Nt(dll_)->OptionalHeader.ImageBase;
+        ASSERT_TRUE(NothingHeldAt(preferred_));
     }
     Bytes dll_;
+    std::uintptr_t preferred_ = 0;
 };
 
 TEST_F(Loader, MapsLinksStartsAndFindsExports) {
@@ -201,16 +219,83 @@ TEST_F(Loader, DamagedHeadersAndTablesNeverCrash) {
         MemoryLibrary lib;
         if (lib.Load(broken)) {
             ++loaded;
-            lib.FindExport("Add");
-            lib.FindExport("Nothing");
+            ExpectInsideImage(lib, lib.FindExport("Add"));
+            EXPECT_EQ(lib.FindExport("Nothing"), 0u);
             lib.Free();
+        } else {
+            ASSERT_EQ(lib.BaseAddress(), 0u) << n;
         }
+        ASSERT_TRUE(NothingHeldAt(preferred_)) << n;
     }
     std::printf("%d of 3000 damaged images still loaded\n", loaded);
     for (std::size_t cut = 0; cut < dll_.size(); cut += 7) {
         MemoryLibrary lib;
-        if (lib.Load(Bytes(dll_.begin(), dll_.begin() + cut))) lib.Free();
+        if (lib.Load(Bytes(dll_.begin(), dll_.begin() + cut))) {
+            ExpectInsideImage(lib, lib.FindExport("Add"));
+            lib.Free();
+        }
+        ASSERT_EQ(lib.BaseAddress(), 0u);
+        ASSERT_TRUE(NothingHeldAt(preferred_)) << cut;
     }
+}
+
+// Where a section of the test DLL starts in the file's section table.
+IMAGE_SECTION_HEADER* SectionTable(Bytes& dll) {
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS32*>(dll.data() + reinterpret_cast<IMAGE_DOS_HEADER*>(dll.data())->e_lfanew);
+    return IMAGE_FIRST_SECTION(nt);
+}
+
+IMAGE_NT_HEADERS32* NtOf(Bytes& dll) {
+    return reinterpret_cast<IMAGE_NT_HEADERS32*>(dll.data() + reinterpret_cast<IMAGE_DOS_HEADER*>(dll.data())->e_lfanew);
+}
+
+TEST_F(Loader, RefusesHeadersThatDoNotFitAndSectionsOverTheHeadersOrEachOther) {
+    ASSERT_GE(Nt(dll_)->FileHeader.NumberOfSections, 2);
+    const auto expectRefused = [&](const Bytes& image, const char* what) {
+        MemoryLibrary lib;
+        EXPECT_FALSE(lib.Load(image)) << what;
+        EXPECT_EQ(lib.BaseAddress(), 0u) << what;
+        EXPECT_TRUE(NothingHeldAt(preferred_)) << what;
+    };
+    Bytes overHeaders = dll_;
+    SectionTable(overHeaders)[1].VirtualAddress = 1;  // one field: a section over the headers
+    expectRefused(overHeaders, "section at RVA 1");
+    Bytes overlapping = dll_;
+    SectionTable(overlapping)[1].VirtualAddress = SectionTable(overlapping)[0].VirtualAddress;
+    expectRefused(overlapping, "two sections at one place");
+    Bytes smallHeaders = dll_;
+    NtOf(smallHeaders)->OptionalHeader.SizeOfHeaders = 64;  // the NT headers lie past it
+    expectRefused(smallHeaders, "headers past SizeOfHeaders");
+    Bytes tableOutside = dll_;
+    NtOf(tableOutside)->OptionalHeader.SizeOfHeaders =
+        reinterpret_cast<const IMAGE_DOS_HEADER*>(dll_.data())->e_lfanew + sizeof(IMAGE_NT_HEADERS32) + 8;
+    expectRefused(tableOutside, "section table past SizeOfHeaders");
+}
+
+TEST_F(Loader, AGrantedLoadHasLinkedEverythingAndProtectsEachSection) {
+    MemoryLibrary lib;
+    ASSERT_TRUE(lib.Load(dll_));
+    const std::uintptr_t base = lib.BaseAddress();
+    const auto protection = [](std::uintptr_t address) {
+        MEMORY_BASIC_INFORMATION info;
+        VirtualQuery(reinterpret_cast<void*>(address), &info, sizeof info);
+        return info.Protect;
+    };
+    EXPECT_EQ(protection(base), DWORD(PAGE_READONLY));  // the headers
+    const auto* nt = Nt(dll_);
+    const auto* s = IMAGE_FIRST_SECTION(nt);
+    for (int i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
+        const DWORD c = s[i].Characteristics;
+        const bool x = c & IMAGE_SCN_MEM_EXECUTE, w = c & IMAGE_SCN_MEM_WRITE;
+        const DWORD expected = x ? (w ? PAGE_EXECUTE_READWRITE : PAGE_EXECUTE_READ) : (w ? PAGE_READWRITE : PAGE_READONLY);
+        EXPECT_EQ(protection(base + s[i].VirtualAddress), expected) << reinterpret_cast<const char*>(s[i].Name);
+        EXPECT_FALSE(x && w) << "our DLL has no writable code";
+    }
+    // The code still runs and its data is still written.
+    EXPECT_EQ(Export<AddFn>(lib, "Add")(2, 40), 42);
+    *Export<PtrFn>(lib, "ValueAddress")() = 9;
+    EXPECT_EQ(*Export<PtrFn>(lib, "ValueAddress")(), 9);
+    lib.Free();
 }
 
 // A hand-made image: one data section of two pages holding two addresses to
@@ -312,6 +397,27 @@ TEST(MadeImage, RefusesBrokenSignaturesAndEntryPointsOutsideTheImage) {
     EXPECT_FALSE(lib.Load(longBlock));
     EXPECT_EQ(lib.BaseAddress(), 0u);
     EXPECT_EQ(lib.FindExport("Anything"), 0u);
+}
+
+TEST(MadeImage, ASectionThatRewritesTheHeadersIsNeverEntered) {
+    // Checked headers with no entry point; a second section lays other NT
+    // headers over them once mapped, with an entry point far outside.
+    Bytes image = MadeImage();
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS32*>(image.data() + 0x40);
+    nt->FileHeader.NumberOfSections = 2;
+    auto* rewrite = IMAGE_FIRST_SECTION(nt) + 1;
+    std::memcpy(rewrite->Name, ".hdr", 4);
+    rewrite->VirtualAddress = 0x40;
+    rewrite->Misc.VirtualSize = rewrite->SizeOfRawData = sizeof(IMAGE_NT_HEADERS32);
+    rewrite->PointerToRawData = std::uint32_t(image.size());
+    IMAGE_NT_HEADERS32 forged = *nt;
+    forged.OptionalHeader.AddressOfEntryPoint = 0x7FFFFFF0;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&forged);
+    image.insert(image.end(), bytes, bytes + sizeof forged);
+    MemoryLibrary lib;
+    EXPECT_FALSE(lib.Load(image));
+    EXPECT_EQ(lib.BaseAddress(), 0u);
+    EXPECT_TRUE(NothingHeldAt(kMadeBase));
 }
 
 }  // namespace

@@ -36,15 +36,23 @@ const LayoutEntry kLayout[] = {
     {"菜单", ControlKind::Menu, nullptr, 0, 0, 0, 0, ""},
 };
 
+// Each test has a window of its own, made anew and destroyed after it.
 class LayoutWindow : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
+    void SetUp() override {
+        g_ticks = g_clicks = g_created = g_sizeChanges = g_closeAsked = 0;
+        g_allowClose = false;
         const WindowEvents events = {Created, MayClose, SizeChanged, nullptr};
-        CreateLayoutWindow(kLayout, sizeof kLayout / sizeof kLayout[0], events, &window_);
+        ASSERT_TRUE(CreateLayoutWindow(kLayout, sizeof kLayout / sizeof kLayout[0], events, &window_));
     }
-    static WindowRef window_;
+    void TearDown() override {
+        if (WindowAlive(window_)) DestroyWindowLater(window_, true);
+        // The last window gone, a quit message waits: it would end every later box at once.
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {}
+    }
+    WindowRef window_ = nullptr;
 };
-WindowRef LayoutWindow::window_ = nullptr;
 
 TEST_F(LayoutWindow, CreatedRunsOnceBeforeTheWindowShows) {
     ASSERT_TRUE(WindowAlive(window_));
@@ -95,6 +103,34 @@ TEST_F(LayoutWindow, ClicksReachTheHandlerThroughTheGroupBox) {
     EXPECT_TRUE(GetProperty(window_, "选择框_甲", kPropTicked).AsBool());
 }
 
+TEST_F(LayoutWindow, OnlyATimerRunsAHandlerOnATimerTick) {
+    HWND hwnd = FindWindowW(nullptr, L"测试窗口");
+    HWND group = FindWindowExW(hwnd, nullptr, L"Button", L"组");
+    HWND box = FindWindowExW(group, nullptr, L"Button", L"甲");
+    ASSERT_TRUE(box);
+    // A tick whose id is the check box's: not a click.
+    SendMessageW(hwnd, WM_TIMER, WPARAM(GetDlgCtrlID(box)), 0);
+    EXPECT_EQ(g_clicks, 0);
+}
+
+LRESULT CALLBACK RefuseCreation(int code, WPARAM w, LPARAM l) {
+    return code == HCBT_CREATEWND ? 1 : CallNextHookEx(nullptr, code, w, l);
+}
+
+TEST(LayoutWindowCreation, AWindowThatCannotBeMadeGivesNothing) {
+    // The system refuses every window of this thread while the hook is in.
+    HHOOK refuse = SetWindowsHookExW(WH_CBT, RefuseCreation, nullptr, GetCurrentThreadId());
+    ASSERT_TRUE(refuse);
+    g_created = 0;
+    WindowRef window = reinterpret_cast<WindowRef>(1);
+    const WindowEvents events = {Created, MayClose, SizeChanged, nullptr};
+    const WindowRef made = CreateLayoutWindow(kLayout, sizeof kLayout / sizeof kLayout[0], events, &window);
+    UnhookWindowsHookEx(refuse);
+    EXPECT_EQ(made, nullptr);
+    EXPECT_EQ(window, nullptr);
+    EXPECT_EQ(g_created, 0);
+}
+
 TEST_F(LayoutWindow, TimerIntervalsStartStopAndIgnoreNegatives) {
     g_ticks = 0;
     SetProperty(window_, "时钟1", kPropInterval, 20);
@@ -134,8 +170,7 @@ TEST_F(LayoutWindow, VisibilityAndWindowState) {
     EXPECT_EQ(GetProperty(window_, nullptr, kPropWindowState).number, kStateNormal);
 }
 
-// Last: the window goes away here.
-TEST_F(LayoutWindow, ZCloseAsksAndDestroyLaterSkipsTheQuestion) {
+TEST_F(LayoutWindow, CloseAsksAndDestroyLaterSkipsTheQuestion) {
     HWND hwnd = FindWindowW(nullptr, L"测试窗口");
     g_allowClose = false;
     SendMessageW(hwnd, WM_CLOSE, 0, 0);

@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
-#include <cstring>
+#include <algorithm>
+#include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -12,14 +14,20 @@
 
 #include "runtime/Encoding.h"
 #include "runtime/FileUtil.h"
+#include "runtime/LongPath.h"
 #include "runtime/ScopedHandle.h"
+#include "themes/MemberNames.h"
 
 namespace {
 
 constexpr int kChunk = 16384;
-constexpr unsigned kMaxNameBytes = 259;
 constexpr DWORD kDosDirectory = 0x10;
 constexpr unsigned kUnixHost = 3;
+constexpr unsigned kZipFlagEncrypted = 0x1;
+// No pack unpacks to more than this many times its own size, nor past 1 GiB:
+// a member that claims more is a damaged or hostile archive.
+constexpr std::uint64_t kMaxExpansion = 200;
+constexpr std::uint64_t kMaxTotalBytes = 1ull << 30;
 
 struct ZipHandleTraits {
     static unzFile Invalid() { return nullptr; }
@@ -27,41 +35,40 @@ struct ZipHandleTraits {
 };
 using ScopedZip = ScopedResource<unzFile, ZipHandleTraits>;
 
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+struct Member {
+    std::wstring relative;  // decoded, "\"-separated
+    bool directory = false;
+    unz64_file_pos position = {};
+    unz_file_info64 info = {};
+};
 
-// Creates every missing level of the path, left to right.
-bool CreateLevels(std::wstring path) {
-    if (path.empty()) return false;
-    if (path.back() != L'\\') path += L'\\';
-    for (std::size_t at = path.find(L'\\'); at != std::wstring::npos; at = path.find(L'\\', at + 1)) {
-        const std::wstring level = path.substr(0, at + 1);
-        if (Exists(level)) continue;
-        if (!CreateDirectoryW(level.c_str(), nullptr)) return false;
-    }
-    return true;
+DWORD Attributes(const std::wstring& path) { return GetFileAttributesW(path.c_str()); }
+bool Exists(const std::wstring& path) { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }
+bool IsFolder(const std::wstring& path) {
+    const DWORD a = Attributes(path);
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// A member name that stays inside the target: relative, no drive or colon,
-// no "..", no level made only of dots, nothing empty.
-bool SafeMemberName(const char* name, std::size_t length) {
-    if (length == 0 || length > kMaxNameBytes || std::strlen(name) != length) return false;
-    if (name[0] == '/' || name[0] == '\\' || std::strchr(name, ':')) return false;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i <= length; ++i) {
-        if (i < length && name[i] != '/' && name[i] != '\\') continue;
-        const std::string level(name + start, i - start);
-        // Only a directory member's own trailing separator may leave an empty level.
-        if (level.empty() && !(i == length && start == length)) return false;
-        if (!level.empty() && level.find_first_not_of('.') == std::string::npos) return false;
-        start = i + 1;
+// Creates every missing level of an extended path below its root; told each
+// level it makes before making it, so a roll-back can remove them again.
+template <typename OnCreate>
+bool CreateLevels(const std::wstring& path, OnCreate onCreate) {
+    // Past "\\?\C:\" or "\\?\UNC\server\share\": those are never made here.
+    std::size_t at = path.compare(0, 8, L"\\\\?\\UNC\\") == 0 ? path.find(L'\\', path.find(L'\\', 8) + 1)
+                                                               : path.find(L'\\', 4);
+    for (; at != std::wstring::npos && at < path.size(); at = path.find(L'\\', at + 1)) {
+        const std::wstring level = path.substr(0, at);
+        if (level.size() <= 7 || IsFolder(level)) continue;
+        if (!onCreate(level) || !CreateDirectoryW(level.c_str(), nullptr)) return false;
     }
-    return true;
+    if (IsFolder(path)) return true;
+    return onCreate(path) && CreateDirectoryW(path.c_str(), nullptr);
 }
 
-bool IsDirectoryMember(const unz_file_info64& info, const char* name, std::size_t length) {
+bool IsDirectoryMember(const unz_file_info64& info, const std::string& name) {
     if (info.external_fa & kDosDirectory) return true;
     if ((info.version >> 8) == kUnixHost && ((info.external_fa >> 16) & 0170000) == 0040000) return true;
-    return length > 0 && name[length - 1] == '/';
+    return !name.empty() && name.back() == '/';
 }
 
 FILETIME UnixToFileTime(std::uint32_t seconds) {
@@ -99,104 +106,181 @@ void MemberTimes(unzFile zip, const unz_file_info64& info, FILETIME& created, FI
     }
 }
 
-// Writes the current member to a temporary file beside its destination and
-// moves it over the destination only once it is whole and its CRC is right,
-// so a failed member never leaves a half-written file in the game folder.
-bool WriteMember(unzFile zip, const unz_file_info64& info, const std::wstring& full) {
-    const std::wstring folder = full.substr(0, full.find_last_of(L'\\'));
-    wchar_t temp[MAX_PATH + 16];
-    if (!GetTempFileNameW(folder.c_str(), L"vlm", 0, temp)) return false;
-
-    bool ok = false;
-    {
-        ScopedFile out(CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (out && unzOpenCurrentFile(zip) == UNZ_OK) {
-            std::vector<char> buffer(kChunk);
-            ok = true;
-            for (;;) {
-                const int got = unzReadCurrentFile(zip, buffer.data(), kChunk);
-                if (got == 0) break;
-                DWORD wrote = 0;
-                if (got < 0 || !WriteFile(out.get(), buffer.data(), DWORD(got), &wrote, nullptr) ||
-                    wrote != DWORD(got)) {
-                    ok = false;
-                    break;
-                }
-            }
-            FILETIME created, accessed, written;
-            if (ok) MemberTimes(zip, info, created, accessed, written);
-            // A CRC mismatch shows when the member is closed: a corrupted
-            // texture is not installed.
-            if (unzCloseCurrentFile(zip) != UNZ_OK) ok = false;
-            if (ok) SetFileTime(out.get(), &created, &accessed, &written);
-            if (!CloseHandle(out.release())) ok = false;
-        }
-    }
-    if (ok) ok = MoveFileExW(temp, full.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-    if (!ok) DeleteFileW(temp);
-    return ok;
-}
-
-bool Notify(ZipComponent* component, int index, int count, const Text& full) {
-    return !component || !component->observer || component->observer(index, count, full, component->context);
-}
-
 // The archive starts with a local file header and holds at least 32 bytes.
-bool PreCheck(const std::wstring& archive) {
+bool PreCheck(const std::wstring& archive, std::uint64_t* size) {
     ScopedFile file(CreateFileW(archive.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     unsigned char head[32];
     DWORD got = 0;
-    if (!file || !ReadFile(file.get(), head, sizeof head, &got, nullptr) || got != sizeof head) return false;
+    LARGE_INTEGER length;
+    if (!file || !GetFileSizeEx(file.get(), &length) || !ReadFile(file.get(), head, sizeof head, &got, nullptr) ||
+        got != sizeof head)
+        return false;
+    *size = std::uint64_t(length.QuadPart);
     return head[0] == 0x50 && head[1] == 0x4B && head[2] == 0x03 && head[3] == 0x04;
+}
+
+// Reads the whole central directory and judges it before anything is
+// written: safe, unique names; only stored or deflated, unencrypted members
+// whose data lies inside the archive without overlapping another's; and a
+// total size the archive can honestly hold.
+bool PlanMembers(unzFile zip, std::uint64_t archiveSize, std::vector<Member>* members, InstallFailure* failure) {
+    std::vector<char> name(65536);
+    std::set<std::wstring> seen;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> spans;
+    std::uint64_t total = 0;
+    int status = unzGoToFirstFile(zip);
+    for (; status == UNZ_OK; status = unzGoToNextFile(zip)) {
+        Member m;
+        if (unzGetCurrentFileInfo64(zip, &m.info, name.data(), uLong(name.size()), nullptr, 0, nullptr, 0) != UNZ_OK ||
+            unzGetFilePos64(zip, &m.position) != UNZ_OK)
+            break;
+        const std::string stored(name.data(), std::min<std::size_t>(m.info.size_filename, name.size()));
+        m.relative = DecodeMemberName(stored.data(), unsigned(stored.size()), m.info.flag);
+        m.directory = IsDirectoryMember(m.info, stored);
+        const std::wstring shown = m.relative.empty() ? GbkToWide(Text(stored.c_str())) : m.relative;
+        if (m.relative.empty() || (m.info.flag & kZipFlagEncrypted)) return NoteDamaged(failure, shown);
+        if (!m.directory) {
+            std::wstring key = m.relative;
+            CharUpperBuffW(key.data(), DWORD(key.size()));  // Windows names ignore letter case
+            const bool stored0 = m.info.compression_method == 0;
+            if ((!stored0 && m.info.compression_method != Z_DEFLATED) || !seen.insert(key).second ||
+                (stored0 && m.info.compressed_size != m.info.uncompressed_size))
+                return NoteDamaged(failure, shown);
+            int method = 0, level = 0;
+            if (unzOpenCurrentFile2(zip, &method, &level, 1) != UNZ_OK) return NoteDamaged(failure, shown);
+            const std::uint64_t start = unzGetCurrentFileZStreamPos64(zip);
+            unzCloseCurrentFile(zip);
+            if (start == 0 || start > archiveSize || m.info.compressed_size > archiveSize - start)
+                return NoteDamaged(failure, shown);
+            spans.emplace_back(start, start + m.info.compressed_size);
+            total += m.info.uncompressed_size;
+        }
+        members->push_back(std::move(m));
+    }
+    // A member whose entry cannot be read is a damaged pack, not its end.
+    if (status != UNZ_END_OF_LIST_OF_FILE) return NoteDamaged(failure, L"");
+    std::sort(spans.begin(), spans.end());
+    for (std::size_t i = 1; i < spans.size(); ++i)
+        if (spans[i].first < spans[i - 1].second || spans[i].first == spans[i - 1].first)
+            return NoteDamaged(failure, L"");
+    if (total > std::min(kMaxTotalBytes, archiveSize * kMaxExpansion)) return NoteDamaged(failure, L"");
+    return true;
+}
+
+// Inflates the current member into its staged file. It counts only when
+// exactly the declared number of bytes came out and their CRC is the stored one.
+bool StageFile(unzFile zip, const Member& m, const std::wstring& full, InstallFailure* failure) {
+    const std::wstring parent = full.substr(0, full.find_last_of(L'\\'));
+    // Nothing is made here: an archive without directory members is not a pack.
+    if (!IsFolder(parent) || IsFolder(full)) return NoteDamaged(failure, m.relative);
+    ScopedFile out(CreateFileW(StagedPath(full).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out) return NoteFailure(failure, GetLastError(), m.relative);
+    if (unzOpenCurrentFile(zip) != UNZ_OK) return NoteDamaged(failure, m.relative);
+    std::vector<char> buffer(kChunk);
+    std::uint64_t written = 0;
+    uLong crc = crc32(0, nullptr, 0);
+    for (;;) {
+        const int got = unzReadCurrentFile(zip, buffer.data(), kChunk);
+        if (got == 0) break;
+        if (got < 0 || written + unsigned(got) > m.info.uncompressed_size) {
+            unzCloseCurrentFile(zip);
+            return NoteDamaged(failure, m.relative);
+        }
+        DWORD wrote = 0;
+        if (!WriteFile(out.get(), buffer.data(), DWORD(got), &wrote, nullptr) || wrote != DWORD(got)) {
+            NoteFailure(failure, GetLastError(), m.relative);
+            unzCloseCurrentFile(zip);
+            return false;
+        }
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(buffer.data()), uInt(got));
+        written += unsigned(got);
+    }
+    FILETIME created, accessed, modified;
+    MemberTimes(zip, m.info, created, accessed, modified);
+    const bool whole = unzCloseCurrentFile(zip) == UNZ_OK && written == m.info.uncompressed_size && crc == m.info.crc;
+    if (!whole) return NoteDamaged(failure, m.relative);
+    SetFileTime(out.get(), &created, &accessed, &modified);
+    if (!CloseHandle(out.release())) return NoteFailure(failure, GetLastError(), m.relative);
+    return true;
+}
+
+bool Notify(ZipComponent* component, int index, int count, const Text& full) {
+    return !component->observer || component->observer(index, count, full, component->context);
+}
+
+// Plans, stages and swaps; false with the failure noted, and nothing under
+// the target changed.
+bool ExtractAll(ZipComponent* c, const std::wstring& archive, const std::wstring& target, const Text& targetFolder) {
+    InstallFailure* failure = &c->failure;
+    if (!CreateLevels(target, [](const std::wstring&) { return true; })) return NoteFailure(failure, GetLastError(), L"");
+    std::uint64_t archiveSize = 0;
+    if (!PreCheck(archive, &archiveSize)) return NoteDamaged(failure, L"");
+    // The archive that joins the swap must be that name's staged file.
+    const std::wstring installAs = GbkToWide(c->installAs);
+    if (!installAs.empty() && StagedPath(target + L"\\" + installAs) != archive)
+        return NoteFailure(failure, ERROR_INVALID_PARAMETER, installAs);
+
+    // Declared before the archive is opened, so that a roll-back runs after
+    // it is closed again: the archive may be one of the staged files.
+    InstallSwap swap(target);
+    // minizip's wide-name Win32 I/O: a GBK path opens on any system locale.
+    zlib_filefunc64_def io;
+    fill_win32_filefunc64W(&io);
+    ScopedZip zip(unzOpen2_64(archive.c_str(), &io));
+    if (!zip) return NoteDamaged(failure, L"");
+    std::vector<Member> members;
+    if (!PlanMembers(zip.get(), archiveSize, &members, failure)) return false;
+    std::vector<std::wstring> files;
+    for (const Member& m : members)
+        if (!m.directory) files.push_back(m.relative);
+    if (!installAs.empty()) {
+        for (const std::wstring& f : files)
+            if (CompareStringOrdinal(f.c_str(), -1, installAs.c_str(), -1, TRUE) == CSTR_EQUAL)
+                return NoteDamaged(failure, f);
+        files.push_back(installAs);
+    }
+    if (!swap.Begin(files, failure)) return false;
+
+    const int count = int(members.size());
+    const Text base = GbkToWide(targetFolder).back() == L'\\' ? targetFolder : targetFolder + "\\";
+    Text shown;
+    std::vector<std::wstring> staged;
+    for (int i = 0; i < count; ++i) {
+        const Member& m = members[std::size_t(i)];
+        const std::wstring full = swap.Full(m.relative);
+        if (unzGoToFilePos64(zip.get(), &m.position) != UNZ_OK) return NoteDamaged(failure, m.relative);
+        if (m.directory) {
+            if (Exists(full) && !IsFolder(full)) return NoteDamaged(failure, m.relative);
+            const bool made = CreateLevels(full, [&](const std::wstring& level) {
+                return swap.NoteCreatedFolder(level.substr(target.size() + 1), failure);
+            });
+            if (!made) return NoteFailure(failure, GetLastError(), m.relative);
+        } else {
+            if (!StageFile(zip.get(), m, full, failure)) return false;
+            staged.push_back(m.relative);
+        }
+        shown = base + WideToGbk(m.relative);
+        // A stop puts the members staged so far in place, as one swap.
+        if (!Notify(c, i, count, shown)) break;
+    }
+    zip.reset();  // the archive itself may be one of the files swapped
+    if (!installAs.empty()) staged.push_back(installAs);
+    if (!swap.Commit(staged, failure)) return false;
+    Notify(c, count, count, shown);
+    return true;
 }
 
 }  // namespace
 
 int ExtractArchive(ZipComponent* component, const Text& archivePath, const Text& targetFolder) {
+    ZipComponent none;
+    ZipComponent* c = component ? component : &none;
+    c->failure = InstallFailure();
     if (TextLength(archivePath) == 0 || TextLength(targetFolder) == 0 || !FileExists(archivePath)) return -1;
-    const std::wstring archive = GbkToWide(archivePath);
-    if (!Exists(GbkToWide(targetFolder)) && !CreateLevels(GbkToWide(targetFolder))) return 0;
-    if (!PreCheck(archive)) return 0;
-
-    // minizip's wide-name Win32 I/O: a GBK path opens on any system locale.
-    zlib_filefunc64_def io;
-    fill_win32_filefunc64W(&io);
-    ScopedZip zip(unzOpen2_64(archive.c_str(), &io));
-    if (!zip) return 0;
-
-    int count = 0;
-    for (int status = unzGoToFirstFile(zip.get()); status == UNZ_OK; status = unzGoToNextFile(zip.get())) {
-        if (unzGetCurrentFileInfo64(zip.get(), nullptr, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) break;
-        ++count;
-    }
-
-    const Text base = targetFolder.back() == '\\' ? targetFolder : targetFolder + "\\";
-    Text full;
-    int status = unzGoToFirstFile(zip.get());
-    for (int i = 0;; ++i) {
-        unz_file_info64 info;
-        char name[kMaxNameBytes + 1] = {};
-        if (status != UNZ_OK ||
-            unzGetCurrentFileInfo64(zip.get(), &info, name, sizeof name, nullptr, 0, nullptr, 0) != UNZ_OK) {
-            Notify(component, count, count, full);
-            return 1;
-        }
-        // Names that would land outside the target, or that minizip had to cut.
-        if (info.size_filename > kMaxNameBytes || !SafeMemberName(name, info.size_filename)) return 0;
-
-        full = base;
-        for (const char* p = name; *p; ++p) full += *p == '/' ? '\\' : *p;
-        const std::wstring wide = GbkToWide(full);
-        if (IsDirectoryMember(info, name, info.size_filename)) {
-            if (!Exists(wide) && !CreateLevels(wide)) return 0;
-        } else {
-            // Lifts read-only, hidden and system flags that would stop the replace.
-            SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (!WriteMember(zip.get(), info, wide)) return 0;
-            SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
-        }
-        if (!Notify(component, i, count, full)) return 1;
-        status = unzGoToNextFile(zip.get());
-    }
+    const std::wstring archive = ExtendedPath(GbkToWide(archivePath));
+    const std::wstring target = ExtendedPath(GbkToWide(targetFolder));
+    if (archive.empty() || target.empty()) return NoteFailure(&c->failure, ERROR_BAD_PATHNAME, L""), 0;
+    return ExtractAll(c, archive, target, targetFolder) ? 1 : 0;
 }

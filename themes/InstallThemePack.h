@@ -4,3 +4,6 @@
 #include "themes/Catalogue.h"
 
 void InstallThemePack(const ThemePack& pack);
+// At start-up: rolls back an install into the remembered game folder that a
+// crash cut short, and removes its leftovers. Cheap when there is none.
+void RecoverLastInstall();

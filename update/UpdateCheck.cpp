@@ -5,6 +5,7 @@
 #include "runtime/Dialogs.h"
 #include "runtime/HttpUtil.h"
 #include "runtime/ShellUtil.h"
+#include "update/DownloadAddress.h"
 #include "update/TextBetween.h"
 
 namespace {
@@ -23,19 +24,6 @@ const char kUpdateTitle[] = "更新提示";
 Text Between(const Text& page, const Marker& m) { return TextBetween(page, m.start, m.end); }
 
 Text ReadPage(const char* address) { return Utf8ToGbk(BytesToText(HttpGetBytes(address))); }
-
-// The address comes from a page read over plain HTTP: only a web address
-// with a host is handed to the shell.
-bool IsWebAddress(const Text& address) {
-    for (const char* scheme : {"http://", "https://"}) {
-        const int n = TextLength(scheme);
-        if (FindText(address, scheme, 1, true) == 1) {
-            const Text rest = MidText(address, n + 1, TextLength(address));
-            return TextLength(rest) > 0 && rest[0] != '/' && rest[0] != ':' && rest[0] != '?' && rest[0] != '#';
-        }
-    }
-    return false;
-}
 
 }  // namespace
 
@@ -61,7 +49,7 @@ void CheckForUpdate(bool silentWhenCurrent) {
     if (ShowMessage(offer, kBoxYesNo, Text("新版本提示：")) != kPressedYes) return;
 
     const Text address = Between(versionPage, kDownload);
-    if (!IsWebAddress(address)) {
+    if (!IsDownloadAddress(address)) {
         ShowMessage("未找到有效的下载地址，请稍后再试或访问官网下载新版本。", kBoxOk, Text(kUpdateTitle));
         return;
     }
