@@ -34,6 +34,12 @@ int AttachSkin(ByteSpan skin) {
 std::int32_t CallAddress(std::uintptr_t function, std::int32_t a1, std::int32_t a2, std::int32_t a3,
                          std::int32_t a4, std::int32_t a5, std::int32_t a6, std::int32_t a7,
                          std::int32_t a8, std::int32_t a9, std::int32_t a10) {
+#if defined(__x86_64__)
+    // One calling convention, and the caller removes the arguments: a plain call is right.
+    using Ten = std::int32_t (*)(std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
+                                 std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t);
+    return reinterpret_cast<Ten>(function)(a1, a2, a3, a4, a5, a6, a7, a8, a9, a10);
+#else
     const std::int32_t args[10] = {a1, a2, a3, a4, a5, a6, a7, a8, a9, a10};
     std::int32_t result;
     // ebx is kept by every i386 calling convention, so the stack pointer saved
@@ -56,4 +62,5 @@ std::int32_t CallAddress(std::uintptr_t function, std::int32_t a1, std::int32_t 
         : "r"(function), "r"(args)
         : "ebx", "ecx", "edx", "memory", "cc");
     return result;
+#endif
 }

@@ -1,6 +1,9 @@
 // Runs ExtractArchive on the commands of a script, one per line, fields
 // separated by "|", paths in UTF-8; prints one answer per command:
-//   extract|ARCHIVE|TARGET[|STOP_AT]  -> "progress I COUNT PATH" lines, then "result R"
+//   extract|ARCHIVE|TARGET[|STOP_AT]  -> "progress I COUNT PATH" lines, then "result R",
+//                                        and "failure KIND ERROR PATH" after a 0
+//   crash|ARCHIVE|TARGET|K             -> extracts, and ends the process (code 3) after K renames of the swap
+//   recover|TARGET                     -> recovers an install a crash cut short
 //   lock|PATH / unlock                 -> holds PATH open without sharing, as a running client does
 //   attrib|PATH|HEX / getattr|PATH     -> sets / prints the file attributes
 #include <windows.h>
@@ -11,6 +14,7 @@
 #include <vector>
 
 #include "runtime/Encoding.h"
+#include "runtime/LongPath.h"
 #include "themes/ArchiveExtract.h"
 
 namespace {
@@ -33,6 +37,17 @@ std::string ToUtf8(const Text& gbk) {
     std::string out(w.size() * 4 + 1, '\0');
     out.resize(WideCharToMultiByte(CP_UTF8, 0, w.c_str(), int(w.size()), out.data(), int(out.size()), nullptr, nullptr));
     return out;
+}
+
+const char* const kProblems[] = {"none", "in-use", "access-denied", "disk-full", "damaged", "other"};
+
+int g_crashAfter = -1;
+void CrashAfter(int renames) {
+    if (renames == g_crashAfter) {
+        std::printf("crashed after %d\n", renames);
+        std::fflush(stdout);
+        ExitProcess(3);
+    }
 }
 
 struct StopAt {
@@ -62,7 +77,19 @@ int main(int argc, char** argv) {
             ZipComponent zip;
             zip.observer = Observe;
             zip.context = &stop;
+            const int result = ExtractArchive(&zip, FromUtf8(f[1]), FromUtf8(f[2]));
+            std::printf("result %d\n", result);
+            if (result == 0)
+                std::printf("failure %s %lu %s\n", kProblems[int(zip.failure.problem)], zip.failure.error,
+                            ToUtf8(WideToGbk(zip.failure.relativePath)).c_str());
+        } else if (f[0] == "crash" && f.size() >= 4) {
+            g_crashAfter = std::atoi(f[3].c_str());
+            SetSwapStepHook(CrashAfter);
+            ZipComponent zip;
             std::printf("result %d\n", ExtractArchive(&zip, FromUtf8(f[1]), FromUtf8(f[2])));
+        } else if (f[0] == "recover" && f.size() >= 2) {
+            RecoverInterruptedInstall(ExtendedPath(GbkToWide(FromUtf8(f[1]))));
+            std::printf("recovered\n");
         } else if (f[0] == "lock" && f.size() >= 2) {
             locked = CreateFileW(GbkToWide(FromUtf8(f[1])).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                  OPEN_EXISTING, 0, nullptr);

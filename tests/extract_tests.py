@@ -34,10 +34,11 @@ def run_script(commands):
     finally:
         os.unlink(script)
     text = out.stdout.decode("utf-8", "replace")
-    if out.returncode != 0:
+    if out.returncode not in (0, 3):  # 3: a crash asked for by the script
         raise AssertionError("extract_cli failed: %s %s" % (text, out.stderr[-2000:]))
     return [l for l in text.splitlines() if l.split(" ")[0] in
-            ("result", "progress", "locked", "unlocked", "attrib", "attr", "unknown")]
+            ("result", "progress", "locked", "unlocked", "attrib", "attr", "unknown", "failure", "crashed",
+             "recovered")]
 
 
 def extract(archive, target, stop_at=None):
@@ -51,7 +52,16 @@ def extract(archive, target, stop_at=None):
         if l.startswith("progress "):
             _, i, n, p = l.split(" ", 3)
             progress.append((int(i), int(n), p))
-    return int(lines[-1].split()[1]), progress
+    return int([l for l in lines if l.startswith("result ")][-1].split()[1]), progress
+
+
+def failure_of(lines):
+    """(kind, relative path) of the last failure line, or None."""
+    for l in reversed(lines):
+        if l.startswith("failure "):
+            _, kind, _, path = (l.split(" ", 3) + [""])[:4]
+            return kind, path
+    return None
 
 
 def tree(root):
@@ -281,7 +291,7 @@ class Extraction(unittest.TestCase):
         lines = run_script([["extract", "", win(self.path("t"))], ["extract", win(archive), ""]])
         self.assertEqual(lines, ["result -1", "result -1"])
 
-    def test_a_damaged_central_entry_ends_the_walk_with_one(self):
+    def test_a_damaged_central_entry_fails_the_whole_archive(self):
         members = [("ClientZips.txt", b"list", 0x20, None), ("a.txt", b"a" * 100, 0x20, None),
                    ("b.txt", b"b" * 100, 0x20, None), ("c.txt", b"c", 0x20, None)]
         data = bytearray(raw_zip(members))
@@ -291,10 +301,14 @@ class Extraction(unittest.TestCase):
         with open(archive, "wb") as f:
             f.write(data)
         target = self.path("out")
+        os.makedirs(target)
+        with open(os.path.join(target, "a.txt"), "wb") as f:
+            f.write(b"old a")
         result, progress = extract(archive, target)
-        self.assertEqual(result, 1)
-        self.assertEqual(sorted(os.listdir(target)), ["ClientZips.txt", "a.txt"])
-        self.assertEqual(progress[-1][:2], (2, 2))
+        # Half a theme is no install: nothing changes.
+        self.assertEqual(result, 0)
+        self.assertEqual(tree(target), {"a.txt": b"old a"})
+        self.assertEqual(progress, [])
 
     def test_without_directory_members_the_first_file_in_a_missing_folder_fails(self):
         archive = self.path("nodirs.zip")
@@ -302,7 +316,7 @@ class Extraction(unittest.TestCase):
         target = self.path("out")
         result, progress = extract(archive, target)
         self.assertEqual(result, 0)
-        self.assertEqual(os.listdir(target), ["ClientZips.txt"])
+        self.assertEqual(os.listdir(target), [])
         self.assertNoTempFiles(target)
 
     def test_the_observer_can_stop_the_walk(self):
@@ -352,8 +366,8 @@ class Extraction(unittest.TestCase):
                                  "...", "a//b.txt"]):
             data = raw_zip([("ok.txt", b"fine", 0x20, None), (bad, b"bad", 0x20, None)])
             result, target = self.check_hostile("hostile%d.zip" % i, data, (0,))
-            # The member before it is in place; the refused one wrote nothing.
-            self.assertEqual(os.listdir(target), ["ok.txt"], bad)
+            # Refused before anything was written, the good member too.
+            self.assertEqual(os.listdir(target), [], bad)
 
     def test_a_wrong_crc_fails_and_keeps_the_old_file(self):
         data = raw_zip([("a.dds", b"texture" * 100, 0x20, 0x12345678)])
@@ -384,7 +398,6 @@ class Extraction(unittest.TestCase):
         py_zip(good, members)
         with open(good, "rb") as f:
             data = f.read()
-        originals = set(members.values())
         rnd = random.Random(7)
         corpus = {}
         for cut in sorted(set([0, 1, 4, 22, 30, 31, 32, 33, 64] + [rnd.randrange(len(data)) for _ in range(25)] +
@@ -424,10 +437,11 @@ class Extraction(unittest.TestCase):
             sandbox = os.path.dirname(os.path.dirname(target))
             self.assertEqual(sorted(os.listdir(sandbox)), ["deep"], name)
             self.assertNoTempFiles(target)
-            # Whatever was written is the true content of some member.
-            for rel, content in tree(target).items():
-                if content is not None:
-                    self.assertIn(content, originals, name + ": " + rel)
+            # All or nothing: a refused archive wrote nothing, an accepted one
+            # wrote the true content of every member (a flipped name may
+            # still name another file).
+            contents = sorted(c for c in tree(target).values() if c is not None)
+            self.assertEqual(contents, sorted(members.values()) if result == 1 else [], name)
 
     # ---- members that must never install wrong bytes ----------------------------
 
@@ -551,6 +565,120 @@ class Extraction(unittest.TestCase):
         target = os.path.join(parent, "乗")
         self.assertEqual(extract(archive, target)[0], 1)
         self.assertEqual(tree(parent), {"乗": None, os.path.join("乗", "a.ini"): b"inside"})
+
+    # ---- all or nothing -------------------------------------------------------------
+
+    def old_game(self, name="Game"):
+        """A game folder holding an older copy of every member, one read-only, plus a file of its own."""
+        target = self.path(name)
+        src = {"ClientZips.txt": b"old list", "DATA/Menu/a.ini": b"old a", "DATA/Menu/HUD/b.dds": b"old b" * 50,
+               "DATA/Menu/HUD/c.tga": b"old c", "DATA/Menu/own.txt": b"the player's"}
+        for rel, data in src.items():
+            path = os.path.join(target, rel)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(data)
+        run_script([["attrib", win(os.path.join(target, "DATA/Menu/a.ini")), "1"]])
+        return target
+
+    def new_pack(self, name="pack.zip"):
+        """The new theme: members over the old files, new ones, and a new folder."""
+        archive = self.path(name)
+        py_zip(archive, {"ClientZips.txt": b"new list", "DATA/Menu/a.ini": b"new a" * 30,
+                         "DATA/Menu/HUD/b.dds": bytes(range(256)) * 300, "DATA/Menu/HUD/c.tga": b"new c",
+                         "DATA/Menu/New/d.ini": b"new d", "DATA/Menu/HUD/e.dds": b"new e" * 1000})
+        return archive
+
+    def test_a_file_held_open_fails_the_whole_install_and_changes_nothing(self):
+        target = self.old_game()
+        before = tree(target)
+        held = os.path.join(target, "DATA/Menu/HUD/c.tga")  # after others in the archive's order
+        lines = run_script([["lock", win(held)], ["extract", win(self.new_pack()), win(target)], ["unlock"]])
+        self.assertIn("result 0", lines)
+        self.assertEqual(failure_of(lines), ("in-use", "DATA\\Menu\\HUD\\c.tga"))
+        self.assertEqual(tree(target), before)
+        self.assertNoLeftovers(target)
+        # The read-only original is still read-only.
+        self.assertEqual(int(run_script([["getattr", win(os.path.join(target, "DATA/Menu/a.ini"))]])[0].split()[1], 16) & RO, RO)
+
+    def test_a_damaged_last_member_changes_nothing(self):
+        target = self.old_game()
+        before = tree(target)
+        members = [("ClientZips.txt", b"new list", 0x20, None), ("DATA/", b"", 0x10, None),
+                   ("DATA/Menu/", b"", 0x10, None), ("DATA/Menu/a.ini", b"new a", 0x20, None),
+                   ("DATA/Menu/z.ini", b"new z" * 20, 0x20, 0xDEADBEEF)]
+        archive = self.write("crc-last.zip", raw_zip(members))
+        lines = run_script([["extract", win(archive), win(target)]])
+        self.assertIn("result 0", lines)
+        self.assertEqual(failure_of(lines), ("damaged", "DATA\\Menu\\z.ini"))
+        self.assertEqual(tree(target), before)
+        self.assertNoLeftovers(target)
+
+    def test_a_protected_folder_is_reported_as_access_denied_and_changes_nothing(self):
+        target = self.old_game()
+        hud = os.path.join(target, "DATA/Menu/HUD")
+        if subprocess.run(["chattr", "+i", hud], capture_output=True).returncode != 0:
+            self.skipTest("this file system cannot protect a folder")
+        try:
+            before = tree(target)
+            lines = run_script([["extract", win(self.new_pack()), win(target)]])
+        finally:
+            subprocess.run(["chattr", "-i", hud])
+        self.assertIn("result 0", lines)
+        self.assertEqual(failure_of(lines)[0], "access-denied")
+        self.assertTrue(failure_of(lines)[1].startswith("DATA\\Menu\\HUD\\"), lines)
+        self.assertEqual(tree(target), before)
+        self.assertNoLeftovers(target)
+
+    def test_a_full_disk_is_reported_and_changes_nothing(self):
+        disk = self.path("small-disk")
+        os.makedirs(disk)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=256k", "tmpfs", disk], capture_output=True).returncode:
+            self.skipTest("no small file system can be mounted here")
+        try:
+            target = os.path.join(disk, "Game")
+            os.makedirs(os.path.join(target, "DATA", "Menu"))
+            with open(os.path.join(target, "DATA", "Menu", "a.ini"), "wb") as f:
+                f.write(b"old a")
+            before = tree(target)
+            archive = self.path("big.zip")
+            py_zip(archive, {"DATA/Menu/a.ini": b"new a", "DATA/Menu/big.dds": os.urandom(400 << 10)})
+            lines = run_script([["extract", win(archive), win(target)]])
+            self.assertIn("result 0", lines)
+            self.assertEqual(failure_of(lines), ("disk-full", "DATA\\Menu\\big.dds"))
+            self.assertEqual(tree(target), before)
+            self.assertNoLeftovers(target)
+        finally:
+            subprocess.run(["umount", disk])
+
+    def test_a_crash_at_any_point_of_the_swap_is_rolled_back_by_the_next_run(self):
+        archive = self.new_pack()
+        # Six files over four old ones: up to ten renames.
+        for k in range(1, 11):
+            target = self.old_game("Game%d" % k)
+            before = tree(target)
+            lines = run_script([["crash", win(archive), win(target), str(k)]])
+            self.assertEqual(lines, ["crashed after %d" % k], k)
+            self.assertNotEqual(tree(target), before, k)  # the swap had begun
+            self.assertEqual(run_script([["recover", win(target)]]), ["recovered"])
+            self.assertEqual(tree(target), before, k)
+            self.assertNoLeftovers(target)
+        # The next install recovers by itself, then lands whole.
+        target = self.old_game("GameNext")
+        run_script([["crash", win(archive), win(target), "3"]])
+        self.assertEqual(extract(archive, target)[0], 1)
+        got = tree(target)
+        self.assertEqual(got[os.path.join("DATA", "Menu", "New", "d.ini")], b"new d")
+        self.assertEqual(got[os.path.join("DATA", "Menu", "own.txt")], b"the player's")
+        self.assertNoLeftovers(target)
+
+    def test_a_whole_install_leaves_no_journal_and_the_players_own_files(self):
+        target = self.old_game()
+        self.assertEqual(extract(self.new_pack(), target)[0], 1)
+        got = tree(target)
+        self.assertEqual(got[os.path.join("DATA", "Menu", "a.ini")], b"new a" * 30)
+        self.assertEqual(got[os.path.join("DATA", "Menu", "own.txt")], b"the player's")
+        self.assertNoLeftovers(target)
 
 
 if __name__ == "__main__":

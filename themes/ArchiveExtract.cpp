@@ -247,7 +247,8 @@ bool ExtractAll(ZipComponent* c, const std::wstring& archive, const std::wstring
     const Text base = GbkToWide(targetFolder).back() == L'\\' ? targetFolder : targetFolder + "\\";
     Text shown;
     std::vector<std::wstring> staged;
-    for (int i = 0; i < count; ++i) {
+    bool stopped = false;
+    for (int i = 0; i < count && !stopped; ++i) {
         const Member& m = members[std::size_t(i)];
         const std::wstring full = swap.Full(m.relative);
         if (unzGoToFilePos64(zip.get(), &m.position) != UNZ_OK) return NoteDamaged(failure, m.relative);
@@ -263,12 +264,12 @@ bool ExtractAll(ZipComponent* c, const std::wstring& archive, const std::wstring
         }
         shown = base + WideToGbk(m.relative);
         // A stop puts the members staged so far in place, as one swap.
-        if (!Notify(c, i, count, shown)) break;
+        stopped = !Notify(c, i, count, shown);
     }
     zip.reset();  // the archive itself may be one of the files swapped
     if (!installAs.empty()) staged.push_back(installAs);
     if (!swap.Commit(staged, failure)) return false;
-    Notify(c, count, count, shown);
+    if (!stopped) Notify(c, count, count, shown);
     return true;
 }
 

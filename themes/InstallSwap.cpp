@@ -49,6 +49,8 @@ std::wstring FromUtf8(const std::string& utf8) {
     return out;
 }
 
+void (*g_stepHook)(int) = nullptr;
+
 struct JournalContents {
     std::vector<std::wstring> staged, folders, swapped;
     bool done = false;
@@ -162,10 +164,16 @@ bool InstallSwap::Commit(const std::vector<std::wstring>& files, InstallFailure*
         RollBack();
         return false;
     }
+    int renames = 0;
+    const auto step = [&] {
+        if (g_stepHook) g_stepHook(++renames);
+        return true;
+    };
     for (const std::wstring& relative : files) {
         const std::wstring full = Full(relative);
         const bool replaced = Exists(full);
-        if ((replaced && !MoveWithRetry(full, AsidePath(full))) || !MoveWithRetry(StagedPath(full), full)) {
+        if ((replaced && !(MoveWithRetry(full, AsidePath(full)) && step())) ||
+            !(MoveWithRetry(StagedPath(full), full) && step())) {
             NoteFailure(failure, GetLastError(), relative);
             RollBack();
             return false;
@@ -187,6 +195,8 @@ void InstallSwap::RollBack() {
     open_ = false;
     RecoverInterruptedInstall(folder_);
 }
+
+void SetSwapStepHook(void (*hook)(int renames)) { g_stepHook = hook; }
 
 void RecoverInterruptedInstall(const std::wstring& folder) {
     const std::wstring journal = JournalPath(folder);

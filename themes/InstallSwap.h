@@ -66,6 +66,10 @@ private:
     bool open_ = false;
 };
 
+// For tests: told the number of renames done so far after each rename of a
+// swap, so that a test can end the process at any point of it.
+void SetSwapStepHook(void (*hook)(int renames));
+
 // Finishes or rolls back an install that a crash interrupted in this folder
 // (an extended path), and removes its leftovers. Cheap when there is none:
 // one look for the journal.

@@ -9,7 +9,22 @@ export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko installer prompts, no sound device to wait for, and no
 # debugger that would sit on a crashed test until its time-out.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winealsa.drv,winepulse.drv,wineoss.drv=d;winedbg.exe=d"
-export WINEARCH=win32
+# A kernel booted without 32-bit Linux programs cannot start 32-bit Wine:
+# there the tests run a 64-bit build of everything under 64-bit Wine, and
+# leave out what only a 32-bit process can do (mapping our 32-bit DLLs).
+if /usr/lib/wine/wine --version >/dev/null 2>&1 || [ ! -x /usr/lib/wine/wine64 ]; then
+  export WINEARCH=win32 VELMORA_TOOLCHAIN=mingw-i686.cmake VELMORA_WIN64=OFF
+else
+  export WINEARCH=win64 VELMORA_TOOLCHAIN=mingw-x86_64.cmake VELMORA_WIN64=ON
+  # Debian's wine and wine-stable pick the 32-bit loader whenever it is installed.
+  export WINELOADER=/usr/lib/wine/wine64
+  mkdir -p "$BUILD/wine64-bin"
+  for shim in wine wine-stable; do
+    printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' > "$BUILD/wine64-bin/$shim"
+    chmod +x "$BUILD/wine64-bin/$shim"
+  done
+  export PATH="$BUILD/wine64-bin:$PATH"
+fi
 
 prepare_wine_prefix() {
   if [ ! -f "$WINEPREFIX/.velmora-ready" ]; then
@@ -26,7 +41,7 @@ prepare_wine_prefix() {
 configure_and_build() {
   local minizip
   minizip=$(ls -d "${VELMORA_DEPS:-/var/cache/velmora}"/zlib-*/contrib/minizip | head -n 1)
-  cmake -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/tools/mingw-i686.cmake" \
-    -DMINIZIP_SOURCE_DIR="$minizip" "$@" >/dev/null
+  cmake -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/tools/$VELMORA_TOOLCHAIN" \
+    -DVELMORA_WIN64_TEST_BUILD=$VELMORA_WIN64 -DMINIZIP_SOURCE_DIR="$minizip" "$@" >/dev/null
   cmake --build "$BUILD" -j"$(nproc)"
 }
