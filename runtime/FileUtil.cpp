@@ -55,8 +55,11 @@ bool WriteFileBytes(const Text& path, std::initializer_list<ByteSpan> parts) {
         while (done < part.size) {
             const DWORD chunk = DWORD(std::min<std::size_t>(part.size - done, 1u << 30));
             DWORD wrote = 0;
-            if (!WriteFile(file.get(), part.data + done, chunk, &wrote, nullptr) || wrote == 0)
+            if (!WriteFile(file.get(), part.data + done, chunk, &wrote, nullptr)) return false;
+            if (wrote == 0) {
+                SetLastError(ERROR_DISK_FULL);  // nothing written and no error: no room
                 return false;
+            }
             done += wrote;
         }
     }

@@ -61,15 +61,18 @@ FORM_B_NAMES = ["Aatrox.zip", "Azir.zip", "CharacterAnimations.zip", "CharacterA
 
 
 def rcdata_resources(path):
-    """{name: bytes} of the RT_RCDATA resources of a PE32 file."""
+    """{name: bytes} of the RT_RCDATA resources of a PE32 file (or of the PE32+
+    file of a 64-bit test build)."""
     with open(path, "rb") as f:
         pe = f.read()
     at = struct.unpack_from("<I", pe, 0x3C)[0]
     assert pe[at:at + 4] == b"PE\0\0"
     sections, optional_size = struct.unpack_from("<H", pe, at + 6)[0], struct.unpack_from("<H", pe, at + 20)[0]
     optional = at + 24
-    assert struct.unpack_from("<H", pe, optional)[0] == 0x10B, "a 32-bit image"
-    res_rva = struct.unpack_from("<I", pe, optional + 96 + 2 * 8)[0]
+    magic = struct.unpack_from("<H", pe, optional)[0]
+    assert magic in (0x10B, 0x20B), "a PE image"
+    directories = optional + (96 if magic == 0x10B else 112)
+    res_rva = struct.unpack_from("<I", pe, directories + 2 * 8)[0]
     table = optional + optional_size
     spans = [struct.unpack_from("<IIII", pe, table + 40 * i + 8) for i in range(sections)]
 

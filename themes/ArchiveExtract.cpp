@@ -189,8 +189,10 @@ bool StageFile(unzFile zip, const Member& m, const std::wstring& full, InstallFa
             return NoteDamaged(failure, m.relative);
         }
         DWORD wrote = 0;
-        if (!WriteFile(out.get(), buffer.data(), DWORD(got), &wrote, nullptr) || wrote != DWORD(got)) {
-            NoteFailure(failure, GetLastError(), m.relative);
+        const BOOL ok = WriteFile(out.get(), buffer.data(), DWORD(got), &wrote, nullptr);
+        if (!ok || wrote != DWORD(got)) {
+            // A write cut short without an error is a full disk.
+            NoteFailure(failure, ok ? ERROR_DISK_FULL : GetLastError(), m.relative);
             unzCloseCurrentFile(zip);
             return false;
         }
