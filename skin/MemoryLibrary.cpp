@@ -116,8 +116,11 @@ bool MemoryLibrary::ProtectSections(std::uint8_t* image, std::uint32_t size) con
     for (const IMAGE_SECTION_HEADER& s : sections_) {
         if (s.VirtualAddress == 0) break;
         const DWORD c = s.Characteristics;
-        const std::uint8_t what = ((c & IMAGE_SCN_MEM_READ) ? kRead : 0) | ((c & IMAGE_SCN_MEM_WRITE) ? kWrite : 0) |
-                                  ((c & IMAGE_SCN_MEM_EXECUTE) ? kExecute : 0);
+        std::uint8_t what = ((c & IMAGE_SCN_MEM_READ) ? kRead : 0) | ((c & IMAGE_SCN_MEM_WRITE) ? kWrite : 0) |
+                            ((c & IMAGE_SCN_MEM_EXECUTE) ? kExecute : 0);
+        // A section that names no access at all (hand-made images often
+        // leave the flags out) stays readable rather than becoming a trap.
+        if (what == 0) what = kRead;
         grant(s.VirtualAddress, std::max(s.Misc.VirtualSize, s.SizeOfRawData), what);
     }
     static const DWORD kProtection[8] = {PAGE_NOACCESS,     PAGE_READONLY,     PAGE_READWRITE,

@@ -399,6 +399,58 @@ TEST(MadeImage, RefusesBrokenSignaturesAndEntryPointsOutsideTheImage) {
     EXPECT_EQ(lib.FindExport("Anything"), 0u);
 }
 
+TEST(MadeImage, EachSectionGetsTheAccessItAsksFor) {
+    // A code section beside the data section; neither is run here.
+    Bytes image = MadeImage();
+    image.resize(image.size() + 0x200, 0xC3);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS32*>(image.data() + 0x40);
+    nt->FileHeader.NumberOfSections = 2;
+    auto* data = IMAGE_FIRST_SECTION(nt);
+    data->Characteristics = IMAGE_SCN_CNT_INITIALIZED_DATA | IMAGE_SCN_MEM_READ | IMAGE_SCN_MEM_WRITE;
+    auto* code = data + 1;
+    std::memcpy(code->Name, ".text", 5);
+    code->VirtualAddress = 0x3000;
+    code->Misc.VirtualSize = code->SizeOfRawData = 0x200;
+    code->PointerToRawData = 0x200 + 0x2000;
+    code->Characteristics = IMAGE_SCN_CNT_CODE | IMAGE_SCN_MEM_READ | IMAGE_SCN_MEM_EXECUTE;
+    MemoryLibrary lib;
+    ASSERT_TRUE(lib.Load(image));
+    const auto protection = [&](std::uint32_t rva) {
+        MEMORY_BASIC_INFORMATION info;
+        VirtualQuery(reinterpret_cast<void*>(lib.BaseAddress() + rva), &info, sizeof info);
+        return info.Protect;
+    };
+    EXPECT_EQ(protection(0), DWORD(PAGE_READONLY));
+    EXPECT_EQ(protection(0x1000), DWORD(PAGE_READWRITE));
+    EXPECT_EQ(protection(0x2000), DWORD(PAGE_READWRITE));
+    EXPECT_EQ(protection(0x3000), DWORD(PAGE_EXECUTE_READ));
+    // Relocated through the writable data section before it was protected.
+    EXPECT_EQ(Read32(lib.BaseAddress() + 0x1000), lib.BaseAddress() + 0x1100);
+    lib.Free();
+}
+
+TEST(MadeImage, HeadersMustFitTheirSizeAndSectionsMustNotOverlap) {
+    const auto refused = [](const Bytes& image) {
+        MemoryLibrary lib;
+        const bool loaded = lib.Load(image);
+        if (loaded) lib.Free();
+        return !loaded && lib.BaseAddress() == 0;
+    };
+    Bytes small = MadeImage();
+    reinterpret_cast<IMAGE_NT_HEADERS32*>(small.data() + 0x40)->OptionalHeader.SizeOfHeaders = 0x100;
+    EXPECT_TRUE(refused(small));  // the section table ends at 0x160
+    Bytes overHeaders = MadeImage();
+    IMAGE_FIRST_SECTION(reinterpret_cast<IMAGE_NT_HEADERS32*>(overHeaders.data() + 0x40))->VirtualAddress = 1;
+    EXPECT_TRUE(refused(overHeaders));
+    Bytes twice = MadeImage();
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS32*>(twice.data() + 0x40);
+    nt->FileHeader.NumberOfSections = 2;
+    IMAGE_FIRST_SECTION(nt)[1] = IMAGE_FIRST_SECTION(nt)[0];
+    IMAGE_FIRST_SECTION(nt)[1].VirtualAddress += 0x1000;  // over the first one's second page
+    EXPECT_TRUE(refused(twice));
+    EXPECT_TRUE(NothingHeldAt(kMadeBase));
+}
+
 TEST(MadeImage, ASectionThatRewritesTheHeadersIsNeverEntered) {
     // Checked headers with no entry point; a second section lays other NT
     // headers over them once mapped, with an entry point far outside.
