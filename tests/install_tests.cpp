@@ -5,7 +5,10 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -21,6 +24,12 @@ const std::wstring kTitle = L"VelmoraV2.5.3.1025";
 std::string Gbk(const std::wstring& w) {
     std::string out(w.size() * 2 + 1, '\0');
     out.resize(WideCharToMultiByte(936, 0, w.c_str(), int(w.size()), out.data(), int(out.size()), nullptr, nullptr));
+    return out;
+}
+
+std::string Utf8(const std::wstring& w) {
+    std::string out(w.size() * 4 + 1, '\0');
+    out.resize(WideCharToMultiByte(CP_UTF8, 0, w.c_str(), int(w.size()), out.data(), int(out.size()), nullptr, nullptr));
     return out;
 }
 
@@ -172,6 +181,110 @@ std::string PackBytes(const std::wstring& exe, int order) {
     return out;
 }
 
+// Every file and folder under root with its bytes (folders map to "<dir>").
+void Snapshot(const std::wstring& root, const std::wstring& rel, std::map<std::wstring, std::string>* out) {
+    WIN32_FIND_DATAW d;
+    HANDLE h = FindFirstFileW((root + rel + L"\\*").c_str(), &d);
+    if (h == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::wstring name = d.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            (*out)[rel + L"\\" + name] = "<dir>";
+            Snapshot(root, rel + L"\\" + name, out);
+        } else {
+            (*out)[rel + L"\\" + name] = ReadAll(root + rel + L"\\" + name);
+        }
+    } while (FindNextFileW(h, &d));
+    FindClose(h);
+}
+std::map<std::wstring, std::string> Snapshot(const std::wstring& root) {
+    std::map<std::wstring, std::string> out;
+    Snapshot(root, L"", &out);
+    return out;
+}
+// Our staged, set-aside and journal files never outlive an install.
+std::vector<std::wstring> Leftovers(const std::map<std::wstring, std::string>& tree) {
+    std::vector<std::wstring> out;
+    for (const auto& [path, bytes] : tree)
+        if (path.find(L".velmora-") != std::wstring::npos) out.push_back(path);
+    return out;
+}
+
+// The names of the file members of a pack, in the archive's order.
+std::vector<std::wstring> FileMembers(const std::string& pack, const std::wstring& scratch) {
+    const std::wstring zipPath = scratch + L"\\members.zip";
+    WriteAll(zipPath, pack);
+    zlib_filefunc64_def io;
+    fill_win32_filefunc64W(&io);
+    std::vector<std::wstring> out;
+    unzFile zip = unzOpen2_64(zipPath.c_str(), &io);
+    for (int s = unzGoToFirstFile(zip); zip && s == UNZ_OK; s = unzGoToNextFile(zip)) {
+        char name[300];
+        unz_file_info64 info;
+        unzGetCurrentFileInfo64(zip, &info, name, sizeof name, nullptr, 0, nullptr, 0);
+        std::wstring rel;
+        for (const char* p = name; *p; ++p) rel += *p == '/' ? L'\\' : wchar_t(*p);
+        if (rel.back() != L'\\') out.push_back(rel);
+    }
+    if (zip) unzClose(zip);
+    DeleteFileW(zipPath.c_str());
+    return out;
+}
+
+// A pack whose last file member's stored CRC no longer matches its bytes.
+std::string WithBadLastCrc(std::string pack) {
+    std::size_t central = pack.rfind("PK\x05\x06");
+    for (;;) {  // back to the last file member (a folder member has no bytes to check)
+        central = pack.rfind("PK\x01\x02", central - 1);
+        std::uint16_t nameLength = 0;
+        std::memcpy(&nameLength, &pack[central + 28], 2);
+        if (pack[central + 46 + nameLength - 1] != '/') break;
+    }
+    std::uint32_t local = 0, crc = 0;
+    std::memcpy(&local, &pack[central + 42], 4);
+    std::memcpy(&crc, &pack[central + 16], 4);
+    crc ^= 0x00010000;
+    std::memcpy(&pack[central + 16], &crc, 4);
+    std::memcpy(&pack[local + 14], &crc, 4);
+    return pack;
+}
+
+// Runs a console program with one argument to its end; its exit code.
+DWORD RunToEnd(const std::wstring& exe, const std::wstring& argument) {
+    std::wstring command = L"\"" + exe + L"\" \"" + argument + L"\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return DWORD(-1);
+    DWORD code = DWORD(-1);
+    if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code;
+}
+
+BOOL CALLBACK FirstLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR out) {
+    *reinterpret_cast<WORD*>(out) = language;
+    return FALSE;
+}
+
+// A copy of the program whose embedded pack number `order` is replaced.
+bool ReplacePack(const std::wstring& exe, int order, const std::string& bytes) {
+    wchar_t name[16];
+    wsprintfW(name, L"PACK%02d", order);
+    WORD language = 0;
+    HMODULE image = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    EnumResourceLanguagesW(image, MAKEINTRESOURCEW(10), name, FirstLanguage, reinterpret_cast<LONG_PTR>(&language));
+    FreeLibrary(image);
+    HANDLE update = BeginUpdateResourceW(exe.c_str(), FALSE);
+    if (!update) return false;
+    const bool ok = UpdateResourceW(update, MAKEINTRESOURCEW(10), name, language, const_cast<char*>(bytes.data()),
+                                    DWORD(bytes.size()));
+    return EndUpdateResourceW(update, !ok) && ok;
+}
+
 TEST_F(MainJob, AFirstStartKnowsNoFolderAndTheButtonWithNothingTickedDoesNothing) {
     ForgetGameFolder();
     ASSERT_TRUE(Start());
@@ -292,8 +405,10 @@ TEST_F(MainJob, EveryEntryInstallsThroughTheWindow) {
         ASSERT_TRUE(done);
         EXPECT_EQ(gui::BoxText(done), expected);
         EXPECT_FALSE(IsWindowEnabled(Find(L"修改")));  // greyed until the box is closed
+        EXPECT_FALSE(IsWindowEnabled(Find(L"浏览")));
         gui::Press(GetDlgItem(done, IDOK));
         gui::WaitGone(done);
+        EXPECT_TRUE(IsWindowEnabled(Find(L"浏览")));  // as it was: a loaded folder leaves it usable
         EXPECT_EQ(gui::TextOf(Edit()), target);
         EXPECT_TRUE(ReadAll(target + L"\\wzCAFG.ZIP") == PackBytes(exe_, i + 1));
         int files = 0, folders = 0;
@@ -304,21 +419,105 @@ TEST_F(MainJob, EveryEntryInstallsThroughTheWindow) {
         const std::string list = ReadAll(target + L"\\ClientZips.txt");
         EXPECT_EQ(list.size() >= 10 && list.substr(list.size() - 10) == "wzCAFG.ZIP", i < 2);
     }
+    EXPECT_TRUE(Leftovers(Snapshot(game_)).empty());
 }
 
-TEST_F(MainJob, ALockedGameFileMakesTheInstallReportFailure) {
+TEST_F(MainJob, AFileHeldByTheGameFailsTheWholeInstallAndChangesNothing) {
     RememberGameFolder();
     ASSERT_TRUE(Start());
     const std::wstring target = game_ + L"\\Game";
     ASSERT_EQ(InstallAndRead(L"安装暗黑界面"), L"修改成功,现在可以登陆游戏看看暗黑界面了！");
-    const std::wstring held = target + L"\\Data\\Menu\\fontconfig_zh_CN.txt";
+    // A file in the middle of the restore pack, held as a running client holds it.
+    const auto members = FileMembers(PackBytes(exe_, 3), folder_);
+    ASSERT_EQ(members.size(), 194u);
+    const std::wstring middle = members[members.size() / 2];
+    const std::wstring held = target + L"\\" + middle;
     ASSERT_TRUE(WriteAll(held, "the client's own copy"));
-    HANDLE lock = CreateFileW(held.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    const auto before = Snapshot(game_);
+    HANDLE lock = CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
-    const std::wstring text = InstallAndRead(L"安装露露界面");
+    const std::wstring text = InstallAndRead(L"还原原始界面");
     CloseHandle(lock);
-    EXPECT_EQ(text.substr(0, 5), L"修改失败：");
-    EXPECT_EQ(ReadAll(held), "the client's own copy");
+    EXPECT_EQ(text.substr(0, 5), L"修改失败：") << text;
+    EXPECT_NE(text.find(L"正在被占用"), std::wstring::npos) << text;
+    EXPECT_NE(text.find(L"Game\\" + middle), std::wstring::npos) << text;
+    EXPECT_NE(text.find(L"关闭游戏"), std::wstring::npos) << text;
+    const auto after = Snapshot(game_);
+    EXPECT_TRUE(after == before);
+    EXPECT_TRUE(Leftovers(after).empty());
+    // Nothing in the way any more: the same install lands.
+    EXPECT_EQ(InstallAndRead(L"还原原始界面"), L"还原成功,已恢复官方原始默认界面！");
+}
+
+TEST_F(MainJob, ADamagedPackChangesNothingAndSaysSo) {
+    RememberGameFolder();
+    // A copy of the program whose restore pack has a wrong CRC in its last member.
+    const std::wstring damaged = folder_ + L"\\VelmoraDamaged.exe";
+    ASSERT_TRUE(CopyFileW(exe_.c_str(), damaged.c_str(), FALSE));
+    const std::string bad = WithBadLastCrc(PackBytes(exe_, 3));
+    ASSERT_TRUE(ReplacePack(damaged, 3, bad));
+    ASSERT_TRUE(PackBytes(damaged, 3) == bad);
+    program_ = gui::Start(damaged);
+    HWND notice = gui::WaitForBox(program_.pid, L"温馨提醒：");
+    ASSERT_TRUE(notice);
+    gui::Press(GetDlgItem(notice, IDOK));
+    window_ = gui::WaitForWindow(program_.pid, kTitle, L"VelmoraMainWindow");
+    ASSERT_TRUE(window_);
+    gui::Settle(200);
+    ASSERT_EQ(InstallAndRead(L"安装黄金界面"), L"修改成功,现在可以登陆游戏看看黄金界面了！");
+    const auto before = Snapshot(game_);
+    const std::wstring text = InstallAndRead(L"还原原始界面");
+    EXPECT_NE(text.find(L"界面包已损坏"), std::wstring::npos) << text;
+    EXPECT_NE(text.find(L"没有任何改动"), std::wstring::npos) << text;
+    const auto after = Snapshot(game_);
+    EXPECT_TRUE(after == before);
+    EXPECT_TRUE(Leftovers(after).empty());
+    gui::Kill(program_);
+    DeleteFileW(damaged.c_str());
+}
+
+TEST_F(MainJob, AnInstallCutShortIsRolledBackWhenTheProgramStarts) {
+    const std::wstring cli = gui::EnvPath("VELMORA_EXTRACT_CLI");
+    if (cli.empty()) GTEST_SKIP() << "VELMORA_EXTRACT_CLI names the extraction driver";
+    RememberGameFolder();
+    ASSERT_TRUE(Start());
+    ASSERT_EQ(InstallAndRead(L"安装圣诞界面"), L"修改成功,现在可以登陆游戏看看圣诞界面了！");
+    gui::Kill(program_);
+    const std::wstring archive = folder_ + L"\\restore.zip";
+    ASSERT_TRUE(WriteAll(archive, PackBytes(exe_, 3)));
+    const std::wstring script = folder_ + L"\\crash.txt";
+    for (int k : {1, 97, 250}) {
+        SCOPED_TRACE(k);
+        const auto before = Snapshot(game_);
+        // The restore pack's swap, ended by force after k renames.
+        ASSERT_TRUE(WriteAll(script, "crash|" + Utf8(archive) + "|" + Utf8(game_ + L"\\Game") + "|" + std::to_string(k) + "\n"));
+        ASSERT_EQ(RunToEnd(cli, script), 3u);
+        ASSERT_FALSE(Leftovers(Snapshot(game_)).empty());
+        // The next start puts the old files back before its notice shows.
+        ASSERT_TRUE(Start());
+        const auto after = Snapshot(game_);
+        EXPECT_TRUE(after == before);
+        EXPECT_TRUE(Leftovers(after).empty());
+        gui::Kill(program_);
+    }
+}
+
+TEST_F(MainJob, ClosingTheWindowDuringTheWaitWritesNothingAnywhere) {
+    RememberGameFolder();
+    ASSERT_TRUE(Start());
+    const auto before = Snapshot(game_);
+    const std::wstring root = L"Z:\\wzCAFG.ZIP";
+    const bool rootHadOne = GetFileAttributesW(root.c_str()) != INVALID_FILE_ATTRIBUTES;
+    Click(L"安装亚索界面");
+    Click(L"修改");
+    PostMessageW(window_, WM_CLOSE, 0, 0);
+    HWND ask = gui::WaitForBox(program_.pid, L"程序准备关闭中~~");
+    ASSERT_TRUE(ask);
+    gui::Press(GetDlgItem(ask, IDOK));
+    DWORD code = 0;
+    EXPECT_TRUE(gui::WaitForExit(program_, 10000, &code));
+    EXPECT_TRUE(Snapshot(game_) == before);
+    EXPECT_EQ(GetFileAttributesW(root.c_str()) != INVALID_FILE_ATTRIBUTES, rootHadOne);
 }
 
 }  // namespace
