@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -44,6 +46,10 @@ struct Member {
 
 DWORD Attributes(const std::wstring& path) { return GetFileAttributesW(path.c_str()); }
 bool Exists(const std::wstring& path) { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }
+bool IsFile(const std::wstring& path) {
+    const DWORD a = Attributes(path);
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
 bool IsFolder(const std::wstring& path) {
     const DWORD a = Attributes(path);
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
@@ -121,13 +127,11 @@ bool PreCheck(const std::wstring& archive, std::uint64_t* size) {
 }
 
 // Reads the whole central directory and judges it before anything is
-// written: safe, unique names; only stored or deflated, unencrypted members
-// whose data lies inside the archive without overlapping another's; and a
-// total size the archive can honestly hold.
+// written: safe, unique names; only stored or deflated, unencrypted members;
+// and a total size the archive can honestly hold.
 bool PlanMembers(unzFile zip, std::uint64_t archiveSize, std::vector<Member>* members, InstallFailure* failure) {
     std::vector<char> name(65536);
     std::set<std::wstring> seen;
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> spans;
     std::uint64_t total = 0;
     int status = unzGoToFirstFile(zip);
     for (; status == UNZ_OK; status = unzGoToNextFile(zip)) {
@@ -147,40 +151,55 @@ bool PlanMembers(unzFile zip, std::uint64_t archiveSize, std::vector<Member>* me
             if ((!stored0 && m.info.compression_method != Z_DEFLATED) || !seen.insert(key).second ||
                 (stored0 && m.info.compressed_size != m.info.uncompressed_size))
                 return NoteDamaged(failure, shown);
-            int method = 0, level = 0;
-            if (unzOpenCurrentFile2(zip, &method, &level, 1) != UNZ_OK) return NoteDamaged(failure, shown);
-            const std::uint64_t start = unzGetCurrentFileZStreamPos64(zip);
-            unzCloseCurrentFile(zip);
-            if (start == 0 || start > archiveSize || m.info.compressed_size > archiveSize - start)
-                return NoteDamaged(failure, shown);
-            spans.emplace_back(start, start + m.info.compressed_size);
+            if (m.info.compressed_size > archiveSize) return NoteDamaged(failure, shown);
             total += m.info.uncompressed_size;
         }
         members->push_back(std::move(m));
     }
     // A member whose entry cannot be read is a damaged pack, not its end.
     if (status != UNZ_END_OF_LIST_OF_FILE) return NoteDamaged(failure, L"");
-    std::sort(spans.begin(), spans.end());
-    for (std::size_t i = 1; i < spans.size(); ++i)
-        if (spans[i].first < spans[i - 1].second || spans[i].first == spans[i - 1].first)
-            return NoteDamaged(failure, L"");
     if (total > std::min(kMaxTotalBytes, archiveSize * kMaxExpansion)) return NoteDamaged(failure, L"");
     return true;
 }
 
 // Inflates the current member into its staged file. It counts only when
 // exactly the declared number of bytes came out and their CRC is the stored one.
-bool StageFile(unzFile zip, const Member& m, const std::wstring& full, InstallFailure* failure) {
-    const std::wstring parent = full.substr(0, full.find_last_of(L'\\'));
-    // Nothing is made here: an archive without directory members is not a pack.
-    if (!IsFolder(parent) || IsFolder(full)) return NoteDamaged(failure, m.relative);
+// Where each member's data lies in the archive: no two may share bytes.
+using Spans = std::map<std::uint64_t, std::uint64_t>;
+
+bool ClaimSpan(Spans* spans, std::uint64_t start, std::uint64_t length, std::uint64_t archiveSize) {
+    if (start == 0 || start > archiveSize || length > archiveSize - start) return false;
+    const auto next = spans->lower_bound(start);
+    if (next != spans->end() && (next->first == start || next->first < start + length)) return false;
+    if (next != spans->begin() && std::prev(next)->second > start) return false;
+    (*spans)[start] = start + length;
+    return true;
+}
+
+bool StageFile(unzFile zip, const Member& m, const std::wstring& full, Spans* spans, std::uint64_t archiveSize,
+               bool* replaces, InstallFailure* failure) {
+    // A folder where the file would go cannot be swapped for it. The same
+    // look tells the swap whether there is an old file to set aside.
+    const DWORD existing = Attributes(full);
+    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY))
+        return NoteDamaged(failure, m.relative);
+    *replaces = existing != INVALID_FILE_ATTRIBUTES;
+    if (unzOpenCurrentFile(zip) != UNZ_OK) return NoteDamaged(failure, m.relative);
+    if (!ClaimSpan(spans, unzGetCurrentFileZStreamPos64(zip), m.info.compressed_size, archiveSize)) {
+        unzCloseCurrentFile(zip);
+        return NoteDamaged(failure, m.relative);
+    }
     ScopedFile out(CreateFileW(StagedPath(full).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!out) return NoteFailure(failure, GetLastError(), m.relative);
-    if (unzOpenCurrentFile(zip) != UNZ_OK) return NoteDamaged(failure, m.relative);
+    if (!out) {
+        const DWORD error = GetLastError();
+        unzCloseCurrentFile(zip);
+        // Nothing is made here: an archive without directory members is not a pack.
+        if (error == ERROR_PATH_NOT_FOUND) return NoteDamaged(failure, m.relative);
+        return NoteFailure(failure, error, m.relative);
+    }
     std::vector<char> buffer(kChunk);
     std::uint64_t written = 0;
-    uLong crc = crc32(0, nullptr, 0);
     for (;;) {
         const int got = unzReadCurrentFile(zip, buffer.data(), kChunk);
         if (got == 0) break;
@@ -196,12 +215,14 @@ bool StageFile(unzFile zip, const Member& m, const std::wstring& full, InstallFa
             unzCloseCurrentFile(zip);
             return false;
         }
-        crc = crc32(crc, reinterpret_cast<const Bytef*>(buffer.data()), uInt(got));
         written += unsigned(got);
     }
     FILETIME created, accessed, modified;
     MemberTimes(zip, m.info, created, accessed, modified);
-    const bool whole = unzCloseCurrentFile(zip) == UNZ_OK && written == m.info.uncompressed_size && crc == m.info.crc;
+    // minizip compares the CRC of what it gave us only when the whole
+    // declared size came out: both together mean the member is whole.
+    const bool whole = written == m.info.uncompressed_size && unzCloseCurrentFile(zip) == UNZ_OK;
+    if (written != m.info.uncompressed_size) unzCloseCurrentFile(zip);
     if (!whole) return NoteDamaged(failure, m.relative);
     SetFileTime(out.get(), &created, &accessed, &modified);
     if (!CloseHandle(out.release())) return NoteFailure(failure, GetLastError(), m.relative);
@@ -248,7 +269,8 @@ bool ExtractAll(ZipComponent* c, const std::wstring& archive, const std::wstring
     const int count = int(members.size());
     const Text base = GbkToWide(targetFolder).back() == L'\\' ? targetFolder : targetFolder + "\\";
     Text shown;
-    std::vector<std::wstring> staged;
+    std::vector<SwapFile> staged;
+    Spans spans;
     bool stopped = false;
     for (int i = 0; i < count && !stopped; ++i) {
         const Member& m = members[std::size_t(i)];
@@ -261,15 +283,16 @@ bool ExtractAll(ZipComponent* c, const std::wstring& archive, const std::wstring
             });
             if (!made) return NoteFailure(failure, GetLastError(), m.relative);
         } else {
-            if (!StageFile(zip.get(), m, full, failure)) return false;
-            staged.push_back(m.relative);
+            bool replaces = false;
+            if (!StageFile(zip.get(), m, full, &spans, archiveSize, &replaces, failure)) return false;
+            staged.push_back({m.relative, replaces});
         }
         shown = base + WideToGbk(m.relative);
         // A stop puts the members staged so far in place, as one swap.
         stopped = !Notify(c, i, count, shown);
     }
     zip.reset();  // the archive itself may be one of the files swapped
-    if (!installAs.empty()) staged.push_back(installAs);
+    if (!installAs.empty()) staged.push_back({installAs, IsFile(target + L"\\" + installAs)});
     if (!swap.Commit(staged, failure)) return false;
     if (!stopped) Notify(c, count, count, shown);
     return true;

@@ -147,7 +147,9 @@ bool InstallSwap::Begin(const std::vector<std::wstring>& files, InstallFailure* 
     open_ = true;
     std::string lines = kJournalHeader;
     for (const std::wstring& f : files) lines += "S " + ToUtf8(f) + "\n";
-    if (Append(lines, true, failure)) return true;
+    // Not flushed: lost to a power cut, it leaves only staged copies under
+    // names no game file has, which the next install into the folder reuses.
+    if (Append(lines, false, failure)) return true;
     RollBack();
     return false;
 }
@@ -156,10 +158,10 @@ bool InstallSwap::NoteCreatedFolder(const std::wstring& relative, InstallFailure
     return Append("D " + ToUtf8(relative) + "\n", false, failure);
 }
 
-bool InstallSwap::Commit(const std::vector<std::wstring>& files, InstallFailure* failure) {
+bool InstallSwap::Commit(const std::vector<SwapFile>& files, InstallFailure* failure) {
     // The list goes to disk before the first rename: recovery must know it.
     std::string lines;
-    for (const std::wstring& f : files) lines += "W " + ToUtf8(f) + "\n";
+    for (const SwapFile& f : files) lines += "W " + ToUtf8(f.relative) + "\n";
     if (!Append(lines, true, failure)) {
         RollBack();
         return false;
@@ -169,24 +171,36 @@ bool InstallSwap::Commit(const std::vector<std::wstring>& files, InstallFailure*
         if (g_stepHook) g_stepHook(++renames);
         return true;
     };
-    for (const std::wstring& relative : files) {
-        const std::wstring full = Full(relative);
-        const bool replaced = Exists(full);
-        if ((replaced && !(MoveWithRetry(full, AsidePath(full)) && step())) ||
-            !(MoveWithRetry(StagedPath(full), full) && step())) {
-            NoteFailure(failure, GetLastError(), relative);
+    std::vector<std::wstring> setAside;
+    for (const SwapFile& f : files) {
+        const std::wstring full = Full(f.relative);
+        // Gone since it was staged: nothing to set aside. One that appeared
+        // since makes the move below fail, and the swap roll back.
+        bool replaced = f.replaces && MoveWithRetry(full, AsidePath(full));
+        if (f.replaces && !replaced && GetLastError() != ERROR_FILE_NOT_FOUND) {
+            NoteFailure(failure, GetLastError(), f.relative);
             RollBack();
             return false;
         }
+        if ((replaced && !step()) || !(MoveWithRetry(StagedPath(full), full) && step())) {
+            NoteFailure(failure, GetLastError(), f.relative);
+            RollBack();
+            return false;
+        }
+        if (replaced) setAside.push_back(AsidePath(full));
     }
-    // From here on the new files stand: a crash now finishes instead of undoing.
-    if (!Append("DONE\n", true, failure)) {
+    // From here on the new files stand. Not flushed: a power cut that loses
+    // this line rolls back to the old files, which is as whole as the new.
+    if (!Append("DONE\n", false, failure)) {
         RollBack();
         return false;
     }
     journal_.reset();
     open_ = false;
-    RecoverInterruptedInstall(folder_);
+    bool clean = true;
+    for (const std::wstring& aside : setAside) clean = DeleteAnyFile(aside) && clean;
+    // Kept when a set-aside copy could not go: the next run deletes it.
+    if (clean) DeleteAnyFile(JournalPath(folder_));
     return true;
 }
 

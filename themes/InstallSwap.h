@@ -34,6 +34,13 @@ std::wstring StagedPath(const std::wstring& path);
 std::wstring AsidePath(const std::wstring& path);
 std::wstring JournalPath(const std::wstring& folder);
 
+// A staged file to swap in, and whether an old file stood in its place when
+// it was staged (then it is set aside first).
+struct SwapFile {
+    std::wstring relative;
+    bool replaces = false;
+};
+
 // One install into one folder (an extended path, see LongPath.h). Files and
 // folders are relative to it.
 class InstallSwap {
@@ -51,7 +58,7 @@ public:
     bool NoteCreatedFolder(const std::wstring& relative, InstallFailure* failure);
     // Swaps the staged files listed here into place, all or none. On failure
     // everything is rolled back before it returns.
-    bool Commit(const std::vector<std::wstring>& files, InstallFailure* failure);
+    bool Commit(const std::vector<SwapFile>& files, InstallFailure* failure);
     // Removes the staged files and the folders made, leaving the old files.
     void RollBack();
 
