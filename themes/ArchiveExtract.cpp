@@ -19,6 +19,7 @@
 #include "runtime/LongPath.h"
 #include "runtime/ScopedHandle.h"
 #include "themes/MemberNames.h"
+#include "themes/ZipReadBuffer.h"
 
 namespace {
 
@@ -248,9 +249,11 @@ bool ExtractAll(ZipComponent* c, const std::wstring& archive, const std::wstring
     // Declared before the archive is opened, so that a roll-back runs after
     // it is closed again: the archive may be one of the staged files.
     InstallSwap swap(target);
-    // minizip's wide-name Win32 I/O: a GBK path opens on any system locale.
-    zlib_filefunc64_def io;
-    fill_win32_filefunc64W(&io);
+    // minizip's wide-name Win32 I/O (a GBK path opens on any system locale),
+    // read through a buffer.
+    zlib_filefunc64_def win32, io;
+    fill_win32_filefunc64W(&win32);
+    FillBufferedIo(&io, &win32);
     ScopedZip zip(unzOpen2_64(archive.c_str(), &io));
     if (!zip) return NoteDamaged(failure, L"");
     std::vector<Member> members;
