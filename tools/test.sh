@@ -23,6 +23,11 @@ fi
 
 bash "$ROOT/tools/setup.sh" >/dev/null
 rm -rf "$ROOT/build"
+source "$ROOT/tools/wine-env.sh"  # again: setup may have brought 64-bit Wine
+if [ "$VELMORA_WIN64" = ON ]; then
+  echo "This kernel runs no 32-bit programs: the tests run a 64-bit build under 64-bit Wine," \
+       "without the loader's and the skin library's tests on our 32-bit DLLs."
+fi
 # The announcement pages of the test build are served by the tests themselves.
 configure_and_build -DVELMORA_NOTES_URL=http://127.0.0.1:18931/page/notes.htm \
   -DVELMORA_VERSION_URL=http://127.0.0.1:18931/page/version.htm -DVELMORA_TEST_UPDATE_PORT=18931
