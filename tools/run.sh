@@ -29,6 +29,7 @@ if [ "${1:-}" = --on-display ]; then
 fi
 
 bash "$ROOT/tools/setup.sh" >/dev/null
+source "$ROOT/tools/wine-env.sh"  # again: setup may have brought 64-bit Wine
 configure_and_build >/dev/null
 if [ -n "${DISPLAY:-}" ]; then
   prepare_wine_prefix
