@@ -60,7 +60,7 @@ FORM_B_NAMES = ["Aatrox.zip", "Azir.zip", "CharacterAnimations.zip", "CharacterA
                 "Yasuo.zip"]
 
 
-def rcdata_resources(path):
+def rcdata_resources(path, kind=10):
     """{name: bytes} of the RT_RCDATA resources of a PE32 file (or of the PE32+
     file of a 64-bit test build)."""
     with open(path, "rb") as f:
@@ -95,8 +95,8 @@ def rcdata_resources(path):
             yield name, target
 
     out = {}
-    for kind, sub in entries(0):
-        if kind != 10:
+    for kind_id, sub in entries(0):
+        if kind_id != kind:
             continue
         for name, langs in entries(sub & 0x7FFFFFFF):
             for _, leaf in entries(langs & 0x7FFFFFFF):
