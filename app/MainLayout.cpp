@@ -129,4 +129,5 @@ ZipComponent* ZipComponentNamed(const char* name) {
     return std::strcmp(name, "ZIP压缩1") == 0 ? &zip1 : nullptr;
 }
 
-const WindowEvents kMainWindowEvents = {MainWindowCreated, ConfirmClose, HideWhenMinimised, TrayNotify};
+const WindowEvents kMainWindowEvents = {MainWindowCreated, ConfirmClose, HideWhenMinimised, TrayNotify,
+                                        ShowMainWindowAgain};

@@ -18,6 +18,8 @@ ZipComponent* ZipComponentNamed(const char* name);
 // Start-up and shutdown.
 void MainWindowCreated();
 bool ConfirmClose();
+// The main window has been made and shown: start-up is over.
+bool StartupFinished();
 
 // Theme selection.
 void SelectTheme(const char* clickedBox);
@@ -31,6 +33,8 @@ void FlickerColour(const char* target, int colourProperty);
 // Tray icon and menu.
 void TrayNotify(int kind);
 void HideWhenMinimised();
+// Another start of the program asked for the window back.
+void ShowMainWindowAgain();
 void ShowMainWindowCommand();
 void HideMainWindowCommand();
 void AboutCommand();

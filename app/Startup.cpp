@@ -7,6 +7,7 @@
 #include "runtime/Dialogs.h"
 #include "runtime/Process.h"
 #include "runtime/Resources.h"
+#include "runtime/SingleInstance.h"
 #include "skin/SkinAttach.h"
 #include "themes/InstallThemePack.h"
 #include "update/UpdateCheck.h"
@@ -14,6 +15,7 @@
 namespace {
 
 WindowRef g_mainWindow = nullptr;
+bool g_startupFinished = false;
 
 const char kNoticeTitle[] = "温馨提醒：";
 const char kNoticeText[] =
@@ -26,6 +28,8 @@ const char kExitText[] =
 }  // namespace
 
 WindowRef MainWindow() { return g_mainWindow; }
+
+bool StartupFinished() { return g_startupFinished; }
 
 void MainWindowCreated() {
     // a. Before any box of start-up, so every box is drawn with the skin.
@@ -51,11 +55,14 @@ bool ConfirmClose() {
 }
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    // A second start shows the first one's window and ends: no box, no icon.
+    if (HandOverToRunningInstance()) return 0;
     InitRuntime();
     // Mapped before any window exists; the attach comes once the main window does.
     LoadSkinLibrary(ResourceBytes("SKINLIB"));
     // The handle is stored before the created event runs, which needs it.
     // Without a main window nothing could ever end the message loop.
     if (!CreateLayoutWindow(kMainLayout, kMainLayoutCount, kMainWindowEvents, &g_mainWindow)) EndProgram(1);
+    g_startupFinished = true;
     EndProgram(RunMessageLoop());
 }

@@ -50,8 +50,24 @@ void TrayNotify(int kind) {
 }
 
 void HideWhenMinimised() {
-    if (GetProperty(MainWindow(), nullptr, kPropWindowState).number == kStateMinimised)
-        SetProperty(MainWindow(), nullptr, kPropVisible, false);
+    if (GetProperty(MainWindow(), nullptr, kPropWindowState).number != kStateMinimised) return;
+    SetProperty(MainWindow(), nullptr, kPropVisible, false);
+    // Windows 11 puts new icons in the overflow area: the first time, say
+    // where the program went. Never again in this run.
+    static bool told = false;
+    if (!told) {
+        told = true;
+        ShowTrayBalloon(MainWindow(), "Velmora", "Velmora仍在后台运行，单击托盘图标即可重新显示窗口。");
+    }
+}
+
+void ShowMainWindowAgain() {
+    // Asked by a second start while our own start-up is still under way: the
+    // window comes on screen when the notice is closed, as always.
+    if (!StartupFinished()) return;
+    ShowMainWindowCommand();
+    // Then restored, as the taskbar button would: a minimised window comes back too.
+    SetProperty(MainWindow(), nullptr, kPropWindowState, kStateNormal);
 }
 
 void ShowMainWindowCommand() {

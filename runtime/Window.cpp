@@ -9,45 +9,14 @@
 #include "runtime/Encoding.h"
 #include "runtime/Process.h"
 #include "runtime/ScopedHandle.h"
+#include "runtime/SingleInstance.h"
+#include "runtime/WindowInternal.h"
 
 namespace {
 
-constexpr wchar_t kMainClass[] = L"VelmoraMainWindow";
-constexpr wchar_t kLinkClass[] = L"VelmoraHyperLink";
 constexpr int kFirstControlId = 1000;  // clear of IDOK and IDCANCEL
-constexpr int kTipBytes = 62;
-
-struct Control {
-    const LayoutEntry* entry = nullptr;
-    HWND hwnd = nullptr;
-    int id = 0;
-    int textColour = kDefaultColour;  // labels and the link's normal colour
-    int interval = 0;                 // timers
-    bool hover = false, visited = false;  // hyperlink box
-    HFONT font = nullptr;
-    HBRUSH brush = nullptr;  // own background colour, made on first use
-};
-
-}  // namespace
-
-struct Window {
-    HWND hwnd = nullptr;
-    WindowEvents events;
-    std::vector<Control> controls;
-    HICON trayIcon = nullptr;
-    bool trayAdded = false;
-    std::vector<HFONT> ownFonts;
-};
-
-namespace {
 
 std::vector<Window*> g_windows;
-
-Window* FromHwnd(HWND hwnd) {
-    for (Window* w : g_windows)
-        if (w->hwnd == hwnd || (w->hwnd && IsChild(w->hwnd, hwnd))) return w;
-    return nullptr;
-}
 
 Control* FindControl(Window* w, const char* name) {
     if (!w || !name || !*name) return nullptr;
@@ -59,6 +28,14 @@ Control* FindControl(Window* w, const char* name) {
 Control* ControlById(Window* w, int id) {
     const int i = id - kFirstControlId;
     return (w && i >= 0 && i < int(w->controls.size())) ? &w->controls[i] : nullptr;
+}
+
+}  // namespace
+
+Window* FromHwnd(HWND hwnd) {
+    for (Window* w : g_windows)
+        if (w->hwnd == hwnd || (w->hwnd && IsChild(w->hwnd, hwnd))) return w;
+    return nullptr;
 }
 
 Control* ControlByHwnd(Window* w, HWND hwnd) {
@@ -93,129 +70,7 @@ std::wstring DisplayText(const Control& c) {
     return GbkToWide(text ? text : "");
 }
 
-// ---- tray icon -------------------------------------------------------------
-
-void DeleteTrayIcon(Window* w) {
-    if (w->trayAdded) {
-        NOTIFYICONDATAW data = {};
-        data.cbSize = sizeof data;
-        data.hWnd = w->hwnd;
-        data.uID = kTrayIconId;
-        Shell_NotifyIconW(NIM_DELETE, &data);
-        w->trayAdded = false;
-    }
-    if (w->trayIcon) {
-        DestroyIcon(w->trayIcon);
-        w->trayIcon = nullptr;
-    }
-}
-
-// The first image of an ICO file, made into an icon of the given size.
-HICON IconFromFile(ByteSpan file, int size) {
-    if (file.size < 22 || BytesToInt(ByteSpan(file.data, 2)) != 0 || file.data[2] != 1 ||
-        file.data[4] == 0)
-        return nullptr;
-    const std::uint32_t bytes = std::uint32_t(BytesToInt(ByteSpan(file.data + 14, 4)));
-    const std::uint32_t offset = std::uint32_t(BytesToInt(ByteSpan(file.data + 18, 4)));
-    if (offset > file.size || bytes > file.size - offset || bytes == 0) return nullptr;
-    return CreateIconFromResourceEx(const_cast<BYTE*>(file.data + offset), bytes, TRUE, 0x00030000,
-                                    size, size, LR_DEFAULTCOLOR);
-}
-
-// ---- hyperlink box -----------------------------------------------------------
-
-// The shell's own handler for web pages, for when "open" on the address fails.
-bool OpenWithHtmHandler(const std::wstring& address) {
-    wchar_t klass[256] = {};
-    LONG size = sizeof klass;
-    if (RegQueryValueW(HKEY_CLASSES_ROOT, L".htm", klass, &size) != ERROR_SUCCESS || !klass[0])
-        return false;
-    wchar_t command[2048] = {};
-    size = sizeof command;
-    const std::wstring key = std::wstring(klass) + L"\\shell\\open\\command";
-    if (RegQueryValueW(HKEY_CLASSES_ROOT, key.c_str(), command, &size) != ERROR_SUCCESS) return false;
-    std::wstring line = command;
-    std::size_t cut = line.find(L"\"%1\"");
-    if (cut == std::wstring::npos) cut = line.find(L"%1");
-    if (cut != std::wstring::npos) line.resize(cut);
-    line += L" " + address;
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESHOWWINDOW;
-    si.wShowWindow = SW_SHOW;
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        return false;
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return true;
-}
-
-void OpenLink(Control& c) {
-    if (!c.entry->target || !*c.entry->target) return;
-    const std::wstring address = GbkToWide(c.entry->target);
-    const auto result = reinterpret_cast<INT_PTR>(
-        ShellExecuteW(nullptr, L"open", address.c_str(), nullptr, nullptr, SW_SHOW));
-    if (result > 32 || OpenWithHtmHandler(address)) {
-        c.visited = true;
-        InvalidateRect(c.hwnd, nullptr, TRUE);
-    }
-}
-
-void PaintLink(HWND hwnd, Control& c) {
-    PAINTSTRUCT ps;
-    HDC dc = BeginPaint(hwnd, &ps);
-    RECT rc;
-    GetClientRect(hwnd, &rc);
-    FillBackground(dc, hwnd, rc, c);
-    const int colour = c.hover ? c.entry->hoverColour : c.visited ? c.entry->visitedColour : c.textColour;
-    SetTextColor(dc, ColourOr(colour, GetSysColor(COLOR_HOTLIGHT)));
-    SetBkMode(dc, TRANSPARENT);
-    HGDIOBJ old = SelectObject(dc, c.font);
-    std::wstring text = DisplayText(c);
-    DrawTextW(dc, text.c_str(), int(text.size()), &rc, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
-    SelectObject(dc, old);
-    EndPaint(hwnd, &ps);
-}
-
-LRESULT CALLBACK LinkProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    Control* c = ControlByHwnd(FromHwnd(hwnd), hwnd);
-    if (!c) return DefWindowProcW(hwnd, msg, wp, lp);
-    switch (msg) {
-        case WM_PAINT:
-            PaintLink(hwnd, *c);
-            return 0;
-        case WM_ERASEBKGND:
-            return 1;
-        case WM_MOUSEMOVE: {
-            RECT rc;
-            GetClientRect(hwnd, &rc);
-            const POINT pt = {short(LOWORD(lp)), short(HIWORD(lp))};
-            if (!PtInRect(&rc, pt)) {
-                if (c->hover) ReleaseCapture();
-            } else if (!c->hover) {
-                // Captured so that leaving the box is seen as a move outside it.
-                SetCapture(hwnd);
-                c->hover = true;
-                InvalidateRect(hwnd, nullptr, TRUE);
-            }
-            return 0;
-        }
-        case WM_CAPTURECHANGED:
-            if (c->hover) {
-                c->hover = false;
-                InvalidateRect(hwnd, nullptr, TRUE);
-            }
-            return 0;
-        case WM_LBUTTONDOWN:
-            OpenLink(*c);
-            return 0;
-        case WM_SETCURSOR:
-            SetCursor(LoadCursorW(nullptr, IDC_HAND));
-            return TRUE;
-    }
-    return DefWindowProcW(hwnd, msg, wp, lp);
-}
+namespace {
 
 // ---- painting of labels and colours -----------------------------------------
 
@@ -247,16 +102,6 @@ LRESULT ControlColour(Window* w, HDC dc, HWND child) {
 
 // ---- the window procedure ------------------------------------------------------
 
-int TrayKind(LPARAM lp) {
-    switch (LOWORD(lp)) {
-        case WM_LBUTTONUP: return 1;
-        case WM_LBUTTONDBLCLK: return 2;
-        case WM_RBUTTONUP:
-        case WM_CONTEXTMENU: return 3;
-    }
-    return 0;
-}
-
 void OnDestroy(Window* w) {
     DeleteTrayIcon(w);
     for (Control& c : w->controls)
@@ -273,6 +118,16 @@ LRESULT CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         if (candidate->hwnd == hwnd) w = candidate;
     if (!w) return DefWindowProcW(hwnd, msg, wp, lp);
 
+    // Registered messages: numbers known only at run time.
+    if (msg == TaskbarCreatedMessage()) {
+        AddTrayIconAgain(w);
+        return 0;
+    }
+    if (msg == ShowAgainMessage()) {
+        if (w->events.shownAgain) w->events.shownAgain();
+        if (IsWindowVisible(hwnd)) SetForegroundWindow(hwnd);
+        return 0;
+    }
     switch (msg) {
         case WM_COMMAND:
             if (LOWORD(wp) == IDCANCEL && lp == 0) {
@@ -559,34 +414,6 @@ void SetProperty(WindowRef window, const char* control, int number, const Proper
                 if (IsWindowVisible(hwnd) && (IsIconic(hwnd) || IsZoomed(hwnd))) ShowWindow(hwnd, SW_RESTORE);
             }
             return;
-    }
-}
-
-void SetTrayIcon(WindowRef window, ByteSpan icon, const Text& tip) {
-    if (!WindowAlive(window)) return;
-    HICON made = IconFromFile(icon, GetSystemMetrics(SM_CXSMICON));
-    if (!made) made = IconFromFile(icon, GetSystemMetrics(SM_CXICON));
-    NOTIFYICONDATAW data = {};
-    data.cbSize = sizeof data;
-    data.hWnd = window->hwnd;
-    data.uID = kTrayIconId;
-    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    data.uCallbackMessage = kTrayCallbackMessage;
-    data.hIcon = made;
-    const std::wstring wideTip = GbkToWide(CutText(tip, kTipBytes));
-    wcsncpy(data.szTip, wideTip.c_str(), ARRAYSIZE(data.szTip) - 1);
-    if (window->trayAdded) {
-        if (made) {
-            Shell_NotifyIconW(NIM_MODIFY, &data);
-        } else {
-            Shell_NotifyIconW(NIM_DELETE, &data);
-            window->trayAdded = false;
-        }
-        if (window->trayIcon) DestroyIcon(window->trayIcon);
-        window->trayIcon = made;
-    } else if (made) {
-        window->trayAdded = Shell_NotifyIconW(NIM_ADD, &data) != 0;
-        window->trayIcon = made;
     }
 }
 

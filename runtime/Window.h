@@ -54,6 +54,7 @@ struct WindowEvents {
     bool (*mayClose)() = nullptr;  // also asked when Windows wants to end the session
     Handler sizeChanged = nullptr;
     void (*tray)(int kind) = nullptr;
+    Handler shownAgain = nullptr;  // another start of the program asked for the window
 };
 
 struct Window;  // one per created layout
@@ -93,6 +94,8 @@ void SetProperty(WindowRef window, const char* control, int number, const Proper
 
 // The icon is an ICO file's bytes; the tip is cut to 62 bytes.
 void SetTrayIcon(WindowRef window, ByteSpan icon, const Text& tip);
+// A notification balloon from the window's tray icon.
+void ShowTrayBalloon(WindowRef window, const Text& title, const Text& text);
 // Pops up the items of a layout menu at a screen point (the cursor + 3 when
 // omitted) and runs the chosen item's handler.
 void ShowPopupMenu(WindowRef window, const char* menu, int x = -1, int y = -1);

@@ -1,0 +1,53 @@
+// The window layer's own structures, shared by its files: the window
+// procedure and properties (Window.cpp), the tray icon (TrayIcon.cpp) and
+// the hyperlink box (HyperLink.cpp). Not for the logic, which sees Window.h.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "runtime/Window.h"
+
+constexpr wchar_t kMainClass[] = L"VelmoraMainWindow";
+constexpr wchar_t kLinkClass[] = L"VelmoraHyperLink";
+
+struct Control {
+    const LayoutEntry* entry = nullptr;
+    HWND hwnd = nullptr;
+    int id = 0;
+    int textColour = kDefaultColour;  // labels and the link's normal colour
+    int interval = 0;                 // timers
+    bool hover = false, visited = false;  // hyperlink box
+    HFONT font = nullptr;
+    HBRUSH brush = nullptr;  // own background colour, made on first use
+};
+
+struct Window {
+    HWND hwnd = nullptr;
+    WindowEvents events;
+    std::vector<Control> controls;
+    HICON trayIcon = nullptr;
+    bool trayAdded = false;
+    std::wstring trayTip;  // kept for adding the icon again
+    std::vector<HFONT> ownFonts;
+};
+
+Window* FromHwnd(HWND hwnd);
+Control* ControlByHwnd(Window* w, HWND hwnd);
+COLORREF ColourOr(int colour, COLORREF fallback);
+// A control's background: its own colour, or the brush its parent answers.
+void FillBackground(HDC dc, HWND hwnd, const RECT& rc, const Control& c);
+std::wstring DisplayText(const Control& c);
+
+// ---- tray icon (TrayIcon.cpp)
+void DeleteTrayIcon(Window* w);
+// The tray event's kind for a callback message's lParam, or 0.
+int TrayKind(LPARAM lp);
+// The shell's "TaskbarCreated": the taskbar (and our icon with it) was made anew.
+UINT TaskbarCreatedMessage();
+void AddTrayIconAgain(Window* w);
+
+// ---- hyperlink box (HyperLink.cpp)
+LRESULT CALLBACK LinkProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
