@@ -10,9 +10,12 @@ unsigned ShowAgainMessage() {
 }
 
 bool HandOverToRunningInstance() {
-    // Local\: the user's own session; another user's Velmora is not ours to show.
-    static HANDLE claim = CreateMutexW(nullptr, FALSE, L"Local\\Velmora.SingleInstance");
-    if (!claim || GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    // Local\: the user's own session; another user's Velmora is not ours to
+    // show. The handle stays open for the life of the process: that is the claim.
+    HANDLE claim = CreateMutexW(nullptr, FALSE, L"Local\\Velmora.SingleInstance");
+    const DWORD error = GetLastError();  // read at once: nothing may come between
+    if (!claim || error != ERROR_ALREADY_EXISTS) return false;
+    CloseHandle(claim);
     if (HWND running = FindWindowW(kMainClass, nullptr)) {
         DWORD pid = 0;
         GetWindowThreadProcessId(running, &pid);
