@@ -40,17 +40,6 @@ double Ms(LARGE_INTEGER a, LARGE_INTEGER b) {
     return double(b.QuadPart - a.QuadPart) * 1000.0 / double(f.QuadPart);
 }
 
-std::string PackBytes(const std::wstring& exe, int order) {
-    HMODULE image = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    wchar_t name[16];
-    wsprintfW(name, L"PACK%02d", order);
-    std::string out;
-    if (HRSRC r = FindResourceW(image, name, MAKEINTRESOURCEW(10)))
-        out.assign(static_cast<const char*>(LockResource(LoadResource(image, r))), SizeofResource(image, r));
-    FreeLibrary(image);
-    return out;
-}
-
 // ExtractArchive (staged, swapped, journalled) against minizip's own miniunz
 // writing straight into place, each into a fresh folder, in this one process
 // so that no process start is counted. The runs alternate, and the median of
@@ -65,7 +54,7 @@ void CompareWithMiniunz(const std::wstring& scratch, const std::wstring& exe) {
     for (const auto& [order, name] : {std::pair<int, const wchar_t*>{1, L"entry 1 (largest)"}, {3, L"entry 3 (restore)"}}) {
         gui::RemoveTree(folder);
         CreateDirectoryW(folder.c_str(), nullptr);
-        const std::string pack = PackBytes(exe, order);
+        const std::string pack = gui::PackResource(exe, order);
         const std::wstring archive = folder + L"\\pack.zip";
         WriteFileBytes(WideToGbk(archive), {ByteSpan(pack.data(), pack.size())});
         std::vector<double> ours, theirs;

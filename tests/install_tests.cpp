@@ -170,17 +170,6 @@ void ExpectExtracted(const std::wstring& archive, const std::wstring& target, in
     unzClose(zip);
 }
 
-std::string PackBytes(const std::wstring& exe, int order) {
-    HMODULE image = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    wchar_t name[16];
-    wsprintfW(name, L"PACK%02d", order);
-    std::string out;
-    if (HRSRC r = FindResourceW(image, name, MAKEINTRESOURCEW(10)))
-        out.assign(static_cast<const char*>(LockResource(LoadResource(image, r))), SizeofResource(image, r));
-    FreeLibrary(image);
-    return out;
-}
-
 // Every file and folder under root with its bytes (folders map to "<dir>").
 void Snapshot(const std::wstring& root, const std::wstring& rel, std::map<std::wstring, std::string>* out) {
     WIN32_FIND_DATAW d;
@@ -410,7 +399,7 @@ TEST_F(MainJob, EveryEntryInstallsThroughTheWindow) {
         gui::WaitGone(done);
         EXPECT_TRUE(IsWindowEnabled(Find(L"浏览")));  // as it was: a loaded folder leaves it usable
         EXPECT_EQ(gui::TextOf(Edit()), target);
-        EXPECT_TRUE(ReadAll(target + L"\\wzCAFG.ZIP") == PackBytes(exe_, i + 1));
+        EXPECT_TRUE(ReadAll(target + L"\\wzCAFG.ZIP") == gui::PackResource(exe_, i + 1));
         int files = 0, folders = 0;
         ExpectExtracted(target + L"\\wzCAFG.ZIP", target, &files, &folders);
         if (i == 2) {
@@ -428,7 +417,7 @@ TEST_F(MainJob, AFileHeldByTheGameFailsTheWholeInstallAndChangesNothing) {
     const std::wstring target = game_ + L"\\Game";
     ASSERT_EQ(InstallAndRead(L"安装暗黑界面"), L"修改成功,现在可以登陆游戏看看暗黑界面了！");
     // A file in the middle of the restore pack, held as a running client holds it.
-    const auto members = FileMembers(PackBytes(exe_, 3), folder_);
+    const auto members = FileMembers(gui::PackResource(exe_, 3), folder_);
     ASSERT_EQ(members.size(), 194u);
     const std::wstring middle = members[members.size() / 2];
     const std::wstring held = target + L"\\" + middle;
@@ -454,9 +443,9 @@ TEST_F(MainJob, ADamagedPackChangesNothingAndSaysSo) {
     // A copy of the program whose restore pack has a wrong CRC in its last member.
     const std::wstring damaged = folder_ + L"\\VelmoraDamaged.exe";
     ASSERT_TRUE(CopyFileW(exe_.c_str(), damaged.c_str(), FALSE));
-    const std::string bad = WithBadLastCrc(PackBytes(exe_, 3));
+    const std::string bad = WithBadLastCrc(gui::PackResource(exe_, 3));
     ASSERT_TRUE(ReplacePack(damaged, 3, bad));
-    ASSERT_TRUE(PackBytes(damaged, 3) == bad);
+    ASSERT_TRUE(gui::PackResource(damaged, 3) == bad);
     program_ = gui::Start(damaged);
     HWND notice = gui::WaitForBox(program_.pid, L"温馨提醒：");
     ASSERT_TRUE(notice);
@@ -484,7 +473,7 @@ TEST_F(MainJob, AnInstallCutShortIsRolledBackWhenTheProgramStarts) {
     ASSERT_EQ(InstallAndRead(L"安装圣诞界面"), L"修改成功,现在可以登陆游戏看看圣诞界面了！");
     gui::Kill(program_);
     const std::wstring archive = folder_ + L"\\restore.zip";
-    ASSERT_TRUE(WriteAll(archive, PackBytes(exe_, 3)));
+    ASSERT_TRUE(WriteAll(archive, gui::PackResource(exe_, 3)));
     const std::wstring script = folder_ + L"\\crash.txt";
     for (int k : {1, 97, 250}) {
         SCOPED_TRACE(k);

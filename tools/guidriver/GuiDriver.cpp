@@ -292,6 +292,17 @@ std::wstring EnvPath(const char* name) {
     return out;
 }
 
+std::string PackResource(const std::wstring& exe, int order) {
+    HMODULE image = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    wchar_t name[16];
+    wsprintfW(name, L"PACK%02d", order);
+    std::string out;
+    if (HRSRC r = FindResourceW(image, name, MAKEINTRESOURCEW(10)))
+        out.assign(static_cast<const char*>(LockResource(LoadResource(image, r))), SizeofResource(image, r));
+    FreeLibrary(image);
+    return out;
+}
+
 void RemoveTree(const std::wstring& path) {
     std::wstring from = path;
     from.push_back(L'\0');  // the list of names ends with an empty one

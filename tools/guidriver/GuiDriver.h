@@ -54,6 +54,9 @@ void ClearClipboard();
 // The whole screen, as a 24-bit BMP file.
 bool SaveScreenshot(const std::wstring& path);
 
+// The bytes of the program's embedded theme pack number `order` (PACKnn).
+std::string PackResource(const std::wstring& exe, int order);
+
 // A path that CTest hands over as Z:/unix/path, in Windows form.
 std::wstring EnvPath(const char* name);
 // Deletes a folder with everything in it.
