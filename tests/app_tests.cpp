@@ -607,6 +607,12 @@ protected:
         WritePage(L"version.htm", version);
         Velmora::SetUp();
     }
+    void TearDown() override {
+        Velmora::TearDown();
+        DeleteFileW((EnvPath("VELMORA_PAGES_DIR") + L"\\mode").c_str());
+    }
+    // From now on the announcement server answers its pages this way.
+    void PagesAnswer(const wchar_t* mode) { WritePage(L"mode", mode); }
     std::wstring Offer(const std::wstring& version, const std::wstring& note1, const std::wstring& note2) {
         return L"软件发现新版本！请立即更新~\r\n" + version + L"\r\n\r\n本次更新内容如下：\r\n" + note1 + L"\r\n" + note2;
     }
@@ -680,6 +686,52 @@ TEST_F(UpdateCheck, YesWithAnAddressOfAnotherSchemeOpensNothing) {
     EXPECT_TRUE(PassNotice());
     EXPECT_EQ(ReadRecorded(record), L"");
     EXPECT_FALSE(gui::FindWindowOf(program_.pid, L"Notepad"));
+}
+
+TEST_F(UpdateCheck, AHostThatNeverAnswersHoldsTheStartOnlyBriefly) {
+    // Accepted and never answered; one byte a second; a connection never accepted.
+    for (const wchar_t* mode : {L"stall", L"trickle", L"blackhole"}) {
+        SCOPED_TRACE(mode);
+        PagesAnswer(mode);
+        const ULONGLONG t0 = GetTickCount64();
+        Start(kNotes, VersionPage(L"VelmoraV9.9.9.9999", L"http://127.0.0.1/x.zip"));
+        HWND notice = gui::WaitForBox(program_.pid, kNoticeTitle, 30000);
+        const ULONGLONG took = GetTickCount64() - t0;
+        std::printf("%ls: start-up notice after %llu ms\n", mode, took);
+        ASSERT_TRUE(notice);
+        EXPECT_LT(took, 6000u);  // the check gives up after 3 s; a bound that cannot flake
+        EXPECT_FALSE(gui::FindWindowOf(program_.pid, L"新版本提示："));  // nothing was read
+        gui::Kill(program_);
+    }
+}
+
+TEST_F(UpdateCheck, TheMenuCheckWaitsWithTheProgramLive) {
+    Start(kNotes, VersionPage(L"VelmoraV2.5.3.1025", L"http://127.0.0.1/x.zip"));
+    HWND window = PassNotice();
+    ASSERT_TRUE(window);
+    HWND marquee = nullptr;
+    for (HWND h : gui::Children(window))
+        if (gui::WindowRect(h).right - gui::WindowRect(h).left == 2647) marquee = h;
+    ASSERT_TRUE(marquee);
+    PagesAnswer(L"stall");
+    const ULONGLONG t0 = GetTickCount64();
+    ChooseTrayCommand(4);  // 检查更新
+    gui::Settle(500);
+    const LONG x0 = gui::WindowRect(marquee).left;
+    // The tray menu still opens while the check waits; its 检查更新 does nothing now.
+    ChooseTrayCommand(4);
+    gui::Settle(1500);
+    EXPECT_LT(gui::WindowRect(marquee).left, x0 - 20);  // the marquee kept moving
+    HWND box = gui::WaitForBox(program_.pid, L"更新提示", 20000);
+    const ULONGLONG took = GetTickCount64() - t0;
+    std::printf("menu check answered after %llu ms\n", took);
+    ASSERT_TRUE(box);
+    EXPECT_LT(took, 15000u);  // at most 10 s of waiting
+    EXPECT_EQ(gui::BoxText(box), L"检查更新失败，暂时无法读取版本信息，请稍后再试。");
+    gui::Press(gui::ButtonOf(box, L"确定"));
+    gui::WaitGone(box);
+    gui::Settle(1000);
+    EXPECT_FALSE(gui::FindWindowOf(program_.pid, L"更新提示"));  // one check, one box
 }
 
 }  // namespace

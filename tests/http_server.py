@@ -48,8 +48,8 @@ class Handler(socketserver.BaseRequestHandler):
         except OSError:
             pass  # the client went away
 
-    def send(self, sock, status, body, length=True, ctype=b"application/octet-stream"):
-        headers = b"HTTP/1.0 " + status + b"\r\nContent-Type: " + ctype + b"\r\n"
+    def send(self, sock, status, body, length=True, ctype=b"application/octet-stream", extra=b""):
+        headers = b"HTTP/1.0 " + status + b"\r\nContent-Type: " + ctype + b"\r\n" + extra
         if length:
             headers += b"Content-Length: " + str(len(body)).encode() + b"\r\n"
         sock.sendall(headers + b"Connection: close\r\n\r\n" + body)
@@ -77,6 +77,18 @@ class Handler(socketserver.BaseRequestHandler):
             deadline = time.time() + 60
             while time.time() < deadline:
                 sock.sendall(chunk)
+        elif target.startswith("/page/") and page_mode() == "stall":
+            time.sleep(STALL_SECONDS)  # accepted, never answered
+        elif target.startswith("/page/") and page_mode() == "trickle":
+            sock.sendall(b"HTTP/1.0 200 OK\r\nContent-Length: 1000\r\n\r\n")
+            for _ in range(STALL_SECONDS):  # one byte a second
+                sock.sendall(b"x")
+                time.sleep(1)
+        elif target.startswith("/page/") and page_mode() == "blackhole":
+            # Sent on to a port whose backlog is full: the connection attempt
+            # is dropped, as a black-holed host drops it.
+            self.send(sock, b"302 Found", b"", ctype=b"text/plain", extra=b"Location: http://127.0.0.1:%d%s\r\n"
+                      % (BLACKHOLE.port, target.encode()))
         elif target.startswith("/page/"):
             folder = os.environ.get("VELMORA_PAGES", "")
             path = os.path.join(folder, os.path.basename(target[len("/page/"):]))
@@ -87,6 +99,39 @@ class Handler(socketserver.BaseRequestHandler):
                 self.send(sock, b"404 Not Found", b"missing", ctype=b"text/plain")
         else:
             self.send(sock, b"404 Not Found", b"unknown", ctype=b"text/plain")
+
+
+def page_mode():
+    """How /page/ answers: the word in the pages folder's file "mode", if any."""
+    path = os.path.join(os.environ.get("VELMORA_PAGES", ""), "mode")
+    try:
+        with open(path) as f:
+            return f.read().strip()
+    except OSError:
+        return ""
+
+
+class Blackhole:
+    """A listening socket that never accepts, its queue filled at once: later
+    connection attempts get no answer at all."""
+
+    def __init__(self):
+        self.sock = socket.socket()
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.listen(0)
+        self.port = self.sock.getsockname()[1]
+        self.fillers = []
+        for _ in range(4):
+            c = socket.socket()
+            c.settimeout(0.3)
+            try:
+                c.connect(("127.0.0.1", self.port))
+                self.fillers.append(c)
+            except OSError:
+                c.close()
+
+
+BLACKHOLE = None
 
 
 class Server(socketserver.ThreadingTCPServer):
@@ -108,6 +153,8 @@ def main():
     command = sys.argv[sys.argv.index("--") + 1:]
     options = sys.argv[1:sys.argv.index("--")]
     port = int(options[options.index("--port") + 1]) if "--port" in options else 0
+    global BLACKHOLE
+    BLACKHOLE = Blackhole()
     server = Server(("127.0.0.1", port), Handler)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     env = dict(os.environ)

@@ -6,6 +6,7 @@
 #include "runtime/HttpUtil.h"
 #include "runtime/ShellUtil.h"
 #include "update/DownloadAddress.h"
+#include "update/PageFetch.h"
 #include "update/TextBetween.h"
 
 namespace {
@@ -23,16 +24,32 @@ const char kUpdateTitle[] = "更新提示";
 
 Text Between(const Text& page, const Marker& m) { return TextBetween(page, m.start, m.end); }
 
-Text ReadPage(const char* address) { return Utf8ToGbk(BytesToText(HttpGetBytes(address))); }
+Text ReadPage(const Bytes& body) { return Utf8ToGbk(BytesToText(body)); }
+
+// How long the check waits for both pages: at start-up the window is not on
+// screen yet, so briefly; from the menu the program stays live meanwhile.
+constexpr unsigned kStartupWaitMs = 3000;
+constexpr unsigned kMenuWaitMs = 10000;
 
 }  // namespace
 
 void CheckForUpdate(bool silentWhenCurrent) {
-    const Text notesPage = ReadPage(VELMORA_NOTES_URL);
+    // The menu item again while a check waits (or during start-up's): nothing.
+    static bool checking = false;
+    if (checking) return;
+    checking = true;
+    // Both pages at once, within a bound: start-up must not stall on a dead
+    // host, and the menu's check may wait longer while the program stays live.
+    const std::vector<Bytes> pages = FetchPages({Text(VELMORA_NOTES_URL), Text(VELMORA_VERSION_URL)},
+                                                silentWhenCurrent ? kStartupWaitMs : kMenuWaitMs);
+    checking = false;
+    // Closed while it waited: nobody is left to ask.
+    if (!WindowAlive(MainWindow())) return;
+    const Text notesPage = ReadPage(pages[0]);
     const Text note1 = Between(notesPage, kNote1);
     const Text note2 = Between(notesPage, kNote2);
     const Text own = GetProperty(MainWindow(), nullptr, kPropTitle).text;
-    const Text versionPage = ReadPage(VELMORA_VERSION_URL);
+    const Text versionPage = ReadPage(pages[1]);
     const Text announced = Between(versionPage, kVersion);
 
     // Nothing announced (no page, no marker, no value) is not a new version.
