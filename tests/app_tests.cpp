@@ -143,6 +143,12 @@ protected:
         return false;
     }
     HWND Control(HWND window, const std::wstring& text) { return gui::ChildWithText(window, text); }
+    // The scrolling notice 标签2: the one label 2647 pixels wide.
+    static HWND Marquee(HWND window) {
+        for (HWND h : gui::Children(window))
+            if (gui::WindowRect(h).right - gui::WindowRect(h).left == 2647) return h;
+        return nullptr;
+    }
 
     gui::Program program_;
 };
@@ -262,9 +268,7 @@ TEST_F(Velmora, EscAsksBeforeClosingAndCancelKeepsEverything) {
 TEST_F(Velmora, NoticeScrollsLeftAtFiftyPixelsASecond) {
     HWND window = PassNotice();
     ASSERT_TRUE(window);
-    HWND notice = nullptr;
-    for (HWND h : gui::Children(window))
-        if (gui::WindowRect(h).right - gui::WindowRect(h).left == 2647) notice = h;
+    HWND notice = Marquee(window);
     ASSERT_TRUE(notice);
     const LONG x0 = gui::WindowRect(notice).left;
     const ULONGLONG t0 = GetTickCount64();
@@ -709,9 +713,7 @@ TEST_F(UpdateCheck, TheMenuCheckWaitsWithTheProgramLive) {
     Start(kNotes, VersionPage(L"VelmoraV2.5.3.1025", L"http://127.0.0.1/x.zip"));
     HWND window = PassNotice();
     ASSERT_TRUE(window);
-    HWND marquee = nullptr;
-    for (HWND h : gui::Children(window))
-        if (gui::WindowRect(h).right - gui::WindowRect(h).left == 2647) marquee = h;
+    HWND marquee = Marquee(window);
     ASSERT_TRUE(marquee);
     PagesAnswer(L"stall");
     const ULONGLONG t0 = GetTickCount64();
