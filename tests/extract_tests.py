@@ -672,6 +672,25 @@ class Extraction(unittest.TestCase):
         self.assertEqual(got[os.path.join("DATA", "Menu", "own.txt")], b"the player's")
         self.assertNoLeftovers(target)
 
+    def test_an_install_never_starts_over_a_crash_it_could_not_undo(self):
+        archive = self.new_pack()
+        target = self.old_game()
+        before = tree(target)
+        self.assertEqual(run_script([["crash", win(archive), win(target), "3"]]), ["crashed after 3"])
+        # A set-aside original that cannot be put back yet: held open, as a client would.
+        aside = [os.path.join(d, f) for d, _, fs in os.walk(target) for f in fs if f.endswith(".velmora-old")]
+        self.assertEqual(len(aside), 2)  # ClientZips.txt's and a.ini's
+        lines = run_script([["lock", win(aside[0])], ["extract", win(archive), win(target)], ["unlock"]])
+        # The new install refuses: its journal would forget where the original went.
+        self.assertIn("result 0", lines)
+        self.assertEqual(failure_of(lines)[0], "in-use")
+        self.assertTrue(os.path.exists(os.path.join(target, "velmora-install.velmora-journal")))
+        self.assertTrue(os.path.exists(aside[0]))
+        # Once free, the next run puts everything back.
+        self.assertEqual(run_script([["recover", win(target)]]), ["recovered"])
+        self.assertEqual(tree(target), before)
+        self.assertNoLeftovers(target)
+
     def test_a_whole_install_leaves_no_journal_and_the_players_own_files(self):
         target = self.old_game()
         self.assertEqual(extract(self.new_pack(), target)[0], 1)

@@ -52,7 +52,7 @@ std::wstring FromUtf8(const std::string& utf8) {
 void (*g_stepHook)(int) = nullptr;
 
 struct JournalContents {
-    std::vector<std::wstring> staged, folders, swapped;
+    std::vector<std::wstring> staged, folders, swapped, restored;
     bool done = false;
 };
 
@@ -76,6 +76,7 @@ bool ReadJournal(const std::wstring& path, JournalContents* out) {
         if (line[0] == 'S') out->staged.push_back(relative);
         if (line[0] == 'D') out->folders.push_back(relative);
         if (line[0] == 'W') out->swapped.push_back(relative);
+        if (line[0] == 'R') out->restored.push_back(relative);
     }
     return true;
 }
@@ -137,7 +138,9 @@ bool InstallSwap::Append(const std::string& lines, bool flush, InstallFailure* f
 }
 
 bool InstallSwap::Begin(const std::vector<std::wstring>& files, InstallFailure* failure) {
-    RecoverInterruptedInstall(folder_);
+    // A new journal over one not yet undone would forget where its originals went.
+    if (!RecoverInterruptedInstall(folder_))
+        return NoteFailure(failure, ERROR_SHARING_VIOLATION, L"velmora-install.velmora-journal");
     journal_.reset(CreateFileW(JournalPath(folder_).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!journal_) {
@@ -212,18 +215,37 @@ void InstallSwap::RollBack() {
 
 void SetSwapStepHook(void (*hook)(int renames)) { g_stepHook = hook; }
 
-void RecoverInterruptedInstall(const std::wstring& folder) {
+bool RecoverInterruptedInstall(const std::wstring& folder) {
     const std::wstring journal = JournalPath(folder);
     JournalContents j;
-    if (!ReadJournal(journal, &j)) return;
+    if (!ReadJournal(journal, &j)) return GetFileAttributesW(journal.c_str()) == INVALID_FILE_ATTRIBUTES;
     bool clean = true;
-    for (const std::wstring& relative : j.swapped) {
-        const std::wstring full = folder + L"\\" + relative;
-        if (j.done) {
-            if (Exists(AsidePath(full)) && !DeleteAnyFile(AsidePath(full))) clean = false;
-        } else if (!RestoreOne(full)) {
-            clean = false;
+    if (j.done) {
+        for (const std::wstring& relative : j.swapped) {
+            const std::wstring aside = AsidePath(folder + L"\\" + relative);
+            if (Exists(aside) && !DeleteAnyFile(aside)) clean = false;
         }
+    } else {
+        // Each file put back is noted ("R"), so that a recovery cut short, or
+        // one that met a held file, is never mistaken later for files of ours
+        // to delete: once its staged copy is gone, a put-back original looks
+        // exactly like a new file placed where none stood.
+        ScopedFile notes(CreateFileW(journal.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+        std::string lines;
+        for (const std::wstring& relative : j.swapped) {
+            if (std::find(j.restored.begin(), j.restored.end(), relative) != j.restored.end()) continue;
+            if (RestoreOne(folder + L"\\" + relative))
+                lines += "R " + ToUtf8(relative) + "\n";
+            else
+                clean = false;
+        }
+        DWORD wrote = 0;
+        const bool noted = lines.empty() || (notes && WriteFile(notes.get(), lines.data(), DWORD(lines.size()), &wrote,
+                                                                nullptr) &&
+                                             wrote == lines.size() && FlushFileBuffers(notes.get()));
+        // Without the notes on disk, the staged copies must stay: they tell the state.
+        if (!noted) return false;
     }
     for (const std::wstring& relative : j.staged) {
         const std::wstring staged = StagedPath(folder + L"\\" + relative);
@@ -234,5 +256,5 @@ void RecoverInterruptedInstall(const std::wstring& folder) {
         for (auto it = j.folders.rbegin(); it != j.folders.rend(); ++it)
             RemoveDirectoryW((folder + L"\\" + *it).c_str());
     // Kept when something could not be put right: the next run tries again.
-    if (clean) DeleteAnyFile(journal);
+    return clean && DeleteAnyFile(journal);
 }

@@ -79,5 +79,6 @@ void SetSwapStepHook(void (*hook)(int renames));
 
 // Finishes or rolls back an install that a crash interrupted in this folder
 // (an extended path), and removes its leftovers. Cheap when there is none:
-// one look for the journal.
-void RecoverInterruptedInstall(const std::wstring& folder);
+// one look for the journal. False while something could not be put right
+// (a file still held): the journal then stays for the next try.
+bool RecoverInterruptedInstall(const std::wstring& folder);
