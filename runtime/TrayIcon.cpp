@@ -47,12 +47,18 @@ HICON IconFromFile(ByteSpan file, int size) {
                                     size, size, LR_DEFAULTCOLOR);
 }
 
-bool AddIcon(Window* w) {
+// The entry with its callback, picture and tip.
+NOTIFYICONDATAW FullIconData(const Window* w, HICON icon) {
     NOTIFYICONDATAW data = IconData(w);
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     data.uCallbackMessage = kTrayCallbackMessage;
-    data.hIcon = w->trayIcon;
+    data.hIcon = icon;
     wcsncpy(data.szTip, w->trayTip.c_str(), ARRAYSIZE(data.szTip) - 1);
+    return data;
+}
+
+bool AddIcon(Window* w) {
+    NOTIFYICONDATAW data = FullIconData(w, w->trayIcon);
     const bool added = Shell_NotifyIconW(NIM_ADD, &data) != 0;
     LogTray(added ? "add" : "add-failed", w->trayTip);
     return added;
@@ -101,11 +107,7 @@ void SetTrayIcon(WindowRef window, ByteSpan icon, const Text& tip) {
     if (!made) made = IconFromFile(icon, GetSystemMetrics(SM_CXICON));
     window->trayTip = GbkToWide(CutText(tip, kTipBytes));
     if (window->trayAdded) {
-        NOTIFYICONDATAW data = IconData(window);
-        data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-        data.uCallbackMessage = kTrayCallbackMessage;
-        data.hIcon = made;
-        wcsncpy(data.szTip, window->trayTip.c_str(), ARRAYSIZE(data.szTip) - 1);
+        NOTIFYICONDATAW data = FullIconData(window, made);
         if (made) {
             Shell_NotifyIconW(NIM_MODIFY, &data);
             LogTray("modify", window->trayTip);

@@ -1,7 +1,6 @@
 #include "runtime/Window.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <cstring>
 #include <vector>

@@ -46,7 +46,6 @@ struct Member {
 };
 
 DWORD Attributes(const std::wstring& path) { return GetFileAttributesW(path.c_str()); }
-bool Exists(const std::wstring& path) { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }
 bool IsFile(const std::wstring& path) {
     const DWORD a = Attributes(path);
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
@@ -163,8 +162,6 @@ bool PlanMembers(unzFile zip, std::uint64_t archiveSize, std::vector<Member>* me
     return true;
 }
 
-// Inflates the current member into its staged file. It counts only when
-// exactly the declared number of bytes came out and their CRC is the stored one.
 // Where each member's data lies in the archive: no two may share bytes.
 using Spans = std::map<std::uint64_t, std::uint64_t>;
 
@@ -177,6 +174,8 @@ bool ClaimSpan(Spans* spans, std::uint64_t start, std::uint64_t length, std::uin
     return true;
 }
 
+// Inflates the current member into its staged file. It counts only when
+// exactly the declared number of bytes came out and their CRC is the stored one.
 bool StageFile(unzFile zip, const Member& m, const std::wstring& full, Spans* spans, std::uint64_t archiveSize,
                bool* replaces, InstallFailure* failure) {
     // A folder where the file would go cannot be swapped for it. The same
@@ -222,9 +221,8 @@ bool StageFile(unzFile zip, const Member& m, const std::wstring& full, Spans* sp
     MemberTimes(zip, m.info, created, accessed, modified);
     // minizip compares the CRC of what it gave us only when the whole
     // declared size came out: both together mean the member is whole.
-    const bool whole = written == m.info.uncompressed_size && unzCloseCurrentFile(zip) == UNZ_OK;
-    if (written != m.info.uncompressed_size) unzCloseCurrentFile(zip);
-    if (!whole) return NoteDamaged(failure, m.relative);
+    const bool closed = unzCloseCurrentFile(zip) == UNZ_OK;
+    if (!closed || written != m.info.uncompressed_size) return NoteDamaged(failure, m.relative);
     SetFileTime(out.get(), &created, &accessed, &modified);
     if (!CloseHandle(out.release())) return NoteFailure(failure, GetLastError(), m.relative);
     return true;
@@ -280,7 +278,7 @@ bool ExtractAll(ZipComponent* c, const std::wstring& archive, const std::wstring
         const std::wstring full = swap.Full(m.relative);
         if (unzGoToFilePos64(zip.get(), &m.position) != UNZ_OK) return NoteDamaged(failure, m.relative);
         if (m.directory) {
-            if (Exists(full) && !IsFolder(full)) return NoteDamaged(failure, m.relative);
+            if (IsFile(full)) return NoteDamaged(failure, m.relative);
             const bool made = CreateLevels(full, [&](const std::wstring& level) {
                 return swap.NoteCreatedFolder(level.substr(target.size() + 1), failure);
             });

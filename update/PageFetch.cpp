@@ -60,15 +60,12 @@ std::vector<Bytes> FetchPages(const std::vector<Text>& addresses, unsigned deadl
         // A waiting quit message would wake us at once: then only the pages count.
         const DWORD woke = pumping ? MsgWaitForMultipleObjectsEx(n, waiting.data(), left, QS_ALLINPUT, MWMO_INPUTAVAILABLE)
                                    : WaitForMultipleObjects(n, waiting.data(), FALSE, left);
-        if (woke < WAIT_OBJECT_0 + n) {
+        if (woke < WAIT_OBJECT_0 + n)
             waiting.erase(waiting.begin() + (woke - WAIT_OBJECT_0));
-        } else if (pumping && woke == WAIT_OBJECT_0 + n) {
+        else if (pumping && woke == WAIT_OBJECT_0 + n)
             pumping = DispatchPendingMessages();
-        } else if (woke == WAIT_TIMEOUT) {
-            break;
-        } else if (woke == WAIT_FAILED) {
-            break;
-        }
+        else
+            break;  // the deadline, or a wait that failed
     }
     std::vector<Bytes> bodies;
     for (const auto& job : jobs)

@@ -3,7 +3,6 @@
 #include "app/MainWindow.h"
 #include "app/MakerInfo.h"
 #include "runtime/Dialogs.h"
-#include "runtime/HttpUtil.h"
 #include "runtime/ShellUtil.h"
 #include "update/DownloadAddress.h"
 #include "update/PageFetch.h"
