@@ -416,6 +416,102 @@ TEST_F(Velmora, ASecondStartBringsTheFirstWindowBackAndEnds) {
     EXPECT_EQ(TrayCalls("add"), 1);  // one icon: the second start added none
 }
 
+// Closes the window with 确定 in the exit question; true once the window is gone.
+bool CloseWithOk(DWORD pid, HWND window) {
+    PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    HWND ask = gui::WaitForBox(pid, L"程序准备关闭中~~");
+    if (!ask) return false;
+    gui::Press(gui::ButtonOf(ask, L"确定"));
+    for (int i = 0; i < 250 && IsWindow(window); ++i) Sleep(20);
+    return !IsWindow(window);
+}
+
+TEST_F(Velmora, AStartRightAfterClosingComesUp) {
+    HWND window = PassNotice();
+    ASSERT_TRUE(window);
+    ASSERT_TRUE(CloseWithOk(program_.pid, window));
+    gui::Program second = gui::Start(EnvPath("VELMORA_EXE"));
+    EXPECT_TRUE(gui::WaitForBox(second.pid, kNoticeTitle, 15000));
+    gui::Kill(second);
+}
+
+// As Windows starts a program for a user who did not choose "run as administrator".
+class UnelevatedVelmora : public Velmora {
+protected:
+    void SetUp() override {
+        program_ = gui::StartUnelevated(EnvPath("VELMORA_EXE"));
+        ASSERT_TRUE(program_.process) << "this test process holds no elevated token";
+        ASSERT_FALSE(gui::IsElevated(program_));
+    }
+};
+
+TEST_F(UnelevatedVelmora, RunAsAdministratorTakesOverFromTheRunningOne) {
+    HWND window = PassNotice();
+    ASSERT_TRUE(window);
+    // The running one could not install where the elevated one can: it makes way.
+    gui::Program elevated = gui::Start(EnvPath("VELMORA_EXE"));
+    ASSERT_TRUE(gui::IsElevated(elevated));
+    DWORD code = 1;
+    EXPECT_TRUE(gui::WaitForExit(program_, 10000, &code));
+    EXPECT_EQ(code, 0u);
+    HWND notice = gui::WaitForBox(elevated.pid, kNoticeTitle, 15000);
+    ASSERT_TRUE(notice);
+    gui::Press(gui::ButtonOf(notice, L"确定"));
+    HWND elevatedWindow = gui::WaitForWindow(elevated.pid, kTitle, L"VelmoraMainWindow");
+    ASSERT_TRUE(elevatedWindow);
+    // A plain start afterwards hands over to the elevated one, as between equals.
+    ShowWindow(elevatedWindow, SW_HIDE);
+    ASSERT_TRUE(WaitVisible(elevatedWindow, false));
+    gui::Program plain = gui::StartUnelevated(EnvPath("VELMORA_EXE"));
+    EXPECT_TRUE(gui::WaitForExit(plain, 5000, &code));
+    EXPECT_EQ(code, 0u);
+    EXPECT_TRUE(WaitVisible(elevatedWindow, true));
+    gui::Kill(plain);
+    gui::Kill(elevated);
+}
+
+// A claim this start may not open, as a plain start meets an elevated one's.
+class DeniedClaim : public Velmora {
+protected:
+    void SetUp() override {
+        SECURITY_DESCRIPTOR sd;
+        InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+        ACL nobody;
+        InitializeAcl(&nobody, sizeof nobody, ACL_REVISION);
+        SetSecurityDescriptorDacl(&sd, TRUE, &nobody, FALSE);
+        SECURITY_ATTRIBUTES sa = {sizeof sa, &sd, FALSE};
+        claim_ = CreateMutexW(&sa, FALSE, L"Local\\Velmora.SingleInstance");
+        ASSERT_TRUE(claim_);
+        ASSERT_NE(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
+        Velmora::SetUp();
+    }
+    void TearDown() override {
+        Velmora::TearDown();
+        if (claim_) CloseHandle(claim_);
+    }
+    HANDLE claim_ = nullptr;
+};
+
+TEST_F(DeniedClaim, MeansAnotherOneRuns) {
+    // No window stood behind the claim: after a bounded wait the program came up.
+    HWND window = PassNotice();
+    ASSERT_TRUE(window);
+    ChooseTrayCommand(2);
+    ASSERT_TRUE(WaitVisible(window, false));
+    // Now one does: a second start hands over to it and ends.
+    gui::Program second = gui::Start(EnvPath("VELMORA_EXE"));
+    DWORD code = 1;
+    bool boxed = false;
+    const ULONGLONG t0 = GetTickCount64();
+    while (!gui::WaitForExit(second, 20, &code) && GetTickCount64() - t0 < 10000)
+        boxed = boxed || gui::FindWindowOf(second.pid, kNoticeTitle);
+    EXPECT_TRUE(gui::WaitForExit(second, 0, &code));
+    EXPECT_EQ(code, 0u);
+    EXPECT_FALSE(boxed);
+    EXPECT_TRUE(WaitVisible(window, true));
+    gui::Kill(second);
+}
+
 TEST_F(Velmora, SiteAndForumCommandsLeaveTheAddressOnTheClipboard) {
     HWND window = PassNotice();
     ASSERT_TRUE(window);
@@ -734,6 +830,50 @@ TEST_F(UpdateCheck, TheMenuCheckWaitsWithTheProgramLive) {
     gui::WaitGone(box);
     gui::Settle(1000);
     EXPECT_FALSE(gui::FindWindowOf(program_.pid, L"更新提示"));  // one check, one box
+}
+
+TEST_F(UpdateCheck, AStartWhileTheClosedOneStillWaitsForThePagesComesUp) {
+    Start(kNotes, VersionPage(L"VelmoraV2.5.3.1025", L"http://127.0.0.1/x.zip"));
+    HWND window = PassNotice();
+    ASSERT_TRUE(window);
+    PagesAnswer(L"stall");
+    ChooseTrayCommand(4);  // 检查更新: its pages never come
+    gui::Settle(500);
+    ASSERT_TRUE(CloseWithOk(program_.pid, window));
+    // The window is gone; the process still waits out the check.
+    ASSERT_FALSE(gui::WaitForExit(program_, 0));
+    gui::Program second = gui::Start(EnvPath("VELMORA_EXE"));
+    EXPECT_TRUE(gui::WaitForBox(second.pid, kNoticeTitle, 15000));
+    EXPECT_TRUE(gui::WaitForExit(program_, 15000));
+    gui::Kill(second);
+}
+
+TEST_F(UpdateCheck, ASecondMenuCheckWhileTheOfferIsOpenDoesNothing) {
+    const std::wstring record = RecordOpenedAddresses();
+    ASSERT_FALSE(record.empty());
+    Start(kNotes, VersionPage(L"VelmoraV2.6.0.0101", L"http://127.0.0.1:18931/download/Velmora-2.6.zip"));
+    HWND offer = gui::WaitForBox(program_.pid, L"新版本提示：");
+    ASSERT_TRUE(offer);
+    gui::Press(gui::ButtonOf(offer, L"否"));
+    ASSERT_TRUE(PassNotice());
+    ChooseTrayCommand(4);
+    offer = gui::WaitForBox(program_.pid, L"新版本提示：", 20000);
+    ASSERT_TRUE(offer);
+    // The tray menu still answers while the offer is open; its 检查更新 does nothing.
+    ChooseTrayCommand(4);
+    gui::Settle(3000);
+    int offers = 0;
+    for (HWND h : gui::TopLevelWindows(program_.pid))
+        if (gui::TextOf(h) == L"新版本提示：") ++offers;
+    EXPECT_EQ(offers, 1);
+    gui::Press(gui::ButtonOf(offer, L"是"));
+    DWORD code = 1;
+    for (int i = 0; i < 10 && !gui::WaitForExit(program_, 1000, &code); ++i)
+        for (HWND h : gui::TopLevelWindows(program_.pid))
+            if (gui::TextOf(h) == L"新版本提示：") gui::Press(gui::ButtonOf(h, L"是"));
+    EXPECT_TRUE(gui::WaitForExit(program_, 0, &code));
+    gui::Settle(1000);
+    EXPECT_EQ(ReadRecorded(record), L"http://127.0.0.1:18931/download/Velmora-2.6.zip\n");  // opened once
 }
 
 }  // namespace

@@ -3,6 +3,10 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
 #include "runtime/Process.h"
 #include "runtime/Window.h"
 
@@ -188,6 +192,83 @@ TEST_F(LayoutWindow, CloseAsksAndDestroyLaterSkipsTheQuestion) {
     MSG msg;
     // Taken out again: a waiting quit message would end every later box at once.
     EXPECT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+}
+
+// ---- messages from programs with fewer rights ---------------------------------
+
+struct FilterCall {
+    HWND hwnd;
+    UINT message;
+    DWORD action;
+};
+std::vector<FilterCall> g_filterCalls;
+
+BOOL WINAPI RecordFilter(HWND hwnd, UINT message, DWORD action, PCHANGEFILTERSTRUCT) {
+    g_filterCalls.push_back({hwnd, message, action});
+    return TRUE;
+}
+
+// Points this executable's import of a user32 function elsewhere and returns
+// what it pointed at (nullptr when there is no such import). Wine keeps no
+// message filters, so the calls themselves are what can be seen.
+void* ReplaceUser32Import(const char* function, void* standIn) {
+    auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* dll = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); dll->Name; ++dll) {
+        if (lstrcmpiA(reinterpret_cast<const char*>(base + dll->Name), "user32.dll") != 0) continue;
+        auto* name = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->OriginalFirstThunk);
+        auto* slot = reinterpret_cast<void**>(base + dll->FirstThunk);
+        for (; name->u1.AddressOfData; ++name, ++slot) {
+            if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal)) continue;
+            const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData);
+            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) != 0) continue;
+            DWORD old = 0;
+            VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old);
+            void* was = *slot;
+            *slot = standIn;
+            VirtualProtect(slot, sizeof *slot, old, &old);
+            return was;
+        }
+    }
+    return nullptr;
+}
+
+int g_shownAgain = 0;
+void ShownAgain() { ++g_shownAgain; }
+
+TEST(LayoutWindowRights, AnElevatedWindowStillHearsTheTaskbarAndASecondStart) {
+    void* real = ReplaceUser32Import("ChangeWindowMessageFilterEx", reinterpret_cast<void*>(RecordFilter));
+    ASSERT_TRUE(real) << "the window layer does not call ChangeWindowMessageFilterEx";
+    g_filterCalls.clear();
+    g_shownAgain = 0;
+    WindowRef window = nullptr;
+    const WindowEvents events = {nullptr, nullptr, nullptr, nullptr, ShownAgain};
+    const bool made = CreateLayoutWindow(kLayout, sizeof kLayout / sizeof kLayout[0], events, &window);
+    ReplaceUser32Import("ChangeWindowMessageFilterEx", real);
+    ASSERT_TRUE(made);
+    HWND hwnd = FindWindowW(L"VelmoraMainWindow", L"测试窗口");
+    ASSERT_TRUE(hwnd);
+
+    const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+    const UINT showAgain = RegisterWindowMessageW(L"Velmora.ShowMainWindowAgain");
+    std::vector<UINT> allowed;
+    for (const FilterCall& call : g_filterCalls) {
+        EXPECT_EQ(call.hwnd, hwnd);
+        EXPECT_EQ(call.action, DWORD(MSGFLT_ALLOW));
+        allowed.push_back(call.message);
+    }
+    std::sort(allowed.begin(), allowed.end());
+    std::vector<UINT> wanted = {taskbarCreated, showAgain};
+    std::sort(wanted.begin(), wanted.end());
+    EXPECT_EQ(allowed, wanted);  // and nothing else: no closing, no clicks from below
+
+    // And the request reaches the window's event, which says it was taken.
+    EXPECT_EQ(SendMessageW(hwnd, showAgain, 0, 0), 1);
+    EXPECT_EQ(g_shownAgain, 1);
+    DestroyWindowLater(window, true);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {}
 }
 
 }  // namespace

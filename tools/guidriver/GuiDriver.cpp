@@ -49,19 +49,59 @@ void SendMouse(DWORD flags) {
 
 }  // namespace
 
-Program Start(const std::wstring& exe) {
+namespace {
+
+// As the given token (nullptr: our own).
+Program StartAs(const std::wstring& exe, HANDLE token) {
     Program p;
     std::wstring folder = exe.substr(0, exe.find_last_of(L'\\'));
     std::wstring command = L"\"" + exe + L"\"";
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    if (CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si, &pi)) {
+    const BOOL started =
+        token ? CreateProcessAsUserW(token, exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                     folder.c_str(), &si, &pi)
+              : CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si,
+                               &pi);
+    if (started) {
         CloseHandle(pi.hThread);
         p.process = pi.hProcess;
         p.pid = pi.dwProcessId;
     }
     return p;
+}
+
+}  // namespace
+
+Program Start(const std::wstring& exe) { return StartAs(exe, nullptr); }
+
+Program StartUnelevated(const std::wstring& exe) {
+    HANDLE own = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &own)) return Program();
+    TOKEN_LINKED_TOKEN linked = {};
+    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+    DWORD size = 0;
+    // Only an elevated token has a limited one linked to it.
+    const bool elevated = GetTokenInformation(own, TokenElevationType, &type, sizeof type, &size) &&
+                          type == TokenElevationTypeFull &&
+                          GetTokenInformation(own, TokenLinkedToken, &linked, sizeof linked, &size);
+    CloseHandle(own);
+    if (!elevated) return Program();
+    Program p = StartAs(exe, linked.LinkedToken);
+    CloseHandle(linked.LinkedToken);
+    return p;
+}
+
+bool IsElevated(const Program& p) {
+    HANDLE token = nullptr;
+    if (!p.process || !OpenProcessToken(p.process, TOKEN_QUERY, &token)) return false;
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    const bool elevated = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
+                          elevation.TokenIsElevated;
+    CloseHandle(token);
+    return elevated;
 }
 
 bool WaitForExit(const Program& p, DWORD ms, DWORD* exitCode) {

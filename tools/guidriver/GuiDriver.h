@@ -17,6 +17,11 @@ struct Program {
 
 // Starts the program in its own folder.
 Program Start(const std::wstring& exe);
+// The same without the administrator's rights, as Windows starts a program
+// unless asked to "run as administrator" (Wine runs every program elevated
+// otherwise). Empty where this process holds no elevated token.
+Program StartUnelevated(const std::wstring& exe);
+bool IsElevated(const Program& p);
 bool WaitForExit(const Program& p, DWORD ms, DWORD* exitCode = nullptr);
 void Kill(Program& p);
 
