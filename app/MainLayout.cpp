@@ -44,7 +44,7 @@ const LayoutEntry kMainLayout[] = {
     {"分组框1", ControlKind::GroupBox, nullptr, 16, 8, 417, 72, "目录表", kMagenta},
     {"编辑框1", ControlKind::EditBox, "分组框1", 8, 23, 232, 35, "注：点击“浏览”，找到目录“英雄联盟”点确定",
      Rgb(192, 192, 192), Rgb(255, 255, 255), &kEditFont, true},
-    {"按钮1", ControlKind::Button, "分组框1", 248, 23, 70, 35, "浏览", kDefaultColour, kDefaultColour, nullptr, true, BrowseGameFolder},
+    {"按钮1", ControlKind::Button, "分组框1", 248, 23, 70, 35, "浏览", kDefaultColour, kDefaultColour, nullptr, true, BrowseClicked},
     {"按钮2", ControlKind::Button, "分组框1", 330, 23, 70, 35, "修改", kDefaultColour, kDefaultColour, nullptr, true, InstallSelectedTheme},
 
     {"分组框2", ControlKind::GroupBox, nullptr, 15, 88, 417, 288, "选择区域", kMagenta},
@@ -131,3 +131,8 @@ ZipComponent* ZipComponentNamed(const char* name) {
 
 const WindowEvents kMainWindowEvents = {MainWindowCreated, ConfirmClose, HideWhenMinimised, TrayNotify,
                                         ShowMainWindowAgain};
+
+// 编辑框1 shows the game folder; 按钮1 picks it.
+GameFolderControls FolderControls() { return {MainWindow(), "编辑框1", "按钮1"}; }
+
+void BrowseClicked() { BrowseGameFolder(FolderControls()); }

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 
+#include "gamefolder/GameFolder.h"
 #include "runtime/Window.h"
 #include "themes/ArchiveExtract.h"
 
@@ -20,6 +21,10 @@ void MainWindowCreated();
 bool ConfirmClose();
 // The main window has been made and shown: start-up is over.
 bool StartupFinished();
+
+// The game folder's controls (编辑框1, 按钮1) and 按钮1's click.
+GameFolderControls FolderControls();
+void BrowseClicked();
 
 // Theme selection.
 void SelectTheme(const char* clickedBox);

@@ -35,7 +35,7 @@ void MainWindowCreated() {
     // a. Before any box of start-up, so every box is drawn with the skin.
     AttachSkin(ResourceBytes("SKINDATA"));
     // b. A newer version may be offered (and accepted) before anything else shows.
-    CheckForUpdate(true);
+    CheckForUpdate(MainWindow(), true);
     // c.
     SetTrayIcon(MainWindow(), ResourceBytes("TRAYICON"), "Velmora");
     // d. The marquee and the three flickering captions.
@@ -44,7 +44,7 @@ void MainWindowCreated() {
     SetProperty(MainWindow(), "时钟3", kPropInterval, 200);
     SetProperty(MainWindow(), "时钟4", kPropInterval, 200);
     // e. An install that a crash cut short is rolled back first.
-    LoadGameFolder();
+    LoadGameFolder(FolderControls());
     RecoverLastInstall();
     // f. Shown at every start; the window appears only after OK.
     ShowMessage(kNoticeText, kBoxInformation, Text(kNoticeTitle));

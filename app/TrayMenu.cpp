@@ -82,7 +82,7 @@ void AboutCommand() {
                 Text("关于软件："));
 }
 
-void CheckUpdateCommand() { CheckForUpdate(false); }
+void CheckUpdateCommand() { CheckForUpdate(MainWindow(), false); }
 
 void SiteAddressCommand() { ShowAndCopyAddress("访问软件官网：", VELMORA_SITE_URL); }
 

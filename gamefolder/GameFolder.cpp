@@ -1,6 +1,5 @@
 #include "gamefolder/GameFolder.h"
 
-#include "app/MainWindow.h"
 #include "runtime/Dialogs.h"
 #include "runtime/FileUtil.h"
 
@@ -27,22 +26,22 @@ Text PathFilePath() { return ProgramFolder() + "\\游戏地址.txt"; }
 
 int FindGameFolderWord(const Text& path) { return FindText(path, kGameFolderWord); }
 
-void LoadGameFolder() {
+void LoadGameFolder(const GameFolderControls& controls) {
     if (!FileExists(PathFilePath())) return;
     const Text saved = BytesToText(ReadFileBytes(PathFilePath()));
     if (!Accept(saved) || g_folderCheck != kGameFolderWord) return;
     g_acceptedFolder = saved;
-    SetProperty(MainWindow(), "编辑框1", kPropContent, saved);
+    SetProperty(controls.window, controls.pathBox, kPropContent, saved);
 }
 
-void BrowseGameFolder() {
+void BrowseGameFolder(const GameFolderControls& controls) {
     const Text picked = BrowseForFolder("请选择LOL目录文件夹", false, g_acceptedFolder);
-    SetProperty(MainWindow(), "编辑框1", kPropContent, picked);
-    const Text shown = GetProperty(MainWindow(), "编辑框1", kPropContent).text;
+    SetProperty(controls.window, controls.pathBox, kPropContent, picked);
+    const Text shown = GetProperty(controls.window, controls.pathBox, kPropContent).text;
     if (!Accept(shown) || g_folderCheck != kGameFolderWord) return;
     // One pick per run: the folder controls stay greyed until the program ends.
-    SetProperty(MainWindow(), "编辑框1", kPropDisabled, true);
-    SetProperty(MainWindow(), "按钮1", kPropDisabled, true);
+    SetProperty(controls.window, controls.pathBox, kPropDisabled, true);
+    SetProperty(controls.window, controls.browseButton, kPropDisabled, true);
     g_acceptedFolder = shown;
     WriteFileBytes(PathFilePath(), {TextToBytes(shown)});
     ShowMessage("选择成功,开始选择功能吧！", kBoxInformation, Text("温馨提示:"));

@@ -1,11 +1,21 @@
 // One Velmora per user session: a second start hands over to the first.
 #pragma once
 
-// The message a second start posts to the running main window, asking for
-// it back on screen.
+// The message a second start sends to the running main window, asking for
+// it back on screen; the window answers 1 when it takes the request.
 unsigned ShowAgainMessage();
-// True when Velmora already runs in this session: its main window (found by
-// our window class, never by a title) has been asked to come back, and this
-// process should end. False for the first instance, which keeps the claim
-// for its whole life.
+// The message a start with the administrator's rights posts to a running
+// instance without them, which then closes its main window: the advice to
+// "run as administrator" would otherwise only bring back the instance that
+// lacked the rights.
+unsigned MakeWayMessage();
+
+// True when Velmora already runs in this session and has taken the request
+// for its main window (found by our window class, never by a title): this
+// process should end. False when this process is to run: it then holds the
+// claim, or runs without it after a bounded wait for an instance that holds
+// the claim but shows no window (one starting, or one that never lets go).
 bool HandOverToRunningInstance();
+// The main window is gone: a new start may run while this process ends.
+// On the thread that made the claim.
+void ReleaseInstanceClaim();

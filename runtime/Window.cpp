@@ -108,7 +108,19 @@ void OnDestroy(Window* w) {
     w->hwnd = nullptr;
     bool anyLeft = false;
     for (Window* other : g_windows) anyLeft = anyLeft || other->hwnd;
-    if (!anyLeft) PostQuitMessage(0);
+    if (anyLeft) return;
+    // The process may take a while yet to end (a worker's page, Wine's
+    // windows): a start meanwhile must not find the claim and nothing to show.
+    ReleaseInstanceClaim();
+    PostQuitMessage(0);
+}
+
+// A program with fewer rights may not send messages to ours when we run as
+// administrator; these two it must reach: the shell's new taskbar, and a
+// second start asking for the window.
+void LetLesserProgramsReach(HWND hwnd) {
+    for (const UINT message : {TaskbarCreatedMessage(), ShowAgainMessage()})
+        ChangeWindowMessageFilterEx(hwnd, message, MSGFLT_ALLOW, nullptr);
 }
 
 LRESULT CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -125,6 +137,12 @@ LRESULT CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == ShowAgainMessage()) {
         if (w->events.shownAgain) w->events.shownAgain();
         if (IsWindowVisible(hwnd)) SetForegroundWindow(hwnd);
+        return 1;  // taken: the second start may end
+    }
+    if (msg == MakeWayMessage()) {
+        // A start run as administrator while we run without: it runs in our
+        // place, so we go unasked.
+        DestroyWindow(hwnd);
         return 0;
     }
     switch (msg) {
@@ -301,6 +319,8 @@ WindowRef CreateLayoutWindow(const LayoutEntry* layout, std::size_t count, const
         delete w;
         return nullptr;
     }
+
+    LetLesserProgramsReach(w->hwnd);
 
     std::vector<HWND> windowLevel;
     for (Control& c : w->controls) {

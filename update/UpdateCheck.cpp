@@ -1,9 +1,8 @@
 #include "update/UpdateCheck.h"
 
-#include "app/MainWindow.h"
-#include "app/MakerInfo.h"
 #include "runtime/Dialogs.h"
 #include "runtime/ShellUtil.h"
+#include "update/AnnouncementPages.h"
 #include "update/DownloadAddress.h"
 #include "update/PageFetch.h"
 #include "update/TextBetween.h"
@@ -30,24 +29,19 @@ Text ReadPage(const Bytes& body) { return Utf8ToGbk(BytesToText(body)); }
 constexpr unsigned kStartupWaitMs = 3000;
 constexpr unsigned kMenuWaitMs = 10000;
 
-}  // namespace
+bool g_checking = false;
 
-void CheckForUpdate(bool silentWhenCurrent) {
-    // The menu item again while a check waits (or during start-up's): nothing.
-    static bool checking = false;
-    if (checking) return;
-    checking = true;
+void CheckOnce(WindowRef mainWindow, bool silentWhenCurrent) {
     // Both pages at once, within a bound: start-up must not stall on a dead
     // host, and the menu's check may wait longer while the program stays live.
     const std::vector<Bytes> pages = FetchPages({Text(VELMORA_NOTES_URL), Text(VELMORA_VERSION_URL)},
                                                 silentWhenCurrent ? kStartupWaitMs : kMenuWaitMs);
-    checking = false;
     // Closed while it waited: nobody is left to ask.
-    if (!WindowAlive(MainWindow())) return;
+    if (!WindowAlive(mainWindow)) return;
     const Text notesPage = ReadPage(pages[0]);
     const Text note1 = Between(notesPage, kNote1);
     const Text note2 = Between(notesPage, kNote2);
-    const Text own = GetProperty(MainWindow(), nullptr, kPropTitle).text;
+    const Text own = GetProperty(mainWindow, nullptr, kPropTitle).text;
     const Text versionPage = ReadPage(pages[1]);
     const Text announced = Between(versionPage, kVersion);
 
@@ -70,5 +64,16 @@ void CheckForUpdate(bool silentWhenCurrent) {
         return;
     }
     OpenUrl(address);
-    DestroyWindowLater(MainWindow());
+    DestroyWindowLater(mainWindow);
+}
+
+}  // namespace
+
+void CheckForUpdate(WindowRef mainWindow, bool silentWhenCurrent) {
+    // The menu item again while a check waits or its box is open (start-up's
+    // included): nothing. A second offer would open the address twice.
+    if (g_checking) return;
+    g_checking = true;
+    CheckOnce(mainWindow, silentWhenCurrent);
+    g_checking = false;
 }
