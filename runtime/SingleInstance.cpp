@@ -103,8 +103,8 @@ bool HandOverToRunningInstance() {
             }
         }
         const ULONGLONG now = GetTickCount64();
-        // A claim held this long with no window behind it: run all the same,
-        // rather than end with nothing on screen.
+        // A claim still held with no window behind it, or by one that did not
+        // make way: run all the same, rather than end with nothing on screen.
         if (now >= deadline) return false;
         const DWORD wait = DWORD(std::min<ULONGLONG>(100, deadline - now));
         if (!claim) {
