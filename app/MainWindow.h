@@ -46,4 +46,6 @@ void AboutCommand();
 void CheckUpdateCommand();
 void SiteAddressCommand();
 void ForumAddressCommand();
+// Asks, then takes back everything our installs changed in the game folder.
+void UndoCommand();
 void ExitCommand();

@@ -1,9 +1,12 @@
 // The tray icon, hiding when minimised, and the tray menu's commands.
 #include "app/MainWindow.h"
 #include "app/MakerInfo.h"
+#include "gamefolder/GameFolder.h"
 #include "runtime/Dialogs.h"
+#include "runtime/FileUtil.h"
 #include "runtime/Process.h"
 #include "runtime/ShellUtil.h"
+#include "themes/UndoInstalls.h"
 #include "update/UpdateCheck.h"
 
 namespace {
@@ -34,6 +37,36 @@ void ShowAndCopyAddress(const char* title, const Text& address) {
         ShowMessage("网站地址复制失败，请手动复制：\r\n" + address, kBoxOk);
 }
 
+const char kUndoTitle[] = "温馨提示°";
+const char kUndoQuestion[] =
+    "确定要撤销修改，恢复原来的文件吗？\r\n\r\n"
+    "Velmora将删除它添加的界面文件，并把被它替换的文件恢复成第一次修改之前的样子。";
+
+// Where the installs go: the remembered game folder's Game folder, or
+// nothing when no acceptable folder is remembered.
+Text RememberedTarget() {
+    const Text folder = BytesToText(ReadFileBytes(PathFilePath()));
+    return FindGameFolderWord(folder) < 0 ? Text() : folder + "\\Game";
+}
+
+// 当前界面 and 撤销修改 as the game folder stands right now: read (and
+// its files hashed) as the menu opens, never at start-up.
+void ShowInstalledState() {
+    const InstalledState state = InstalledIn(RememberedTarget());
+    Text caption = "当前界面：";
+    if (state.record == RecordRead::None) {
+        caption += "原始";
+    } else if (state.record == RecordRead::Unreadable) {
+        caption += "未知";
+    } else {
+        caption += state.word;
+        if (state.changed > 0) caption += "（" + std::to_string(state.changed) + "个文件已被游戏更新）";
+    }
+    SetProperty(MainWindow(), "菜单_当前界面", kPropTitle, caption);
+    SetProperty(MainWindow(), "菜单_当前界面", kPropDisabled, true);
+    SetProperty(MainWindow(), "菜单_撤销修改", kPropDisabled, state.record == RecordRead::None);
+}
+
 void ToggleMainWindow() {
     const bool visible = GetProperty(MainWindow(), nullptr, kPropVisible).AsBool();
     SetProperty(MainWindow(), nullptr, kPropVisible, !visible);
@@ -45,6 +78,7 @@ void TrayNotify(int kind) {
     if (kind == 1 || kind == 2) {
         ToggleMainWindow();
     } else if (kind == 3) {
+        ShowInstalledState();
         ShowPopupMenu(MainWindow(), "托盘菜单", CursorX(), CursorY());
     }
 }
@@ -87,5 +121,16 @@ void CheckUpdateCommand() { CheckForUpdate(MainWindow(), false); }
 void SiteAddressCommand() { ShowAndCopyAddress("访问软件官网：", VELMORA_SITE_URL); }
 
 void ForumAddressCommand() { ShowAndCopyAddress("访问软件论坛：", VELMORA_FORUM_URL); }
+
+void UndoCommand() {
+    // The menu still opens while this one's boxes are up: one undo at a time.
+    static bool running = false;
+    if (running) return;
+    running = true;
+    if (ShowMessage(kUndoQuestion, kBoxOkCancel, Text(kUndoTitle)) == kPressedOk) {
+        // (the undo itself follows)
+    }
+    running = false;
+}
 
 void ExitCommand() { EndProgram(0); }

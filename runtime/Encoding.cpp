@@ -35,3 +35,12 @@ Text WideToGbk(const wchar_t* wide, int length) {
     out.resize(TextLength(out));
     return out;
 }
+
+std::string WideToUtf8(const std::wstring& wide) {
+    if (wide.empty()) return std::string();
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), int(wide.size()), nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return std::string();
+    std::string out(n, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), int(wide.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}

@@ -9,13 +9,10 @@
 #include "runtime/Encoding.h"
 #include "runtime/WindowInternal.h"
 
-namespace {
-
-constexpr int kTipBytes = 62;
-
-// For tests: every change to our icon is written to the file VELMORA_TRAY_LOG
-// names, one line each (the shell's tray cannot be read back under Wine).
-void LogTray(const char* what, const std::wstring& detail = std::wstring()) {
+// For tests: every change to our icon, and every pop-up of its menu, is
+// written to the file VELMORA_TRAY_LOG names, one line each (under Wine
+// neither the shell's tray nor another process's menu can be read back).
+void LogTray(const char* what, const std::wstring& detail) {
     const wchar_t* path = _wgetenv(L"VELMORA_TRAY_LOG");
     if (!path || !*path) return;
     std::string utf8(detail.size() * 4 + 1, '\0');
@@ -26,6 +23,10 @@ void LogTray(const char* what, const std::wstring& detail = std::wstring()) {
         std::fclose(f);
     }
 }
+
+namespace {
+
+constexpr int kTipBytes = 62;
 
 NOTIFYICONDATAW IconData(const Window* w) {
     NOTIFYICONDATAW data = {};

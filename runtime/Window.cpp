@@ -352,6 +352,12 @@ PropertyValue GetProperty(WindowRef window, const char* control, int number) {
     if (control && *control && !c) return PropertyValue();
     HWND hwnd = c ? c->hwnd : window->hwnd;
     const ControlKind kind = c ? c->entry->kind : ControlKind::Window;
+    // A menu item has no window: its caption and state live here until the menu pops up.
+    if (kind == ControlKind::MenuItem) {
+        if (number == kPropDisabled) return PropertyValue(c->greyed);
+        if (number == kPropTitle) return PropertyValue(c->captionSet ? c->caption : Text(c->entry->text));
+        return PropertyValue();
+    }
     if (!hwnd) return PropertyValue();
 
     RECT rc;
@@ -399,6 +405,11 @@ void SetProperty(WindowRef window, const char* control, int number, const Proper
         if (interval > 0) SetTimer(window->hwnd, c->id, UINT(interval), nullptr);
         return;
     }
+    if (kind == ControlKind::MenuItem) {
+        if (number == kPropDisabled) c->greyed = value.AsBool();
+        if (number == kPropTitle) c->caption = value.text, c->captionSet = true;
+        return;
+    }
     if (!hwnd) return;
     switch (number) {
         case kPropLeft: {
@@ -439,14 +450,18 @@ void SetProperty(WindowRef window, const char* control, int number, const Proper
 void ShowPopupMenu(WindowRef window, const char* menu, int x, int y) {
     if (!WindowAlive(window)) return;
     HMENU popup = CreatePopupMenu();
+    std::wstring shown;  // "|"-separated, a greyed item marked with "~"
     for (const Control& c : window->controls) {
         if (c.entry->kind != ControlKind::MenuItem || !c.entry->parent || std::strcmp(c.entry->parent, menu) != 0)
             continue;
-        if (std::strcmp(c.entry->text, "-") == 0)
+        const std::wstring caption = GbkToWide(c.captionSet ? c.caption : Text(c.entry->text));
+        if (caption == L"-")
             AppendMenuW(popup, MF_SEPARATOR, 0, nullptr);
         else
-            AppendMenuW(popup, MF_STRING, c.id, GbkToWide(c.entry->text).c_str());
+            AppendMenuW(popup, MF_STRING | (c.greyed ? MF_GRAYED : 0), c.id, caption.c_str());
+        shown += (shown.empty() ? L"" : L"|") + std::wstring(c.greyed ? L"~" : L"") + caption;
     }
+    LogTray("menu", shown);
     POINT cursor;
     GetCursorPos(&cursor);
     if (x < 0) x = cursor.x + 3;

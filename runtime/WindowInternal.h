@@ -22,6 +22,9 @@ struct Control {
     bool hover = false, visited = false;  // hyperlink box
     HFONT font = nullptr;
     HBRUSH brush = nullptr;  // own background colour, made on first use
+    // Menu items: a caption set by the logic (instead of the layout's), and greyed.
+    Text caption;
+    bool captionSet = false, greyed = false;
 };
 
 struct Window {
@@ -42,6 +45,8 @@ void FillBackground(HDC dc, HWND hwnd, const RECT& rc, const Control& c);
 std::wstring DisplayText(const Control& c);
 
 // ---- tray icon (TrayIcon.cpp)
+// For tests: one line into the file VELMORA_TRAY_LOG names, when it is set.
+void LogTray(const char* what, const std::wstring& detail = std::wstring());
 void DeleteTrayIcon(Window* w);
 // The tray event's kind for a callback message's lParam, or 0.
 int TrayKind(LPARAM lp);

@@ -289,13 +289,29 @@ TEST_F(Velmora, TrayIconComesWithStartupAndGoesOnExit) {
     HWND window = gui::WaitForWindow(program_.pid, kTitle, L"VelmoraMainWindow");
     ASSERT_TRUE(window);
     // 退出 ends the program at once, without the exit question, icon and all.
-    ChooseTrayCommand(7);
+    ChooseTrayCommand(9);
     DWORD code = 1;
     ASSERT_TRUE(gui::WaitForExit(program_, 5000, &code));
     EXPECT_EQ(code, 0u);
     EXPECT_FALSE(gui::FindWindowOf(program_.pid, L"程序准备关闭中~~"));
     gui::Settle(500);
     EXPECT_FALSE(TrayIconShown());
+}
+
+TEST_F(Velmora, TheTrayMenuShowsWhatIsInstalledAndTheUndoAboveExit) {
+    HWND window = PassNotice();
+    ASSERT_TRUE(window);
+    ClickTray(true);
+    HWND menu = nullptr;
+    for (int i = 0; i < 100 && !menu; ++i, Sleep(20)) menu = FindWindowW(L"#32768", nullptr);
+    ASSERT_TRUE(menu);
+    gui::Key(VK_ESCAPE);
+    std::string shown;
+    for (const std::string& line : TrayLog())
+        if (line.compare(0, 5, "menu ") == 0) shown = line.substr(5);
+    // No game folder known here: nothing of ours is installed, nothing to undo ("~": greyed).
+    EXPECT_EQ(shown, u8"显示主窗口|隐藏主窗口|-|关于软件|-|检查更新|-|官方网站|官方论坛|-|"
+                     u8"~当前界面：原始|~撤销修改（恢复原来的文件）|-|退出");
 }
 
 TEST_F(Velmora, MinimiseHidesToTheTrayAndTrayClicksToggle) {

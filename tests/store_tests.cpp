@@ -1,0 +1,173 @@
+// The backup store's record and the hashes it keeps, on real files.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "GuiDriver.h"
+#include "runtime/Encoding.h"
+#include "runtime/LongPath.h"
+#include "themes/BackupRecord.h"
+#include "themes/BackupStore.h"
+#include "themes/FileHash.h"
+
+namespace {
+
+bool WriteAll(const std::wstring& path, const std::string& data) {
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return false;
+    DWORD wrote = 0;
+    WriteFile(f, data.data(), DWORD(data.size()), &wrote, nullptr);
+    CloseHandle(f);
+    return wrote == data.size();
+}
+
+// A scratch folder of this test's own, as an extended path.
+class Scratch : public ::testing::Test {
+protected:
+    void SetUp() override {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        root_ = ExtendedPath(std::wstring(temp) + L"velmora-store-tests");
+        gui::RemoveTree(root_);
+        ASSERT_TRUE(CreateDirectoryW(root_.c_str(), nullptr));
+    }
+    void TearDown() override { gui::RemoveTree(root_); }
+    std::wstring root_;
+};
+
+BackupRecord SampleRecord() {
+    BackupRecord r;
+    r.entry = 2;
+    r.word = "钻石";
+    r.time = "2024-05-01T12:34:56Z";
+    r.folders = {L"Data\\Menu_SC4", L"Data\\Menu_SC4\\新 folder"};
+    r.files.push_back({L"wzCAFG.ZIP", FileHash{0x1234abcd, 596}, FileHash{0xffffffff, 2503656}});
+    r.files.push_back({L"Data\\Menu_SC4\\Panel 01.dds", std::nullopt, FileHash{0, 0}});
+    r.files.push_back({L"DATA\\Menu\\界面.ini", FileHash{0x0000000f, 5000000000ull}, FileHash{7, 8}});
+    return r;
+}
+
+TEST(Record, ReadsBackWhatWasWrittenAndTrustsNothingElse) {
+    const BackupRecord r = SampleRecord();
+    const std::string text = FormatRecord(r);
+    BackupRecord back;
+    ASSERT_TRUE(ParseRecord(text, &back)) << text;
+    EXPECT_EQ(back.entry, 2);
+    EXPECT_EQ(back.word, r.word);
+    EXPECT_EQ(back.time, r.time);
+    EXPECT_EQ(back.folders, r.folders);
+    ASSERT_EQ(back.files.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(back.files[i].relative, r.files[i].relative);
+        EXPECT_EQ(back.files[i].original.has_value(), r.files[i].original.has_value());
+        if (r.files[i].original) {
+            EXPECT_TRUE(*back.files[i].original == *r.files[i].original);
+        }
+        EXPECT_TRUE(back.files[i].installed == r.files[i].installed);
+    }
+    // Found whatever the letter case, as Windows finds files.
+    EXPECT_TRUE(FindRecorded(back, L"data\\menu\\界面.INI"));
+    EXPECT_FALSE(FindRecorded(back, L"DATA\\Menu"));
+    EXPECT_TRUE(HasFolder(back, L"DATA\\MENU_SC4"));
+
+    // A record cut short, of another version, or naming places outside Game
+    // (an undo deletes what it names) is not acted on.
+    const std::string line = "file - 00000000:0 ";
+    const std::string broken[] = {
+        text.substr(0, text.size() - 1),
+        "VELMORA-RECORD 2\n" + text.substr(text.find('\n') + 1),
+        text + line + "..\\..\\Windows\\win.ini\n",
+        text + line + "C:\\boot.ini\n",
+        text + line + "\\Game\\x\n",
+        text + line + "DATA\\\\x\n",
+        text + line + "DATA\\.\\x\n",
+        text + line + "wzcafg.zip\n",
+        text + "file - 0000000:0 x\n",
+        text + "file 0000000g:1 00000000:0 x\n",
+        text + "folder ..\n",
+        text + "whatever x\n",
+        "VELMORA-RECORD 1\nfile - 00000000:0 x\n",
+        std::string(),
+    };
+    for (const std::string& b : broken) {
+        BackupRecord ignored;
+        EXPECT_FALSE(ParseRecord(b, &ignored)) << b;
+    }
+}
+
+TEST_F(Scratch, AHashIsTheZipCrcAndSizeAndReadingKeepsTheAccessTime) {
+    const std::wstring file = root_ + L"\\a 文件.dds";
+    std::string bytes(200000, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = char(i * 7 + i / 251);
+    ASSERT_TRUE(WriteAll(file, bytes));
+    // Old times, as a player's file has.
+    HANDLE h = CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    SYSTEMTIME st = {2019, 3, 0, 5, 10, 20, 30, 0};
+    FILETIME written, accessed;
+    SystemTimeToFileTime(&st, &written);
+    accessed = written;
+    accessed.dwLowDateTime += 20000000;
+    ASSERT_TRUE(SetFileTime(h, nullptr, &accessed, &written));
+    CloseHandle(h);
+    SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+
+    FileHash hash;
+    ASSERT_EQ(HashFile(file, &hash), HashResult::Hashed);
+    EXPECT_TRUE(hash == HashBytes(ByteSpan(bytes.data(), bytes.size())));
+    EXPECT_EQ(hash.size, 200000u);
+    // zlib's CRC-32 of "123456789" is the well-known check value.
+    EXPECT_EQ(HashBytes(ByteSpan("123456789", 9)).crc, 0xCBF43926u);
+    WIN32_FILE_ATTRIBUTE_DATA after;
+    ASSERT_TRUE(GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &after));
+    EXPECT_EQ(CompareFileTime(&after.ftLastAccessTime, &accessed), 0);
+    EXPECT_EQ(CompareFileTime(&after.ftLastWriteTime, &written), 0);
+    EXPECT_TRUE(after.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
+    EXPECT_TRUE(after.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN);
+
+    // No file there, or a folder: missing.
+    EXPECT_EQ(HashFile(root_ + L"\\none", &hash), HashResult::Missing);
+    EXPECT_EQ(HashFile(root_, &hash), HashResult::Missing);
+    std::uint64_t size = 0;
+    EXPECT_EQ(FileSize(root_ + L"\\none\\x", &size), HashResult::Missing);
+    SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(Scratch, TheStateCountsEveryInstalledFileThatNoLongerHoldsWhatWasWritten) {
+    const std::wstring folder = root_ + L"\\英雄联盟";
+    const std::wstring game = folder + L"\\Game";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(game.c_str(), nullptr));
+    EXPECT_EQ(StoreFolder(game), folder + L"\\Velmora备份");
+    // Nothing installed yet.
+    EXPECT_EQ(ReadInstalledState(game).record, RecordRead::None);
+
+    const std::string kept = "installed bytes", patched = "INSTALLED BYTES";
+    BackupRecord r;
+    r.entry = 1;
+    r.word = "王者";
+    r.time = RecordTimeNow();
+    for (const wchar_t* name : {L"same.ini", L"patched.ini", L"longer.ini", L"gone.ini"}) {
+        ASSERT_TRUE(WriteAll(game + L"\\" + name, kept));
+        r.files.push_back({name, std::nullopt, HashBytes(ByteSpan(kept.data(), kept.size()))});
+    }
+    ASSERT_TRUE(WriteAll(game + L"\\patched.ini", patched));  // same size, other bytes
+    ASSERT_TRUE(WriteAll(game + L"\\longer.ini", kept + "!"));
+    ASSERT_TRUE(DeleteFileW((game + L"\\gone.ini").c_str()));
+    const std::wstring store = StoreFolder(game);
+    ASSERT_TRUE(CreateDirectoryW(store.c_str(), nullptr));
+    ASSERT_TRUE(WriteAll(RecordPath(store), FormatRecord(r)));
+
+    InstalledState state = ReadInstalledState(game);
+    EXPECT_EQ(state.record, RecordRead::Read);
+    EXPECT_EQ(state.entry, 1);
+    EXPECT_EQ(state.word, "王者");
+    EXPECT_EQ(state.changed, 3);
+
+    // A record that cannot be trusted says so: neither "nothing" nor an entry.
+    ASSERT_TRUE(WriteAll(RecordPath(store), FormatRecord(r) + "garbage"));
+    EXPECT_EQ(ReadInstalledState(game).record, RecordRead::Unreadable);
+}
+
+}  // namespace
