@@ -76,58 +76,10 @@ protected:
         }
         return false;
     }
-    // Our icon in the taskbar's notification area: its gold pixels.
-    static bool TrayIconShown() {
-        HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr);
-        if (!tray) return false;
-        const RECT rc = gui::WindowRect(tray);
-        HDC dc = GetDC(nullptr);
-        int gold = 0;
-        for (int y = rc.top; y < rc.bottom; ++y)
-            for (int x = rc.right - 200; x < rc.right; ++x) {
-                const COLORREF c = GetPixel(dc, x, y);
-                if (GetRValue(c) > 200 && GetGValue(c) > 150 && GetGValue(c) < 215 && GetBValue(c) < 160) ++gold;
-            }
-        ReleaseDC(nullptr, dc);
-        return gold > 10;
-    }
-    static POINT TrayIconPoint() {
-        HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr);
-        const RECT rc = gui::WindowRect(tray);
-        HDC dc = GetDC(nullptr);
-        POINT at = {-1, -1};
-        for (int x = rc.right - 200; x < rc.right && at.x < 0; ++x)
-            for (int y = rc.top; y < rc.bottom; ++y) {
-                const COLORREF c = GetPixel(dc, x, y);
-                if (GetRValue(c) > 200 && GetGValue(c) > 150 && GetGValue(c) < 215 && GetBValue(c) < 160) {
-                    at = {x + 4, (rc.top + rc.bottom) / 2};
-                    break;
-                }
-            }
-        ReleaseDC(nullptr, dc);
-        return at;
-    }
-    // A click on the tray icon, through the shell's own tray window.
-    static void ClickTray(bool right = false) {
-        const POINT at = TrayIconPoint();
-        HWND tray = WindowFromPoint(at);
-        POINT client = at;
-        ScreenToClient(tray, &client);
-        const LPARAM lp = MAKELPARAM(client.x, client.y);
-        SetCursorPos(at.x, at.y);
-        PostMessageW(tray, right ? WM_RBUTTONDOWN : WM_LBUTTONDOWN, right ? MK_RBUTTON : MK_LBUTTON, lp);
-        PostMessageW(tray, right ? WM_RBUTTONUP : WM_LBUTTONUP, 0, lp);
-        gui::Settle(300);
-    }
+    static bool TrayIconShown() { return gui::TrayIconShown(); }
+    static void ClickTray(bool right = false) { gui::ClickTrayIcon(right); }
     // Opens the tray menu and chooses its n-th command (separators skipped).
-    void ChooseTrayCommand(int n) {
-        ClickTray(true);
-        HWND menu = nullptr;
-        for (int i = 0; i < 100 && !menu; ++i, Sleep(20)) menu = FindWindowW(L"#32768", nullptr);
-        ASSERT_TRUE(menu);
-        for (int i = 0; i < n; ++i) gui::Key(VK_DOWN);
-        gui::Key(VK_RETURN);
-    }
+    void ChooseTrayCommand(int n) { ASSERT_TRUE(gui::ChooseTrayMenuItem(n)); }
     // "检查更新" from the tray menu; returns the text of the box it shows.
     std::wstring MenuUpdateCheckSays() {
         ChooseTrayCommand(4);

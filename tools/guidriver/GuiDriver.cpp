@@ -273,6 +273,64 @@ void Type(const std::wstring& text) {
 
 void Settle(DWORD ms) { Sleep(ms); }
 
+namespace {
+
+bool IconGold(COLORREF c) {
+    return GetRValue(c) > 200 && GetGValue(c) > 150 && GetGValue(c) < 215 && GetBValue(c) < 160;
+}
+
+}  // namespace
+
+bool TrayIconShown() {
+    HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr);
+    if (!tray) return false;
+    const RECT rc = WindowRect(tray);
+    HDC dc = GetDC(nullptr);
+    int gold = 0;
+    for (int y = rc.top; y < rc.bottom; ++y)
+        for (int x = rc.right - 200; x < rc.right; ++x) gold += IconGold(GetPixel(dc, x, y));
+    ReleaseDC(nullptr, dc);
+    return gold > 10;
+}
+
+POINT TrayIconPoint() {
+    HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr);
+    POINT at = {-1, -1};
+    if (!tray) return at;
+    const RECT rc = WindowRect(tray);
+    HDC dc = GetDC(nullptr);
+    for (int x = rc.right - 200; x < rc.right && at.x < 0; ++x)
+        for (int y = rc.top; y < rc.bottom; ++y)
+            if (IconGold(GetPixel(dc, x, y))) {
+                at = {x + 4, (rc.top + rc.bottom) / 2};
+                break;
+            }
+    ReleaseDC(nullptr, dc);
+    return at;
+}
+
+void ClickTrayIcon(bool right) {
+    const POINT at = TrayIconPoint();
+    HWND tray = WindowFromPoint(at);
+    POINT client = at;
+    ScreenToClient(tray, &client);
+    const LPARAM lp = MAKELPARAM(client.x, client.y);
+    SetCursorPos(at.x, at.y);
+    PostMessageW(tray, right ? WM_RBUTTONDOWN : WM_LBUTTONDOWN, right ? MK_RBUTTON : MK_LBUTTON, lp);
+    PostMessageW(tray, right ? WM_RBUTTONUP : WM_LBUTTONUP, 0, lp);
+    Settle(300);
+}
+
+bool ChooseTrayMenuItem(int n) {
+    ClickTrayIcon(true);
+    HWND menu = nullptr;
+    for (int i = 0; i < 100 && !menu; ++i, Sleep(20)) menu = FindWindowW(L"#32768", nullptr);
+    if (!menu) return false;
+    for (int i = 0; i < n; ++i) Key(VK_DOWN);
+    Key(VK_RETURN);
+    return true;
+}
+
 std::wstring ClipboardText() {
     std::wstring out;
     for (int attempt = 0; attempt < 20 && !OpenClipboard(nullptr); ++attempt) Sleep(50);

@@ -54,6 +54,16 @@ void Key(WORD vk, bool alt = false);
 void Type(const std::wstring& text);
 void Settle(DWORD ms = 150);
 
+// Our icon in the taskbar's notification area (its gold pixels): shown,
+// and a point on it ({-1, -1} when it is not there).
+bool TrayIconShown();
+POINT TrayIconPoint();
+// A click on it, through the shell's own tray window.
+void ClickTrayIcon(bool right = false);
+// Opens its menu with a right click and chooses the n-th item from the top,
+// separators skipped, with the keyboard. False when no menu came up.
+bool ChooseTrayMenuItem(int n);
+
 std::wstring ClipboardText();
 void ClearClipboard();
 // The whole screen, as a 24-bit BMP file.

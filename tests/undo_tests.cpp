@@ -1,0 +1,361 @@
+// Taking an install back, on the real program through its window and tray
+// menu: a game folder holding the player's own files (another HUD's files,
+// an edited ini, files no pack has, a wzCAFG.ZIP of their own, with old
+// times, read-only and hidden ones among them) comes back exactly as it was.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "GuiDriver.h"
+
+namespace {
+
+const std::wstring kTitle = L"VelmoraV2.5.3.1025";
+const std::wstring kBoxTitle = L"温馨提示°";
+// The menu down to the items that tell what is installed ("~": greyed).
+const std::string kMenuHead = u8"显示主窗口|隐藏主窗口|-|关于软件|-|检查更新|-|官方网站|官方论坛|-|";
+const std::string kUndoItem = u8"撤销修改（恢复原来的文件）";
+constexpr int kUndoCommand = 8;  // counted from the top, separators skipped
+
+std::string Gbk(const std::wstring& w) {
+    std::string out(w.size() * 2 + 1, '\0');
+    out.resize(WideCharToMultiByte(936, 0, w.c_str(), int(w.size()), out.data(), int(out.size()), nullptr, nullptr));
+    return out;
+}
+
+std::string ReadAll(const std::wstring& path) {
+    std::string out;
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    if (f == INVALID_HANDLE_VALUE) return "<missing>";
+    char buf[65536];
+    DWORD got = 0;
+    while (ReadFile(f, buf, sizeof buf, &got, nullptr) && got) out.append(buf, got);
+    CloseHandle(f);
+    return out;
+}
+
+bool WriteAll(const std::wstring& path, const std::string& data) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return false;
+    DWORD wrote = 0;
+    WriteFile(f, data.data(), DWORD(data.size()), &wrote, nullptr);
+    CloseHandle(f);
+    return wrote == data.size();
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// What stands at one place of the tree: a folder's attributes, or a file's
+// bytes, attributes and three times. (A folder's own times change with
+// every name made or removed in it; they are not the player's data.)
+struct Entry {
+    bool folder = false;
+    std::string bytes;
+    DWORD attributes = 0;
+    FILETIME created = {}, accessed = {}, written = {};
+};
+
+bool SameTime(const FILETIME& a, const FILETIME& b) { return CompareFileTime(&a, &b) == 0; }
+
+bool operator==(const Entry& a, const Entry& b) {
+    return a.folder == b.folder && a.bytes == b.bytes && a.attributes == b.attributes &&
+           SameTime(a.created, b.created) && SameTime(a.accessed, b.accessed) && SameTime(a.written, b.written);
+}
+
+using Tree = std::map<std::wstring, Entry>;  // relative path, in its letter case, to what stands there
+
+void Walk(const std::wstring& root, const std::wstring& rel, Tree* out) {
+    WIN32_FIND_DATAW d;
+    HANDLE h = FindFirstFileW((root + rel + L"\\*").c_str(), &d);
+    if (h == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::wstring name = d.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring path = rel + L"\\" + name;
+        Entry& e = (*out)[path];
+        e.attributes = d.dwFileAttributes;
+        if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            e.folder = true;
+            Walk(root, path, out);
+        } else {
+            e.created = d.ftCreationTime;
+            e.accessed = d.ftLastAccessTime;
+            e.written = d.ftLastWriteTime;
+            e.bytes = ReadAll(root + path);
+            // Reading moved the access time on: looking must not change what is looked at.
+            HANDLE f = CreateFileW((root + path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr);
+            if (f != INVALID_HANDLE_VALUE) SetFileTime(f, nullptr, &e.accessed, nullptr), CloseHandle(f);
+        }
+    } while (FindNextFileW(h, &d));
+    FindClose(h);
+}
+
+Tree Snapshot(const std::wstring& root) {
+    Tree t;
+    Walk(root, L"", &t);
+    return t;
+}
+
+// Each place where two trees differ, one line each, for the failure message.
+std::string Differences(const Tree& want, const Tree& got) {
+    std::string out;
+    auto name = [](const std::wstring& w) {
+        std::string s(w.size() * 4 + 1, '\0');
+        s.resize(WideCharToMultiByte(CP_UTF8, 0, w.c_str(), int(w.size()), s.data(), int(s.size()), nullptr, nullptr));
+        return s;
+    };
+    for (const auto& [path, e] : want) {
+        const auto it = got.find(path);
+        if (it == got.end()) out += "missing " + name(path) + "\n";
+        else if (!(it->second == e)) {
+            out += "changed " + name(path) + ":";
+            if (it->second.bytes != e.bytes) out += " bytes";
+            if (it->second.attributes != e.attributes) out += " attributes";
+            if (!SameTime(it->second.created, e.created)) out += " created";
+            if (!SameTime(it->second.accessed, e.accessed)) out += " accessed";
+            if (!SameTime(it->second.written, e.written)) out += " written";
+            out += "\n";
+        }
+    }
+    for (const auto& [path, e] : got)
+        if (!want.count(path)) out += "added " + name(path) + "\n";
+    return out;
+}
+
+// Lifts read-only and hidden everywhere below, so that the tree can go.
+void ClearAttributes(const std::wstring& root) {
+    for (const auto& [path, e] : Snapshot(root))
+        if (!e.folder) SetFileAttributesW((root + path).c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+FILETIME At(int year, int minute) {
+    SYSTEMTIME st = {WORD(year), 3, 0, 5, 10, WORD(minute), 30, 0};
+    FILETIME ft;
+    SystemTimeToFileTime(&st, &ft);
+    return ft;
+}
+
+// A copy of the program in a scratch folder of its own, and a game folder
+// beside it that holds the player's own files.
+class Undo : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        folder_ = gui::EnvPath("VELMORA_SCRATCH") + L"\\undo";
+        if (Exists(folder_)) ClearAttributes(folder_);
+        gui::RemoveTree(folder_);
+        CreateDirectoryW(folder_.c_str(), nullptr);
+        exe_ = folder_ + L"\\Velmora.exe";
+        CopyFileW(gui::EnvPath("VELMORA_EXE").c_str(), exe_.c_str(), FALSE);
+        CreateDirectoryW((folder_ + L"\\Games").c_str(), nullptr);
+        gameFolder_ = folder_ + L"\\Games\\英雄联盟";
+        game_ = gameFolder_ + L"\\Game";
+        store_ = gameFolder_ + L"\\Velmora备份";
+        // The program tells what its tray menu showed here.
+        log_ = folder_ + L"\\tray.log";
+        SetEnvironmentVariableW(L"VELMORA_TRAY_LOG", log_.c_str());
+    }
+    void SetUp() override {
+        ASSERT_FALSE(gui::EnvPath("VELMORA_EXE").empty());
+        if (Exists(gameFolder_)) ClearAttributes(gameFolder_);
+        gui::RemoveTree(gameFolder_);
+        ASSERT_FALSE(Exists(gameFolder_));
+        MakePlayersGameFolder();
+        HANDLE f = CreateFileW((folder_ + L"\\游戏地址.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
+                               nullptr);
+        const std::string path = Gbk(gameFolder_);
+        DWORD wrote = 0;
+        WriteFile(f, path.data(), DWORD(path.size()), &wrote, nullptr);
+        CloseHandle(f);
+    }
+    void TearDown() override { gui::Kill(program_); }
+
+    // The player's game folder before Velmora ever ran on it.
+    void MakePlayersGameFolder() {
+        for (const wchar_t* f : {L"", L"\\Game", L"\\Game\\DATA", L"\\Game\\DATA\\Menu", L"\\Game\\DATA\\Menu\\HUD",
+                                 L"\\Game\\DATA\\Menu\\HUD\\Elements", L"\\Game\\DATA\\Menu\\textures", L"\\Game\\Config"})
+            ASSERT_TRUE(CreateDirectoryW((gameFolder_ + f).c_str(), nullptr));
+        struct { const wchar_t* path; std::string bytes; DWORD attributes; } files[] = {
+            // Its own pack archive, from another tool.
+            {L"wzCAFG.ZIP", "PK\x03\x04 the player's own pack archive", FILE_ATTRIBUTE_READONLY},
+            {L"ClientZips.txt", "Aatrox.zip\r\nAzir.zip\r\nYasuo.zip", FILE_ATTRIBUTE_ARCHIVE},
+            // Another HUD's files, one of them in a letter case of its own.
+            {L"DATA\\Menu\\fontconfig_zh_CN.txt", "another HUD's fonts", FILE_ATTRIBUTE_ARCHIVE},
+            {L"DATA\\Menu\\textures\\hudatlas.dds", std::string(70000, 'A'), FILE_ATTRIBUTE_HIDDEN},
+            // A layout file the player edited.
+            {L"DATA\\Menu\\HUD\\Elements\\Elements01.ini", "[Edited]\r\nScale=1.25\r\n", FILE_ATTRIBUTE_READONLY},
+            // Files no pack has.
+            {L"DATA\\Menu\\HUD\\Elements\\MyLayout.ini", "[Mine]\r\n", FILE_ATTRIBUTE_ARCHIVE},
+            {L"DATA\\Menu\\玩家说明.txt", "my notes", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY},
+            {L"Config\\game.cfg", "[General]\r\nWidth=1920\r\n", FILE_ATTRIBUTE_ARCHIVE},
+        };
+        int minute = 0;
+        for (const auto& f : files) {
+            const std::wstring path = game_ + L"\\" + f.path;
+            ASSERT_TRUE(WriteAll(path, f.bytes));
+            HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            const FILETIME created = At(2018, minute), accessed = At(2020, minute), written = At(2019, minute);
+            ++minute;
+            ASSERT_TRUE(SetFileTime(h, &created, &accessed, &written));
+            CloseHandle(h);
+            ASSERT_TRUE(SetFileAttributesW(path.c_str(), f.attributes));
+        }
+        // A file outside Game, beside where the store goes.
+        ASSERT_TRUE(WriteAll(gameFolder_ + L"\\TCLS.ini", "launcher"));
+    }
+
+    HWND Start() {
+        program_ = gui::Start(exe_);
+        HWND notice = gui::WaitForBox(program_.pid, L"温馨提醒：");
+        if (!notice) return nullptr;
+        gui::Press(GetDlgItem(notice, IDOK));
+        window_ = gui::WaitForWindow(program_.pid, kTitle, L"VelmoraMainWindow");
+        gui::Settle(200);
+        return window_;
+    }
+    void Restart() {
+        gui::Kill(program_);
+        ASSERT_TRUE(Start());
+    }
+    void Click(const std::wstring& caption) {
+        HWND h = gui::ChildWithText(window_, caption);
+        ASSERT_TRUE(h);
+        const POINT c = gui::Centre(h);
+        gui::ClickControlAt(c.x, c.y);
+    }
+    // Waits for a box of ours with this title that is not `besides`.
+    HWND WaitForNewBox(HWND besides, DWORD ms = 30000) {
+        for (DWORD waited = 0; waited < ms; waited += 20, Sleep(20))
+            for (HWND h : gui::TopLevelWindows(program_.pid))
+                if (h != besides && gui::ClassOf(h) == L"#32770" && gui::TextOf(h) == kBoxTitle) return h;
+        return nullptr;
+    }
+    // Installs an entry through the window; the text of the box that ends it.
+    std::wstring Install(const std::wstring& box) {
+        if (SendMessageW(gui::ChildWithText(window_, box), BM_GETCHECK, 0, 0) != BST_CHECKED) Click(box);
+        Click(L"修改");
+        HWND done = WaitForNewBox(nullptr);
+        if (!done) return L"<no box>";
+        const std::wstring text = gui::BoxText(done);
+        gui::Press(GetDlgItem(done, IDOK));
+        gui::WaitGone(done);
+        gui::Settle(100);
+        return text;
+    }
+    // The tray menu as the program last showed it.
+    std::string MenuShows() {
+        gui::ClickTrayIcon(true);
+        HWND menu = nullptr;
+        for (int i = 0; i < 100 && !menu; ++i, Sleep(20)) menu = FindWindowW(L"#32768", nullptr);
+        if (!menu) return "<no menu>";
+        gui::Key(VK_ESCAPE);
+        gui::WaitGone(menu);
+        const std::string all = ReadAll(log_);
+        const std::size_t at = all.rfind("\nmenu ");
+        if (at == std::string::npos && all.compare(0, 5, "menu ") != 0) return "<not told>";
+        const std::size_t from = at == std::string::npos ? 5 : at + 6;
+        return all.substr(from, all.find('\n', from) - from);
+    }
+    static std::string Shows(const std::string& installed, bool undoable = true) {
+        return kMenuHead + u8"~当前界面：" + installed + "|" + (undoable ? "" : "~") + kUndoItem + u8"|-|退出";
+    }
+    // 撤销修改 from the tray menu: the question's text, then (on OK) the
+    // text of the box that ends it; "<no question>" when none came.
+    std::wstring ChooseUndo(bool ok, std::wstring* question = nullptr) {
+        if (!gui::ChooseTrayMenuItem(kUndoCommand)) return L"<no menu>";
+        HWND ask = WaitForNewBox(nullptr, 3000);
+        if (!ask) return L"<no question>";
+        if (question) *question = gui::BoxText(ask);
+        gui::Press(GetDlgItem(ask, ok ? IDOK : IDCANCEL));
+        gui::WaitGone(ask);
+        if (!ok) return L"<cancelled>";
+        HWND done = WaitForNewBox(ask);
+        if (!done) return L"<no box>";
+        const std::wstring text = gui::BoxText(done);
+        gui::Press(GetDlgItem(done, IDOK));
+        gui::WaitGone(done);
+        return text;
+    }
+
+    static std::wstring folder_, exe_, gameFolder_, game_, store_, log_;
+    gui::Program program_;
+    HWND window_ = nullptr;
+};
+std::wstring Undo::folder_, Undo::exe_, Undo::gameFolder_, Undo::game_, Undo::store_, Undo::log_;
+
+const std::wstring kQuestion =
+    L"确定要撤销修改，恢复原来的文件吗？\r\n\r\n"
+    L"Velmora将删除它添加的界面文件，并把被它替换的文件恢复成第一次修改之前的样子。";
+
+TEST_F(Undo, WithNothingInstalledTheMenuSaysOriginalAndTheUndoIsGreyed) {
+    const Tree before = Snapshot(gameFolder_);
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(MenuShows(), Shows(u8"原始", false));
+    // A greyed item cannot be chosen: no question comes.
+    EXPECT_EQ(ChooseUndo(true), L"<no question>");
+    EXPECT_EQ(Differences(before, Snapshot(gameFolder_)), "");
+}
+
+TEST_F(Undo, TwoInstallsTakenBackLeaveTheGameFolderExactlyAsItWas) {
+    const Tree before = Snapshot(gameFolder_);
+    ASSERT_TRUE(Start());
+    ASSERT_EQ(Install(L"安装王者界面"), L"修改成功,现在可以登陆游戏看看王者界面了！");
+    EXPECT_EQ(MenuShows(), Shows(u8"王者"));
+    EXPECT_TRUE(Exists(store_));
+    ASSERT_EQ(Install(L"安装钻石界面"), L"修改成功,现在可以登陆游戏看看钻石界面了！");
+    EXPECT_EQ(MenuShows(), Shows(u8"钻石"));
+    Restart();
+    EXPECT_EQ(MenuShows(), Shows(u8"钻石"));
+
+    // Cancel changes nothing.
+    const Tree installed = Snapshot(gameFolder_);
+    std::wstring question;
+    EXPECT_EQ(ChooseUndo(false, &question), L"<cancelled>");
+    EXPECT_EQ(question, kQuestion);
+    EXPECT_EQ(Differences(installed, Snapshot(gameFolder_)), "");
+
+    EXPECT_EQ(ChooseUndo(true), L"撤销成功,已恢复原来的文件！");
+    // The pack archive, the edited ini, the other HUD's files in their own
+    // letter case, their times and attributes: all as they were; the files
+    // and folders the installs added are gone, and so is the store.
+    EXPECT_EQ(Differences(before, Snapshot(gameFolder_)), "");
+    EXPECT_FALSE(Exists(store_));
+    EXPECT_EQ(MenuShows(), Shows(u8"原始", false));
+}
+
+TEST_F(Undo, AFileTheGamePatchedSinceStaysAndTheBoxSaysSo) {
+    Tree before = Snapshot(gameFolder_);
+    ASSERT_TRUE(Start());
+    ASSERT_EQ(Install(L"安装王者界面"), L"修改成功,现在可以登陆游戏看看王者界面了！");
+    ASSERT_EQ(Install(L"安装钻石界面"), L"修改成功,现在可以登陆游戏看看钻石界面了！");
+    // The game's update writes its own fontconfig over ours.
+    const std::wstring patched = game_ + L"\\DATA\\Menu\\fontconfig_zh_CN.txt";
+    ASSERT_TRUE(WriteAll(patched, "the game's new fonts"));
+    EXPECT_EQ(MenuShows(), Shows(u8"钻石（1个文件已被游戏更新）"));
+    Restart();
+    EXPECT_EQ(MenuShows(), Shows(u8"钻石（1个文件已被游戏更新）"));
+
+    const std::wstring text = ChooseUndo(true);
+    EXPECT_EQ(text.substr(0, 15), L"撤销成功,已恢复原来的文件！") << text.size();
+    EXPECT_NE(text.find(L"1个文件"), std::wstring::npos);
+    EXPECT_NE(text.find(L"已被游戏更新"), std::wstring::npos);
+    EXPECT_NE(text.find(L"Game\\DATA\\Menu\\fontconfig_zh_CN.txt"), std::wstring::npos);
+    // Everything else as it was; the patched file as the game left it.
+    const Tree after = Snapshot(gameFolder_);
+    const std::wstring key = L"\\Game\\DATA\\Menu\\fontconfig_zh_CN.txt";
+    ASSERT_TRUE(after.count(key));
+    EXPECT_EQ(after.at(key).bytes, "the game's new fonts");
+    before[key] = after.at(key);
+    EXPECT_EQ(Differences(before, after), "");
+    EXPECT_FALSE(Exists(store_));
+    EXPECT_EQ(MenuShows(), Shows(u8"原始", false));
+}
+
+}  // namespace
