@@ -3,8 +3,13 @@
 //   extract|ARCHIVE|TARGET[|STOP_AT]  -> "progress I COUNT PATH" lines, then "result R",
 //                                        and "failure KIND ERROR PATH" after a 0
 //   crash|ARCHIVE|TARGET|K             -> extracts, and ends the process (code 3) after K renames of the swap
-//   recover|TARGET                     -> recovers an install a crash cut short
-//   lock|PATH / unlock                 -> holds PATH open without sharing, as a running client does
+//   recover|TARGET                     -> recovers an install a crash cut short: "recovered", or
+//                                        "recovery-incomplete" while something could not be put right
+//   lock|PATH / unlock                 -> holds PATH open without sharing, as a running client does;
+//                                        unlock lets go of everything held
+//   lockread|PATH                      -> holds PATH open for reading, sharing reads only (a virus scanner)
+//   holdwhen|PATH                      -> holds PATH without sharing as soon as it appears (the game
+//                                        opening a file in the middle of an install)
 //   attrib|PATH|HEX / getattr|PATH     -> sets / prints the file attributes
 #include <windows.h>
 
@@ -50,6 +55,40 @@ void CrashAfter(int renames) {
     }
 }
 
+// Files held open until "unlock", and watchers that take hold of a file the
+// moment it appears.
+std::vector<HANDLE> g_held;
+struct Watch {
+    std::wstring path;
+    volatile LONG stop = 0;
+    HANDLE held = INVALID_HANDLE_VALUE;
+    HANDLE thread = nullptr;
+};
+std::vector<Watch*> g_watches;
+
+DWORD WINAPI WatchFor(void* context) {
+    auto* w = static_cast<Watch*>(context);
+    while (!w->stop) {
+        w->held = CreateFileW(w->path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (w->held != INVALID_HANDLE_VALUE) return 0;
+        Sleep(1);
+    }
+    return 0;
+}
+
+void LetGoOfEverything() {
+    for (HANDLE h : g_held) CloseHandle(h);
+    g_held.clear();
+    for (Watch* w : g_watches) {
+        w->stop = 1;
+        WaitForSingleObject(w->thread, INFINITE);
+        CloseHandle(w->thread);
+        if (w->held != INVALID_HANDLE_VALUE) CloseHandle(w->held);
+        delete w;
+    }
+    g_watches.clear();
+}
+
 struct StopAt {
     int index;
 };
@@ -65,7 +104,6 @@ int main(int argc, char** argv) {
     if (argc < 2) return 2;
     FILE* script = std::fopen(argv[1], "rb");
     if (!script) return 2;
-    HANDLE locked = INVALID_HANDLE_VALUE;
     char buffer[8192];
     while (std::fgets(buffer, sizeof buffer, script)) {
         std::string line = buffer;
@@ -88,15 +126,25 @@ int main(int argc, char** argv) {
             ZipComponent zip;
             std::printf("result %d\n", ExtractArchive(&zip, FromUtf8(f[1]), FromUtf8(f[2])));
         } else if (f[0] == "recover" && f.size() >= 2) {
-            RecoverInterruptedInstall(ExtendedPath(GbkToWide(FromUtf8(f[1]))));
-            std::printf("recovered\n");
-        } else if (f[0] == "lock" && f.size() >= 2) {
-            locked = CreateFileW(GbkToWide(FromUtf8(f[1])).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                 OPEN_EXISTING, 0, nullptr);
-            std::printf("locked %d\n", locked != INVALID_HANDLE_VALUE);
+            const bool whole = RecoverInterruptedInstall(ExtendedPath(GbkToWide(FromUtf8(f[1]))));
+            std::printf(whole ? "recovered\n" : "recovery-incomplete\n");
+        } else if ((f[0] == "lock" || f[0] == "lockread") && f.size() >= 2) {
+            const bool read = f[0] == "lockread";
+            HANDLE h = CreateFileW(GbkToWide(FromUtf8(f[1])).c_str(), read ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE,
+                                   read ? FILE_SHARE_READ : 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            if (h != INVALID_HANDLE_VALUE) g_held.push_back(h);
+            std::printf("locked %d\n", h != INVALID_HANDLE_VALUE);
+        } else if (f[0] == "holdwhen" && f.size() >= 2) {
+            auto* w = new Watch;
+            w->path = GbkToWide(FromUtf8(f[1]));
+            w->thread = CreateThread(nullptr, 0, WatchFor, w, 0, nullptr);
+            g_watches.push_back(w);
+            std::printf("watching\n");
         } else if (f[0] == "unlock") {
-            if (locked != INVALID_HANDLE_VALUE) CloseHandle(locked);
-            locked = INVALID_HANDLE_VALUE;
+            // A watch that took hold says so: the test knows its file was held.
+            for (Watch* w : g_watches)
+                if (w->held != INVALID_HANDLE_VALUE) std::printf("held %s\n", ToUtf8(WideToGbk(w->path)).c_str());
+            LetGoOfEverything();
             std::printf("unlocked\n");
         } else if (f[0] == "attrib" && f.size() >= 3) {
             const BOOL ok = SetFileAttributesW(GbkToWide(FromUtf8(f[1])).c_str(), std::strtoul(f[2].c_str(), nullptr, 16));
@@ -109,5 +157,6 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     }
     std::fclose(script);
+    LetGoOfEverything();
     return 0;
 }

@@ -38,7 +38,7 @@ def run_script(commands):
         raise AssertionError("extract_cli failed: %s %s" % (text, out.stderr[-2000:]))
     return [l for l in text.splitlines() if l.split(" ")[0] in
             ("result", "progress", "locked", "unlocked", "attrib", "attr", "unknown", "failure", "crashed",
-             "recovered")]
+             "recovered", "recovery-incomplete", "watching", "held", "unrestored", "killed", "steps", "step")]
 
 
 def extract(archive, target, stop_at=None):
@@ -682,14 +682,98 @@ class Extraction(unittest.TestCase):
         self.assertEqual(len(aside), 2)  # ClientZips.txt's and a.ini's
         lines = run_script([["lock", win(aside[0])], ["extract", win(archive), win(target)], ["unlock"]])
         # The new install refuses: its journal would forget where the original went.
+        # It names the game file that waits for its original, not the journal.
         self.assertIn("result 0", lines)
-        self.assertEqual(failure_of(lines)[0], "in-use")
+        self.assertEqual(failure_of(lines), ("unfinished", os.path.relpath(aside[0][:-len(".velmora-old")], target)
+                                             .replace("/", "\\")))
         self.assertTrue(os.path.exists(os.path.join(target, "velmora-install.velmora-journal")))
         self.assertTrue(os.path.exists(aside[0]))
         # Once free, the next run puts everything back.
         self.assertEqual(run_script([["recover", win(target)]]), ["recovered"])
         self.assertEqual(tree(target), before)
         self.assertNoLeftovers(target)
+
+    # ---- leftovers this run did not make, and files held while it is undone ----
+
+    def test_a_stale_set_aside_copy_beside_a_players_file_is_removed_never_installed(self):
+        target = self.old_game()
+        stale = os.path.join(target, "ClientZips.txt.velmora-old")
+        with open(stale, "wb") as f:
+            f.write(b"stale bytes from a lost run")
+        before = tree(target)
+        del before["ClientZips.txt.velmora-old"]
+        # An install that fails later on rolls back to the player's own file.
+        held = os.path.join(target, "DATA/Menu/HUD/c.tga")
+        lines = run_script([["lock", win(held)], ["extract", win(self.new_pack()), win(target)], ["unlock"]])
+        self.assertIn("result 0", lines)
+        self.assertEqual(failure_of(lines), ("in-use", "DATA\\Menu\\HUD\\c.tga"))
+        self.assertEqual(tree(target), before)
+        # And one that lands puts the new file in place of the player's.
+        with open(stale, "wb") as f:
+            f.write(b"stale bytes from a lost run")
+        self.assertEqual(extract(self.new_pack(), target)[0], 1)
+        self.assertEqual(tree(target)["ClientZips.txt"], b"new list")
+        self.assertNoLeftovers(target)
+
+    def test_hidden_read_only_and_system_leftovers_are_removed_not_taken_for_a_protected_folder(self):
+        target = self.old_game()
+        leftovers = {"DATA/Menu/a.ini.velmora-new": "3", "DATA/Menu/HUD/b.dds.velmora-old": "6",
+                     "ClientZips.txt.velmora-new": "7", "DATA/Menu/HUD/e.dds.velmora-old": "2"}
+        for rel in leftovers:
+            with open(os.path.join(target, rel), "wb") as f:
+                f.write(b"left by someone else")
+        run_script([["attrib", win(os.path.join(target, rel)), a] for rel, a in leftovers.items()])
+        lines = run_script([["extract", win(self.new_pack()), win(target)]])
+        self.assertIn("result 1", lines)
+        got = tree(target)
+        self.assertEqual(got[os.path.join("DATA", "Menu", "HUD", "b.dds")], bytes(range(256)) * 300)
+        self.assertEqual(got[os.path.join("DATA", "Menu", "HUD", "e.dds")], b"new e" * 1000)
+        self.assertNoLeftovers(target)
+
+    def test_a_leftover_that_cannot_be_removed_refuses_the_install_and_is_named(self):
+        target = self.old_game()
+        stale = os.path.join(target, "ClientZips.txt.velmora-old")
+        with open(stale, "wb") as f:
+            f.write(b"held stale bytes")
+        before = tree(target)
+        lines = run_script([["lock", win(stale)], ["extract", win(self.new_pack()), win(target)], ["unlock"]])
+        self.assertIn("result 0", lines)
+        self.assertEqual(failure_of(lines), ("in-use", "ClientZips.txt.velmora-old"))
+        self.assertEqual(tree(target), before)
+
+    def test_a_journal_held_by_a_reader_during_recovery_loses_no_original(self):
+        archive = self.new_pack()
+        for k in (1, 2, 3, 5, 8):
+            target = self.old_game("Game%d" % k)
+            before = tree(target)
+            self.assertEqual(run_script([["crash", win(archive), win(target), str(k)]]), ["crashed after %d" % k])
+            journal = os.path.join(target, "velmora-install.velmora-journal")
+            # A virus scanner reads the journal, sharing reads only, while the recovery runs.
+            lines = run_script([["lockread", win(journal)], ["recover", win(target)], ["unlock"]])
+            self.assertEqual(lines[0], "locked 1", k)
+            self.assertEqual(run_script([["recover", win(target)]]), ["recovered"], k)
+            self.assertEqual(tree(target), before, k)
+            self.assertNoLeftovers(target)
+
+    def test_an_original_held_while_the_install_is_undone_is_put_back_by_the_next_recovery(self):
+        target = self.old_game()
+        before = tree(target)
+        # c.tga fails the swap; the game takes hold of the set-aside ClientZips.txt
+        # the moment it appears, so the roll-back cannot put it back.
+        lines = run_script([["lock", win(os.path.join(target, "DATA/Menu/HUD/c.tga"))],
+                            ["holdwhen", win(os.path.join(target, "ClientZips.txt.velmora-old"))],
+                            ["extract", win(self.new_pack()), win(target)], ["unlock"]])
+        self.assertIn("result 0", lines)
+        self.assertIn("held " + win(os.path.join(target, "ClientZips.txt.velmora-old")), lines)
+        self.assertEqual(failure_of(lines), ("in-use", "DATA\\Menu\\HUD\\c.tga"))
+        self.assertIn("unrestored in-use ClientZips.txt", lines)
+        self.assertTrue(os.path.exists(os.path.join(target, "velmora-install.velmora-journal")))
+        # Nothing but our own names stand in for the held original meanwhile.
+        self.assertEqual(tree(target).get("ClientZips.txt.velmora-old"), b"old list")
+        for k in range(2):  # again after a whole recovery: nothing more happens
+            self.assertEqual(run_script([["recover", win(target)]]), ["recovered"])
+            self.assertEqual(tree(target), before)
+            self.assertNoLeftovers(target)
 
     def test_a_whole_install_leaves_no_journal_and_the_players_own_files(self):
         target = self.old_game()
