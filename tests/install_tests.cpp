@@ -87,11 +87,22 @@ private:
     volatile LONG stop_ = 0;
 };
 
-// The icon a message box shows is the system's error icon.
+// The icon a message box shows is the system's error icon: red, not the
+// warning's yellow or the information's blue.
 bool ShowsErrorIcon(HWND box) {
-    const HICON error = LoadIconW(nullptr, IDI_ERROR);
-    for (HWND h : gui::Children(box))
-        if (gui::ClassOf(h) == L"Static" && HICON(SendMessageW(h, STM_GETICON, 0, 0)) == error) return true;
+    for (HWND h : gui::Children(box)) {
+        if (gui::ClassOf(h) != L"Static" || (GetWindowLongW(h, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) continue;
+        const RECT rc = gui::WindowRect(h);
+        HDC dc = GetDC(nullptr);
+        int red = 0;
+        for (int y = rc.top; y < rc.bottom; ++y)
+            for (int x = rc.left; x < rc.right; ++x) {
+                const COLORREF c = GetPixel(dc, x, y);
+                if (GetRValue(c) > 180 && GetGValue(c) < 90 && GetBValue(c) < 90) ++red;
+            }
+        ReleaseDC(nullptr, dc);
+        return red > 50;
+    }
     return false;
 }
 

@@ -1,0 +1,100 @@
+#include "themes/FileFlusher.h"
+
+#include "themes/InstallSteps.h"
+
+namespace {
+
+// From the DDK: NtFlushBuffersFileEx and its flag that leaves the disk's cache alone.
+struct IoStatus {
+    union {
+        LONG status;
+        void* pointer;
+    };
+    ULONG_PTR information;
+};
+using FlushEx = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, IoStatus*);
+constexpr ULONG kFlushNoSync = 0x2;
+
+FlushEx FlushWithoutCache() {
+    static const FlushEx f = reinterpret_cast<FlushEx>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtFlushBuffersFileEx")));
+    return f;
+}
+
+// A file system that does not take the flag (FAT, a network share) gets the
+// ordinary flush.
+unsigned long FlushOne(HANDLE file) {
+    if (FlushEx f = FlushWithoutCache()) {
+        IoStatus io = {};
+        if (f(file, kFlushNoSync, nullptr, 0, &io) >= 0) return 0;
+    }
+    return FlushFileBuffers(file) ? 0 : GetLastError();
+}
+
+}  // namespace
+
+bool FileFlusher::SendsWithoutCacheFlush() { return FlushWithoutCache() != nullptr; }
+
+FileFlusher::~FileFlusher() { Wait(); }
+
+void FileFlusher::Add(ScopedFile file, const std::wstring& path) {
+    AcquireSRWLockExclusive(&lock_);
+    items_.push_back({file.release(), path});
+    ReleaseSRWLockExclusive(&lock_);
+    WakeConditionVariable(&more_);
+    if (!thread_ && !triedThread_) {
+        triedThread_ = true;
+        thread_.reset(CreateThread(nullptr, 0, Run, this, 0, nullptr));
+    }
+    if (!thread_) Drain(false);  // no worker to be had: flushed right here
+}
+
+DWORD WINAPI FileFlusher::Run(void* self) {
+    static_cast<FileFlusher*>(self)->Drain(true);
+    return 0;
+}
+
+void FileFlusher::Drain(bool worker) {
+    AcquireSRWLockExclusive(&lock_);
+    for (;;) {
+        if (next_ == items_.size()) {
+            if (stopping_ || !worker) break;
+            SleepConditionVariableSRW(&more_, &lock_, INFINITE, 0);
+            continue;
+        }
+        Item& item = items_[next_++];
+        ReleaseSRWLockExclusive(&lock_);
+        item.error = FlushOne(item.file);
+        if (!CloseHandle(item.file) && item.error == 0) item.error = GetLastError();
+        AcquireSRWLockExclusive(&lock_);
+    }
+    ReleaseSRWLockExclusive(&lock_);
+}
+
+void FileFlusher::Wait() {
+    if (!thread_) return;
+    AcquireSRWLockExclusive(&lock_);
+    stopping_ = true;
+    ReleaseSRWLockExclusive(&lock_);
+    WakeConditionVariable(&more_);
+    WaitForSingleObject(thread_.get(), INFINITE);
+    thread_.reset();
+    stopping_ = triedThread_ = false;
+}
+
+bool FileFlusher::Finish(std::wstring* failedPath, unsigned long* error) {
+    Wait();
+    bool ok = true;
+    for (Item& item : items_) {
+        if (!ok) continue;
+        if (!TellStep(InstallStep::Flush, item.path)) item.error = GetLastError();
+        if (item.error != 0) {
+            *failedPath = item.path;
+            *error = item.error;
+            ok = false;
+        }
+    }
+    items_.clear();
+    next_ = 0;
+    return ok;
+}

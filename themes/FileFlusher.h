@@ -1,0 +1,53 @@
+// Puts written files' bytes on disk on a worker thread, while the caller
+// goes on writing the next ones, and closes them.
+//
+// Where the system has NtFlushBuffersFileEx (Windows 8 on), each file's bytes
+// are sent to the disk without asking the disk to empty its own cache: one
+// ordinary flush of any file on the same disk afterwards (the journal's)
+// makes them all durable at once, for the price of one. Elsewhere (Windows 7,
+// Wine) each file is flushed whole, off the caller's path.
+#pragma once
+
+#include <windows.h>
+
+#include <deque>
+#include <string>
+
+#include "runtime/ScopedHandle.h"
+
+class FileFlusher {
+public:
+    FileFlusher() = default;
+    // Waits for the worker; every file handed over is closed by then.
+    ~FileFlusher();
+    FileFlusher(const FileFlusher&) = delete;
+    FileFlusher& operator=(const FileFlusher&) = delete;
+
+    // Takes a file that has been written in full (opened with write access).
+    void Add(ScopedFile file, const std::wstring& path);
+    // Waits until every file added is flushed and closed, then tells the
+    // install steps' hook about each flush in the order they were added.
+    // False with the first failure: its path and Win32 error.
+    bool Finish(std::wstring* failedPath, unsigned long* error);
+    // Whether flushes skip the disk's cache (and need one flush after them).
+    static bool SendsWithoutCacheFlush();
+
+private:
+    struct Item {
+        HANDLE file;
+        std::wstring path;
+        unsigned long error = 0;
+    };
+    static DWORD WINAPI Run(void* self);
+    // Flushes and closes the items not yet taken; the worker waits for more until stopped.
+    void Drain(bool worker);
+    void Wait();
+
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    CONDITION_VARIABLE more_ = CONDITION_VARIABLE_INIT;
+    std::deque<Item> items_;  // references stay valid as it grows
+    std::size_t next_ = 0;    // the next item for the worker
+    bool stopping_ = false;
+    bool triedThread_ = false;
+    ScopedKernelHandle thread_;
+};
