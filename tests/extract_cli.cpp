@@ -14,7 +14,7 @@
 //   count                              -> prints "steps N" after each of them
 //   trace                              -> prints "step K KIND PATH" for each step
 //   killat|K                           -> ends the process (code 3) at step K, before it is done
-//   fail|KIND|ERROR                    -> every step of KIND fails with the Win32 ERROR
+//   fail|KIND|ERROR                    -> every step of KIND fails with the Win32 ERROR (0: none)
 //   holdat|K|PATH                      -> at step K, PATH is held without sharing until unlock
 //   lock|PATH / unlock                 -> holds PATH open without sharing, as a running client does;
 //                                        unlock lets go of everything held
@@ -65,8 +65,7 @@ std::vector<HANDLE> g_held;
 struct StepPlan {
     bool count = false, trace = false;
     int killAt = -1, crashAfterRenames = -1, holdAt = -1;
-    int failKind = -1;
-    unsigned long failError = 0;
+    unsigned long failError[9] = {};  // by step kind
     std::wstring holdPath;
     int steps = 0, renames = 0;
 } g_plan;
@@ -89,7 +88,7 @@ unsigned long OnStep(InstallStep step, const std::wstring& path) {
     if (g_plan.crashAfterRenames >= 0 && g_plan.renames == g_plan.crashAfterRenames)
         EndHere("crashed after", g_plan.renames);
     if (step == InstallStep::Rename) ++g_plan.renames;
-    return int(step) == g_plan.failKind ? g_plan.failError : 0;
+    return g_plan.failError[int(step)];
 }
 
 // A new command counts its steps from 1; a kill or a hold asked for applies to it alone.
@@ -209,8 +208,7 @@ int main(int argc, char** argv) {
             g_plan.killAt = std::atoi(f[1].c_str());
         } else if (f[0] == "fail" && f.size() >= 3) {
             for (int k = 0; k < int(sizeof kSteps / sizeof kSteps[0]); ++k)
-                if (f[1] == kSteps[k]) g_plan.failKind = k;
-            g_plan.failError = std::strtoul(f[2].c_str(), nullptr, 10);
+                if (f[1] == kSteps[k]) g_plan.failError[k] = std::strtoul(f[2].c_str(), nullptr, 10);
         } else if (f[0] == "holdat" && f.size() >= 3) {
             g_plan.holdAt = std::atoi(f[1].c_str());
             g_plan.holdPath = GbkToWide(FromUtf8(f[2]));

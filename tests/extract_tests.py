@@ -775,6 +775,84 @@ class Extraction(unittest.TestCase):
             self.assertEqual(tree(target), before)
             self.assertNoLeftovers(target)
 
+    # ---- a kill at every step ------------------------------------------------------
+
+    def small_game(self, name):
+        """A Game folder with two old files (one read-only), an old pack archive and a file of the player's."""
+        target = self.path(name)
+        for rel, data in {"ClientZips.txt": b"old list", "DATA/Menu/a.ini": b"old a", "wzCAFG.ZIP": b"old archive",
+                          "DATA/Menu/own.txt": b"the player's"}.items():
+            os.makedirs(os.path.dirname(os.path.join(target, rel)), exist_ok=True)
+            with open(os.path.join(target, rel), "wb") as f:
+                f.write(data)
+        run_script([["attrib", win(os.path.join(target, "DATA/Menu/a.ini")), "1"]])
+        return target
+
+    def small_pack(self):
+        """Two files over old ones and one in a new folder; installed as the program installs a pack."""
+        archive = self.path("small.zip")
+        py_zip(archive, {"ClientZips.txt": b"new list", "DATA/Menu/a.ini": b"new a" * 30,
+                         "DATA/Menu/New/d.ini": b"new d"})
+        return archive
+
+    def test_a_kill_at_any_step_of_an_install_and_of_its_recovery_leaves_the_old_or_the_new_tree(self):
+        archive = self.small_pack()
+        base = self.small_game("Base")
+        old = tree(base)
+        whole = self.path("Whole")
+        shutil.copytree(base, whole)
+        lines = run_script([["count"], ["trace"], ["install", win(archive), win(whole)]])
+        self.assertIn("result 1", lines)
+        total = int([l for l in lines if l.startswith("steps ")][0].split()[1])
+        kinds = [l.split()[2] for l in lines if l.startswith("step ")]
+        self.assertEqual(len(kinds), total)
+        for kind in ("create", "write", "flush", "rename", "delete", "mkdir", "journal", "done"):
+            self.assertIn(kind, kinds)
+        done_at = kinds.index("done") + 1
+        new = tree(whole)
+        self.assertNotEqual(new, old)
+        self.assertNoLeftovers(whole)
+        for k in range(1, total + 1):
+            state = self.path("k%d" % k)
+            shutil.copytree(base, state)
+            self.assertEqual(run_script([["killat", str(k)], ["install", win(archive), win(state)]]),
+                             ["killed at %d" % k])
+            # Killed before DONE was written: the old tree; after it: the new one.
+            expected = old if k <= done_at else new
+            probe = state + "-whole"
+            shutil.copytree(state, probe)
+            lines = run_script([["count"], ["recover", win(probe)]])
+            self.assertIn("recovered", lines, k)
+            recovery_steps = int([l for l in lines if l.startswith("steps ")][0].split()[1])
+            self.assertEqual(tree(probe), expected, k)
+            copies = []
+            for j in range(1, recovery_steps + 1):
+                copy = "%s-r%d" % (state, j)
+                shutil.copytree(state, copy)
+                self.assertEqual(run_script([["killat", str(j)], ["recover", win(copy)]]), ["killed at %d" % j])
+                copies.append(copy)
+            # Every recovery cut short is finished by the next.
+            self.assertEqual(run_script([["recover", win(c)] for c in copies]), ["recovered"] * len(copies), k)
+            for j, copy in enumerate(copies, 1):
+                self.assertEqual(tree(copy), expected, (k, j))
+                self.assertNoLeftovers(copy)
+
+    def test_a_full_disk_when_done_is_written_rolls_back_whole_and_says_so(self):
+        archive = self.small_pack()
+        target = self.small_game("Game")
+        before = tree(target)
+        lines = run_script([["fail", "done", "112"], ["install", win(archive), win(target)]])
+        self.assertIn("result 0", lines)
+        self.assertEqual(failure_of(lines), ("disk-full", "velmora-install.velmora-journal"))
+        self.assertEqual([l for l in lines if l.startswith("unrestored")], [])
+        self.assertEqual(tree(target), before)
+        self.assertNoLeftovers(target)
+        # The same with no room for any journal line after the first: nothing was renamed yet.
+        lines = run_script([["fail", "journal", "112"], ["install", win(archive), win(target)]])
+        self.assertEqual(failure_of(lines), ("disk-full", "velmora-install.velmora-journal"))
+        self.assertEqual(tree(target), before)
+        self.assertNoLeftovers(target)
+
     def test_a_whole_install_leaves_no_journal_and_the_players_own_files(self):
         target = self.old_game()
         self.assertEqual(extract(self.new_pack(), target)[0], 1)
