@@ -183,7 +183,7 @@ bool StageFile(unzFile zip, const Member& m, InstallSwap& swap, Spans* spans, st
     const std::wstring full = swap.Full(m.relative), staged = StagedPath(full);
     // A folder where the file would go cannot be swapped for it. The same
     // look tells the swap whether there is an old file to set aside.
-    const DWORD existing = Attributes(full);
+    const DWORD existing = swap.Existing(m.relative);
     if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY))
         return NoteDamaged(failure, m.relative);
     if (unzOpenCurrentFile(zip) != UNZ_OK) return NoteDamaged(failure, m.relative);

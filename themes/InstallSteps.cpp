@@ -3,10 +3,14 @@
 namespace {
 
 InstallStepHook g_hook = nullptr;
+bool g_durable = true;
 
 }  // namespace
 
 void SetInstallStepHook(InstallStepHook hook) { g_hook = hook; }
+
+void SetDurableWrites(bool durable) { g_durable = durable; }
+bool DurableWrites() { return g_durable; }
 
 bool TellStep(InstallStep step, const std::wstring& path) {
     if (!g_hook) return true;

@@ -25,6 +25,11 @@ enum class InstallStep {
 using InstallStepHook = unsigned long (*)(InstallStep step, const std::wstring& path);
 void SetInstallStepHook(InstallStepHook hook);
 
+// For measurements only: false skips every flush of the install (staged
+// files and journal), so that a benchmark can tell what the flushes cost.
+void SetDurableWrites(bool durable);
+bool DurableWrites();
+
 // Tells the hook about a step; false, with the hook's error as the last
 // error, when the hook fails it.
 bool TellStep(InstallStep step, const std::wstring& path);

@@ -158,7 +158,7 @@ InstallSwap::~InstallSwap() {
 
 bool InstallSwap::Append(InstallStep step, const std::string& lines, bool flush, InstallFailure* failure) {
     if (WriteStep(step, journal_.get(), lines.data(), DWORD(lines.size()), JournalPath(folder_)) &&
-        (!flush || FlushFileBuffers(journal_.get()))) {
+        (!flush || !DurableWrites() || FlushFileBuffers(journal_.get()))) {
         journalSize_ += static_cast<long long>(lines.size());
         return true;
     }
@@ -196,27 +196,33 @@ bool InstallSwap::Begin(const std::vector<std::wstring>& files, InstallFailure* 
 bool InstallSwap::NoteCreatedFolder(const std::wstring& relative, InstallFailure* failure) {
     if (!Append(InstallStep::Journal, "D " + ToUtf8(relative) + "\n", false, failure)) return false;
     folders_.push_back(relative);
+    listing_.Made(relative);
     return true;
 }
 
 // A file of our names that no journal names: deleted, or the install refuses and names it.
-bool InstallSwap::RemoveLeftover(const std::wstring& path, InstallFailure* failure) {
-    const DWORD a = GetFileAttributesW(path.c_str());
+bool InstallSwap::RemoveLeftover(const std::wstring& relative, InstallFailure* failure) {
+    if (listing_.Attributes(relative) == INVALID_FILE_ATTRIBUTES) return true;
+    const DWORD a = GetFileAttributesW(Full(relative).c_str());
     if (a == INVALID_FILE_ATTRIBUTES) return true;
-    if (!(a & FILE_ATTRIBUTE_DIRECTORY) && DeleteStep(path)) return true;
+    if (!(a & FILE_ATTRIBUTE_DIRECTORY) && DeleteStep(Full(relative))) return true;
     // A folder of that name is nobody's leftover of ours: it stays, and blocks.
-    return NoteFailure(failure, (a & FILE_ATTRIBUTE_DIRECTORY) ? ERROR_ALREADY_EXISTS : GetLastError(),
-                       path.substr(folder_.size() + 1));
+    return NoteFailure(failure, (a & FILE_ATTRIBUTE_DIRECTORY) ? ERROR_ALREADY_EXISTS : GetLastError(), relative);
 }
 
 ScopedFile InstallSwap::CreateStaged(const std::wstring& relative, InstallFailure* failure) {
-    const std::wstring full = Full(relative), staged = StagedPath(full);
-    if (!RemoveLeftover(AsidePath(full), failure)) return ScopedFile();
-    ScopedFile out(CreateFileStep(staged, CREATE_NEW));
-    // Never written over: a hidden or read-only one would refuse, and a
+    const std::wstring staged = StagedPath(Full(relative));
+    if (!RemoveLeftover(AsidePath(relative), failure) || !RemoveLeftover(StagedPath(relative), failure))
+        return ScopedFile();
+    // Never written over: a hidden or read-only file would refuse, and a
     // link would carry our bytes into another file.
+    ScopedFile out(CreateFileStep(staged, CREATE_NEW));
     if (!out && GetLastError() == ERROR_FILE_EXISTS) {
-        if (!RemoveLeftover(staged, failure)) return ScopedFile();
+        // One that appeared since the folder was read.
+        if (!DeleteStep(staged)) {
+            NoteFailure(failure, GetLastError(), StagedPath(relative));
+            return ScopedFile();
+        }
         out.reset(CreateFileStep(staged, CREATE_NEW));
     }
     if (out) created_.push_back(relative);
@@ -230,7 +236,7 @@ void InstallSwap::AddStaged(ScopedFile file, const std::wstring& relative, bool 
 
 bool InstallSwap::AdoptStaged(const std::wstring& relative, InstallFailure* failure) {
     const std::wstring full = Full(relative);
-    if (!RemoveLeftover(AsidePath(full), failure)) return false;
+    if (!RemoveLeftover(AsidePath(relative), failure)) return false;
     // With write access: the flush needs it.
     ScopedFile file(CreateFileW(StagedPath(full).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file) return NoteFailure(failure, GetLastError(), relative);

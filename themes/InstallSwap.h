@@ -45,6 +45,7 @@
 
 #include "runtime/ScopedHandle.h"
 #include "themes/FileFlusher.h"
+#include "themes/FolderListing.h"
 #include "themes/InstallSteps.h"
 
 // Why an install could not land, for the message the user gets.
@@ -79,7 +80,7 @@ extern const wchar_t kJournalName[];
 // Anything not committed is rolled back when the object goes.
 class InstallSwap {
 public:
-    explicit InstallSwap(std::wstring folder) : folder_(std::move(folder)) {}
+    explicit InstallSwap(std::wstring folder) : folder_(std::move(folder)), listing_(folder_) {}
     ~InstallSwap();
     InstallSwap(const InstallSwap&) = delete;
     InstallSwap& operator=(const InstallSwap&) = delete;
@@ -91,6 +92,10 @@ public:
     bool Begin(const std::vector<std::wstring>& files, InstallFailure* failure);
     // Called before a folder is made: a roll-back removes it again when empty.
     bool NoteCreatedFolder(const std::wstring& relative, InstallFailure* failure);
+    // The attributes of what stood at `relative` before this install staged
+    // anything beside it (INVALID_FILE_ATTRIBUTES for nothing): each folder
+    // is read once.
+    DWORD Existing(const std::wstring& relative) { return listing_.Attributes(relative); }
     // The staged file of `relative`, new and empty, for writing; leftovers of
     // our names beside it are removed first.
     ScopedFile CreateStaged(const std::wstring& relative, InstallFailure* failure);
@@ -117,9 +122,10 @@ private:
         Progress progress = Progress::Staged;
     };
     bool Append(InstallStep step, const std::string& lines, bool flush, InstallFailure* failure);
-    bool RemoveLeftover(const std::wstring& path, InstallFailure* failure);
+    bool RemoveLeftover(const std::wstring& relative, InstallFailure* failure);
 
     std::wstring folder_;
+    FolderListing listing_;
     ScopedFile journal_;
     long long journalSize_ = 0;
     bool open_ = false;
