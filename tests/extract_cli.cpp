@@ -16,6 +16,8 @@
 //   killat|K                           -> ends the process (code 3) at step K, before it is done
 //   fail|KIND|ERROR                    -> every step of KIND fails with the Win32 ERROR (0: none)
 //   holdat|K|PATH                      -> at step K, PATH is held without sharing until unlock
+//   diskfullat|KIND                    -> from the first step of KIND on, every step that needs room
+//                                        (create, write, journal, done) fails: the disk is full
 //   lock|PATH / unlock                 -> holds PATH open without sharing, as a running client does;
 //                                        unlock lets go of everything held
 //   lockread|PATH                      -> holds PATH open for reading, sharing reads only (a virus scanner)
@@ -66,6 +68,8 @@ struct StepPlan {
     bool count = false, trace = false;
     int killAt = -1, crashAfterRenames = -1, holdAt = -1;
     unsigned long failError[9] = {};  // by step kind
+    int diskFullAt = -1;              // a step kind
+    bool diskFull = false;
     std::wstring holdPath;
     int steps = 0, renames = 0;
 } g_plan;
@@ -88,6 +92,10 @@ unsigned long OnStep(InstallStep step, const std::wstring& path) {
     if (g_plan.crashAfterRenames >= 0 && g_plan.renames == g_plan.crashAfterRenames)
         EndHere("crashed after", g_plan.renames);
     if (step == InstallStep::Rename) ++g_plan.renames;
+    if (int(step) == g_plan.diskFullAt) g_plan.diskFull = true;
+    const bool needsRoom = step == InstallStep::Create || step == InstallStep::Write || step == InstallStep::Journal ||
+                           step == InstallStep::JournalDone;
+    if (g_plan.diskFull && needsRoom) return ERROR_DISK_FULL;
     return g_plan.failError[int(step)];
 }
 
@@ -209,6 +217,9 @@ int main(int argc, char** argv) {
         } else if (f[0] == "fail" && f.size() >= 3) {
             for (int k = 0; k < int(sizeof kSteps / sizeof kSteps[0]); ++k)
                 if (f[1] == kSteps[k]) g_plan.failError[k] = std::strtoul(f[2].c_str(), nullptr, 10);
+        } else if (f[0] == "diskfullat" && f.size() >= 2) {
+            for (int k = 0; k < int(sizeof kSteps / sizeof kSteps[0]); ++k)
+                if (f[1] == kSteps[k]) g_plan.diskFullAt = k;
         } else if (f[0] == "holdat" && f.size() >= 3) {
             g_plan.holdAt = std::atoi(f[1].c_str());
             g_plan.holdPath = GbkToWide(FromUtf8(f[2]));

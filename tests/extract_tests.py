@@ -841,12 +841,16 @@ class Extraction(unittest.TestCase):
         archive = self.small_pack()
         target = self.small_game("Game")
         before = tree(target)
-        lines = run_script([["fail", "done", "112"], ["install", win(archive), win(target)]])
+        # From DONE on the disk stays full: the roll-back has no room to write anything either.
+        lines = run_script([["diskfullat", "done"], ["install", win(archive), win(target)]])
         self.assertIn("result 0", lines)
         self.assertEqual(failure_of(lines), ("disk-full", "velmora-install.velmora-journal"))
         self.assertEqual([l for l in lines if l.startswith("unrestored")], [])
         self.assertEqual(tree(target), before)
         self.assertNoLeftovers(target)
+        # Again, with recoveries after it: nothing is lost later either.
+        self.assertEqual(run_script([["recover", win(target)]]), ["recovered"])
+        self.assertEqual(tree(target), before)
         # The same with no room for any journal line after the first: nothing was renamed yet.
         lines = run_script([["fail", "journal", "112"], ["install", win(archive), win(target)]])
         self.assertEqual(failure_of(lines), ("disk-full", "velmora-install.velmora-journal"))
