@@ -87,6 +87,12 @@ private:
     volatile LONG stop_ = 0;
 };
 
+// Saves the screen when the tests are told where (VELMORA_SHOTS).
+void SaveShot(const std::wstring& name) {
+    const std::wstring folder = gui::EnvPath("VELMORA_SHOTS");
+    if (!folder.empty()) gui::SaveScreenshot(folder + L"\\" + name + L".bmp");
+}
+
 // The icon a message box shows is the system's error icon: red, not the
 // warning's yellow or the information's blue.
 bool ShowsErrorIcon(HWND box) {
@@ -182,6 +188,7 @@ protected:
         if (!done) return L"<no box>";
         const std::wstring text = gui::BoxText(done);
         if (errorIcon) *errorIcon = ShowsErrorIcon(done);
+        if (!shot_.empty()) SaveShot(shot_);
         gui::Press(GetDlgItem(done, IDOK));
         gui::WaitGone(done);
         gui::Settle(100);
@@ -189,6 +196,7 @@ protected:
     }
 
     static std::wstring folder_, exe_, game_;
+    std::wstring shot_;  // the screen is saved under this name when the next install's box shows
     gui::Program program_;
     HWND window_ = nullptr;
 };
@@ -578,7 +586,9 @@ TEST_F(MainJob, AnOriginalHeldWhileTheInstallIsUndoneIsToldAndPutBackLater) {
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
     HoldWhenItAppears game(target + L"\\ClientZips.txt.velmora-old");
     bool errorIcon = false;
+    shot_ = L"install_original_held_during_roll_back";
     const std::wstring text = InstallAndRead(L"还原原始界面", L"温馨提示°", &errorIcon);
+    shot_.clear();
     ASSERT_TRUE(game.held());
     EXPECT_NE(text.find(L"Game\\" + middle), std::wstring::npos) << text;
     EXPECT_NE(text.find(L"Game\\ClientZips.txt\r\n"), std::wstring::npos) << text;
@@ -622,6 +632,7 @@ TEST_F(MainJob, ARecoveryThatCannotFinishIsToldAfterTheNoticeAndNamedByTheNextIn
     HWND told = gui::WaitForBox(program_.pid, L"温馨提示°");
     ASSERT_TRUE(told);
     const std::wstring text = gui::BoxText(told);
+    SaveShot(L"install_original_held_at_start_up");
     EXPECT_NE(text.find(L"Game\\ClientZips.txt\r\n"), std::wstring::npos) << text;
     EXPECT_NE(text.find(L"尚未恢复原样"), std::wstring::npos) << text;
     EXPECT_NE(text.find(L"下次启动"), std::wstring::npos) << text;
