@@ -43,11 +43,14 @@ void FileFlusher::Add(ScopedFile file, const std::wstring& path) {
     items_.push_back({file.release(), path});
     ReleaseSRWLockExclusive(&lock_);
     WakeConditionVariable(&more_);
-    if (!thread_ && !triedThread_) {
-        triedThread_ = true;
-        thread_.reset(CreateThread(nullptr, 0, Run, this, 0, nullptr));
+    if (!started_) {
+        started_ = true;
+        for (ScopedKernelHandle& thread : threads_) {
+            thread.reset(CreateThread(nullptr, 0, Run, this, 0, nullptr));
+            if (thread) ++workers_;
+        }
     }
-    if (!thread_) Drain(false);  // no worker to be had: flushed right here
+    if (workers_ == 0) Drain(false);  // no worker to be had: flushed right here
 }
 
 DWORD WINAPI FileFlusher::Run(void* self) {
@@ -73,14 +76,15 @@ void FileFlusher::Drain(bool worker) {
 }
 
 void FileFlusher::Wait() {
-    if (!thread_) return;
+    if (workers_ == 0) return;
     AcquireSRWLockExclusive(&lock_);
     stopping_ = true;
     ReleaseSRWLockExclusive(&lock_);
-    WakeConditionVariable(&more_);
-    WaitForSingleObject(thread_.get(), INFINITE);
-    thread_.reset();
-    stopping_ = triedThread_ = false;
+    WakeAllConditionVariable(&more_);
+    for (ScopedKernelHandle& thread : threads_)
+        if (thread) WaitForSingleObject(thread.get(), INFINITE), thread.reset();
+    stopping_ = started_ = false;
+    workers_ = 0;
 }
 
 bool FileFlusher::Finish(std::wstring* failedPath, unsigned long* error) {

@@ -1,11 +1,13 @@
-// Puts written files' bytes on disk on a worker thread, while the caller
-// goes on writing the next ones, and closes them.
+// Puts written files' bytes on disk on a few worker threads, while the
+// caller goes on writing the next ones, and closes them.
 //
 // Where the system has NtFlushBuffersFileEx (Windows 8 on), each file's bytes
 // are sent to the disk without asking the disk to empty its own cache: one
 // ordinary flush of any file on the same disk afterwards (the journal's)
 // makes them all durable at once, for the price of one. Elsewhere (Windows 7,
-// Wine) each file is flushed whole, off the caller's path.
+// Wine) each file is flushed whole, off the caller's path; several at once,
+// because a file system that logs its changes (NTFS, ext4 under Wine) then
+// commits the flushes waiting together in one go instead of one by one.
 #pragma once
 
 #include <windows.h>
@@ -18,7 +20,7 @@
 class FileFlusher {
 public:
     FileFlusher() = default;
-    // Waits for the worker; every file handed over is closed by then.
+    // Waits for the workers; every file handed over is closed by then.
     ~FileFlusher();
     FileFlusher(const FileFlusher&) = delete;
     FileFlusher& operator=(const FileFlusher&) = delete;
@@ -38,6 +40,7 @@ private:
         std::wstring path;
         unsigned long error = 0;
     };
+    static constexpr int kWorkers = 4;
     static DWORD WINAPI Run(void* self);
     // Flushes and closes the items not yet taken; the worker waits for more until stopped.
     void Drain(bool worker);
@@ -48,6 +51,7 @@ private:
     std::deque<Item> items_;  // references stay valid as it grows
     std::size_t next_ = 0;    // the next item for the worker
     bool stopping_ = false;
-    bool triedThread_ = false;
-    ScopedKernelHandle thread_;
+    bool started_ = false;
+    int workers_ = 0;
+    ScopedKernelHandle threads_[kWorkers];
 };
