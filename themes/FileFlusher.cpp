@@ -41,14 +41,14 @@ FileFlusher::~FileFlusher() { Wait(); }
 void FileFlusher::Add(ScopedFile file, const std::wstring& path) {
     AcquireSRWLockExclusive(&lock_);
     items_.push_back({file.release(), path});
+    // Another worker only while the ones there cannot keep up: a thread costs a little too.
+    const bool behind = next_ + 1 < items_.size();
     ReleaseSRWLockExclusive(&lock_);
     WakeConditionVariable(&more_);
-    if (!started_) {
-        started_ = true;
-        for (ScopedKernelHandle& thread : threads_) {
-            thread.reset(CreateThread(nullptr, 0, Run, this, 0, nullptr));
-            if (thread) ++workers_;
-        }
+    if (workers_ < kWorkers && (workers_ == 0 || behind) && !gaveUp_) {
+        threads_[workers_].reset(CreateThread(nullptr, 0, Run, this, 0, nullptr));
+        if (threads_[workers_]) ++workers_;
+        else gaveUp_ = true;
     }
     if (workers_ == 0) Drain(false);  // no worker to be had: flushed right here
 }
@@ -71,11 +71,14 @@ void FileFlusher::Drain(bool worker) {
         item.error = FlushOne(item.file);
         if (!CloseHandle(item.file) && item.error == 0) item.error = GetLastError();
         AcquireSRWLockExclusive(&lock_);
+        item.done = true;
+        WakeAllConditionVariable(&flushed_);
     }
     ReleaseSRWLockExclusive(&lock_);
 }
 
 void FileFlusher::Wait() {
+    gaveUp_ = false;
     if (workers_ == 0) return;
     AcquireSRWLockExclusive(&lock_);
     stopping_ = true;
@@ -83,23 +86,31 @@ void FileFlusher::Wait() {
     WakeAllConditionVariable(&more_);
     for (ScopedKernelHandle& thread : threads_)
         if (thread) WaitForSingleObject(thread.get(), INFINITE), thread.reset();
-    stopping_ = started_ = false;
+    stopping_ = gaveUp_ = false;
     workers_ = 0;
 }
 
-bool FileFlusher::Finish(std::wstring* failedPath, unsigned long* error) {
-    Wait();
-    bool ok = true;
-    for (Item& item : items_) {
-        if (!ok) continue;
+bool FileFlusher::Flushed(std::size_t index, std::wstring* failedPath, unsigned long* error) {
+    // Only this thread adds items: reading them here needs no lock, their done flags do.
+    for (; told_ <= index && told_ < items_.size(); ++told_) {
+        Item& item = items_[told_];
+        AcquireSRWLockExclusive(&lock_);
+        while (!item.done) SleepConditionVariableSRW(&flushed_, &lock_, INFINITE, 0);
+        ReleaseSRWLockExclusive(&lock_);
         if (!TellStep(InstallStep::Flush, item.path)) item.error = GetLastError();
         if (item.error != 0) {
             *failedPath = item.path;
             *error = item.error;
-            ok = false;
+            return false;
         }
     }
+    return true;
+}
+
+bool FileFlusher::Finish(std::wstring* failedPath, unsigned long* error) {
+    const bool ok = items_.empty() || Flushed(items_.size() - 1, failedPath, error);
+    Wait();  // after a failure, the files still queued are closed too
     items_.clear();
-    next_ = 0;
+    next_ = told_ = 0;
     return ok;
 }

@@ -27,9 +27,12 @@ public:
 
     // Takes a file that has been written in full (opened with write access).
     void Add(ScopedFile file, const std::wstring& path);
-    // Waits until every file added is flushed and closed, then tells the
-    // install steps' hook about each flush in the order they were added.
-    // False with the first failure: its path and Win32 error.
+    // Waits until the file added as number `index` (from 0, in the order
+    // added) is flushed and closed; the install steps' hook is told about it
+    // and every one before it, in that order. The files after it may still
+    // be on their way. False with the first failure: its path and Win32 error.
+    bool Flushed(std::size_t index, std::wstring* failedPath, unsigned long* error);
+    // Waits for every file added (as Flushed does) and lets the workers go.
     bool Finish(std::wstring* failedPath, unsigned long* error);
     // Whether flushes skip the disk's cache (and need one flush after them).
     static bool SendsWithoutCacheFlush();
@@ -39,6 +42,7 @@ private:
         HANDLE file;
         std::wstring path;
         unsigned long error = 0;
+        bool done = false;  // flushed and closed
     };
     static constexpr int kWorkers = 4;
     static DWORD WINAPI Run(void* self);
@@ -47,11 +51,13 @@ private:
     void Wait();
 
     SRWLOCK lock_ = SRWLOCK_INIT;
-    CONDITION_VARIABLE more_ = CONDITION_VARIABLE_INIT;
+    CONDITION_VARIABLE more_ = CONDITION_VARIABLE_INIT;     // an item was added
+    CONDITION_VARIABLE flushed_ = CONDITION_VARIABLE_INIT;  // an item is done
     std::deque<Item> items_;  // references stay valid as it grows
-    std::size_t next_ = 0;    // the next item for the worker
+    std::size_t next_ = 0;    // the next item for a worker
+    std::size_t told_ = 0;    // items told to the hook
     bool stopping_ = false;
-    bool started_ = false;
+    bool gaveUp_ = false;  // a thread could not be had
     int workers_ = 0;
     ScopedKernelHandle threads_[kWorkers];
 };

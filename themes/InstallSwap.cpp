@@ -246,25 +246,31 @@ bool InstallSwap::AdoptStaged(const std::wstring& relative, InstallFailure* fail
     return true;
 }
 
+bool InstallSwap::FailFlush(const std::wstring& stagedPath, unsigned long error, InstallFailure* failure) {
+    const std::size_t suffix = sizeof kStagedSuffix / sizeof kStagedSuffix[0] - 1;
+    NoteFailure(failure, error, stagedPath.substr(folder_.size() + 1, stagedPath.size() - folder_.size() - 1 - suffix));
+    RollBack(failure);
+    return false;
+}
+
 bool InstallSwap::Commit(InstallFailure* failure) {
     std::wstring unflushed;
     unsigned long error = 0;
-    if (!flusher_.Finish(&unflushed, &error)) {
-        const std::size_t suffix = sizeof kStagedSuffix / sizeof kStagedSuffix[0] - 1;
-        NoteFailure(failure, error, unflushed.substr(folder_.size() + 1, unflushed.size() - folder_.size() - 1 - suffix));
-        RollBack(failure);
-        return false;
-    }
-    // Flushed after the staged files: with theirs, this flush also empties
-    // the disk's cache of them (FileFlusher.h), before the first rename.
+    // Flushes that skipped the disk's cache are made durable by the
+    // journal's flush below, which empties it: all must be done before it.
+    if (FileFlusher::SendsWithoutCacheFlush() && !flusher_.Finish(&unflushed, &error))
+        return FailFlush(unflushed, error, failure);
     std::string lines;
     for (const File& f : files_) lines += (f.replaces ? "W " : "N ") + ToUtf8(f.relative) + "\n";
     if (!Append(InstallStep::Journal, lines, true, failure)) {
         RollBack(failure);
         return false;
     }
-    for (File& f : files_) {
+    for (std::size_t i = 0; i < files_.size(); ++i) {
+        File& f = files_[i];
         const std::wstring full = Full(f.relative);
+        // Its bytes on disk before it goes live; the next ones may still be on their way.
+        if (!flusher_.Flushed(i, &unflushed, &error)) return FailFlush(unflushed, error, failure);
         // An original gone since it was staged, or one that appeared where
         // none stood, is not what the journal says: the swap stops there.
         if (f.replaces) {
@@ -282,6 +288,7 @@ bool InstallSwap::Commit(InstallFailure* failure) {
         }
         f.progress = Progress::Swapped;
     }
+    if (!flusher_.Finish(&unflushed, &error)) return FailFlush(unflushed, error, failure);
     if (!Append(InstallStep::JournalDone, "DONE\n", true, failure)) {
         RollBack(failure);
         return false;

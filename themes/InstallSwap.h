@@ -26,12 +26,13 @@
 // is never deleted later, because an original is only ever renamed.
 //
 // Power loss. The file system logs renames and deletions in the order they
-// were made (NTFS does), but not a file's bytes. So: every staged file's
-// bytes are flushed before the W/N lines are flushed, and those before the
-// first rename; the DONE line is flushed before the first set-aside original
-// is deleted. Staged files are flushed on a worker while the next ones are
-// written, so the flushes cost little more than the last one (see
-// FileFlusher.h for the cheaper flush that Windows 8 on allows).
+// were made (NTFS does), but not a file's bytes. So: the W/N lines are
+// flushed before the first rename, each staged file's bytes before the
+// rename that makes it live, and the DONE line before the first set-aside
+// original is deleted. Staged files are flushed by workers while the next
+// ones are written and the first ones are swapped, so the flushes cost
+// little more than the last one (see FileFlusher.h for the cheaper flush
+// that Windows 8 on allows, where all are done before the journal's flush).
 //
 // Leftovers. An install never uses a file it did not create: before a file
 // is staged, a ".velmora-new" or ".velmora-old" beside it that no journal
@@ -123,6 +124,8 @@ private:
     };
     bool Append(InstallStep step, const std::string& lines, bool flush, InstallFailure* failure);
     bool RemoveLeftover(const std::wstring& relative, InstallFailure* failure);
+    // A failed flush of a staged file: noted, and the install rolled back.
+    bool FailFlush(const std::wstring& stagedPath, unsigned long error, InstallFailure* failure);
 
     std::wstring folder_;
     FolderListing listing_;
