@@ -34,7 +34,11 @@ def run_script(commands):
     finally:
         os.unlink(script)
     text = out.stdout.decode("utf-8", "replace")
-    if out.returncode not in (0, 3):  # 3: a crash asked for by the script
+    # 3: a crash asked for by the script. Wine may report a process that ends
+    # itself while its flush workers run as a segmentation fault (139): it
+    # still ended where it was asked to.
+    asked = "killed at" in text or "crashed after" in text
+    if out.returncode not in (0, 3) and not (asked and out.returncode == 139):
         raise AssertionError("extract_cli failed: %s %s" % (text, out.stderr[-2000:]))
     return [l for l in text.splitlines() if l.split(" ")[0] in
             ("result", "progress", "locked", "unlocked", "attrib", "attr", "unknown", "failure", "crashed",
