@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string>
 
 namespace {
 
@@ -92,16 +91,16 @@ HMODULE LoadSystemLibrary(const char* name) {
     // Windows 7 without its 2011 loader update knows no search flags: the
     // system folder is then named in full.
     if (!module && GetLastError() == ERROR_INVALID_PARAMETER) {
-        wchar_t folder[MAX_PATH];
-        const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
-        if (length == 0 || length >= MAX_PATH) return nullptr;
-        std::wstring path(folder, length);
-        path += L'\\';
+        wchar_t path[MAX_PATH];
+        std::size_t length = GetSystemDirectoryW(path, MAX_PATH);
+        if (length == 0 || length + 1 + std::strlen(name) >= MAX_PATH) return nullptr;
+        path[length++] = L'\\';
         for (const char* c = name; *c; ++c) {
             if (static_cast<unsigned char>(*c) >= 0x80) return nullptr;  // system DLLs have ASCII names
-            path += wchar_t(*c);
+            path[length++] = wchar_t(*c);
         }
-        module = LoadLibraryExW(path.c_str(), nullptr, 0);
+        path[length] = 0;
+        module = LoadLibraryExW(path, nullptr, 0);
     }
     return module;
 }
