@@ -36,6 +36,17 @@ inline std::size_t FileOffset(const Bytes& dll, std::uint64_t rva) {
     return 0;
 }
 
+// The bytes the mapping at `base` spans: its header's SizeOfImage may be
+// one of the damaged fields.
+inline std::uintptr_t MappedSize(std::uintptr_t base) {
+    std::uintptr_t size = 0;
+    MEMORY_BASIC_INFORMATION info;
+    while (VirtualQuery(reinterpret_cast<void*>(base + size), &info, sizeof info) == sizeof info &&
+           reinterpret_cast<std::uintptr_t>(info.AllocationBase) == base && info.State != MEM_FREE)
+        size += info.RegionSize;
+    return size;
+}
+
 class ImageMutator {
 public:
     explicit ImageMutator(const Bytes& dll) : base_(dll) {

@@ -49,10 +49,8 @@ T Read(std::uintptr_t address) {
 
 void ExpectInsideImage(const MemoryLibrary& lib, std::uintptr_t address) {
     if (address == 0) return;
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(lib.BaseAddress());
-    const auto* nt = reinterpret_cast<const NtHeaders*>(lib.BaseAddress() + dos->e_lfanew);
     EXPECT_GE(address, lib.BaseAddress());
-    EXPECT_LT(address, lib.BaseAddress() + nt->OptionalHeader.SizeOfImage);
+    EXPECT_LT(address, lib.BaseAddress() + MappedSize(lib.BaseAddress()));
 }
 
 // ---- what the process holds -------------------------------------------------------
