@@ -48,6 +48,8 @@ void MainWindowCreated() {
     RecoverLastInstall();
     // f. Shown at every start; the window appears only after OK.
     ShowMessage(kNoticeText, kBoxInformation, Text(kNoticeTitle));
+    // Then, once, an original that the roll-back above could not put back yet.
+    ReportUnfinishedRecovery();
 }
 
 bool ConfirmClose() {

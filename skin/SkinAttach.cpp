@@ -27,20 +27,19 @@ int AttachSkin(ByteSpan skin) {
     if (!g_skinLibrary) return 0;
     const std::uintptr_t attach = g_skinLibrary->FindExport("Skin_AttachMemory");
     if (attach == 0) return 0;
-    return CallAddress(attach, std::int32_t(reinterpret_cast<std::uintptr_t>(skin.data)),
-                       std::int32_t(skin.size));
+    return CallAddress(attach, reinterpret_cast<std::intptr_t>(skin.data), std::intptr_t(skin.size));
 }
 
-std::int32_t CallAddress(std::uintptr_t function, std::int32_t a1, std::int32_t a2, std::int32_t a3,
-                         std::int32_t a4, std::int32_t a5, std::int32_t a6, std::int32_t a7,
-                         std::int32_t a8, std::int32_t a9, std::int32_t a10) {
+std::int32_t CallAddress(std::uintptr_t function, std::intptr_t a1, std::intptr_t a2, std::intptr_t a3,
+                         std::intptr_t a4, std::intptr_t a5, std::intptr_t a6, std::intptr_t a7,
+                         std::intptr_t a8, std::intptr_t a9, std::intptr_t a10) {
 #if defined(__x86_64__)
     // One calling convention, and the caller removes the arguments: a plain call is right.
-    using Ten = std::int32_t (*)(std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
-                                 std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t);
+    using Ten = std::int32_t (*)(std::intptr_t, std::intptr_t, std::intptr_t, std::intptr_t, std::intptr_t,
+                                 std::intptr_t, std::intptr_t, std::intptr_t, std::intptr_t, std::intptr_t);
     return reinterpret_cast<Ten>(function)(a1, a2, a3, a4, a5, a6, a7, a8, a9, a10);
 #else
-    const std::int32_t args[10] = {a1, a2, a3, a4, a5, a6, a7, a8, a9, a10};
+    const std::intptr_t args[10] = {a1, a2, a3, a4, a5, a6, a7, a8, a9, a10};
     std::int32_t result;
     // ebx is kept by every i386 calling convention, so the stack pointer saved
     // in it survives the call whatever the callee pops.

@@ -21,8 +21,10 @@ int AttachSkin(ByteSpan skin);
 // Calls the machine function at `function` with ten arguments pushed as for
 // stdcall (a1 lowest) and returns its result. The stack pointer is restored
 // after the call, so a function that takes fewer arguments, or cleans none
-// up itself, is called correctly too.
-std::int32_t CallAddress(std::uintptr_t function, std::int32_t a1 = 0, std::int32_t a2 = 0,
-                         std::int32_t a3 = 0, std::int32_t a4 = 0, std::int32_t a5 = 0,
-                         std::int32_t a6 = 0, std::int32_t a7 = 0, std::int32_t a8 = 0,
-                         std::int32_t a9 = 0, std::int32_t a10 = 0);
+// up itself, is called correctly too. The arguments are as wide as a
+// pointer: 32 bits in the program, 64 in the 64-bit test build, where an
+// address (the skin's) must not lose its upper half.
+std::int32_t CallAddress(std::uintptr_t function, std::intptr_t a1 = 0, std::intptr_t a2 = 0,
+                         std::intptr_t a3 = 0, std::intptr_t a4 = 0, std::intptr_t a5 = 0,
+                         std::intptr_t a6 = 0, std::intptr_t a7 = 0, std::intptr_t a8 = 0,
+                         std::intptr_t a9 = 0, std::intptr_t a10 = 0);

@@ -47,10 +47,10 @@ TEST(AttachSkin, ReachesTheLibraryWithTheSkinUnchanged) {
     const std::uintptr_t base = SkinLibrary()->BaseAddress();
     ASSERT_NE(base, 0u);
     EXPECT_EQ(AttachSkin(skin), 701);
-    auto recorded = reinterpret_cast<int(WINAPI*)(int)>(SkinLibrary()->FindExport("Recorded"));
+    auto recorded = reinterpret_cast<INT_PTR(WINAPI*)(int)>(SkinLibrary()->FindExport("Recorded"));
     ASSERT_TRUE(recorded);
     EXPECT_EQ(std::uintptr_t(recorded(0)), reinterpret_cast<std::uintptr_t>(skin.data()));
-    EXPECT_EQ(recorded(1), int(skin.size()));
+    EXPECT_EQ(recorded(1), INT_PTR(skin.size()));
     for (int i = 2; i < 10; ++i) EXPECT_EQ(recorded(i), 0) << "argument " << i + 1;
 
     // A second load keeps the library that is there.

@@ -2,9 +2,27 @@
 // separated by "|", paths in UTF-8; prints one answer per command:
 //   extract|ARCHIVE|TARGET[|STOP_AT]  -> "progress I COUNT PATH" lines, then "result R",
 //                                        and "failure KIND ERROR PATH" after a 0
-//   crash|ARCHIVE|TARGET|K             -> extracts, and ends the process (code 3) after K renames of the swap
-//   recover|TARGET                     -> recovers an install a crash cut short
-//   lock|PATH / unlock                 -> holds PATH open without sharing, as a running client does
+//   install|ARCHIVE|TARGET             -> installs ARCHIVE's bytes as the program installs a pack
+//                                        into its Game folder (the pack archive swapped in too)
+//   crash|ARCHIVE|TARGET|K             -> extracts, and ends the process (code 3) at the first step
+//                                        after K renames
+//   recover|TARGET                     -> recovers an install cut short, as the program does at
+//                                        start-up: "recovered", or "recovery-incomplete" while
+//                                        something could not be put right
+// After a failure, "unrestored KIND PATH" names a game file still waiting for its original.
+// The steps of the next extract, install or recover (counted from 1 for each):
+//   count                              -> prints "steps N" after each of them
+//   trace                              -> prints "step K KIND PATH" for each step
+//   killat|K                           -> ends the process (code 3) at step K, before it is done
+//   fail|KIND|ERROR                    -> every step of KIND fails with the Win32 ERROR (0: none)
+//   holdat|K|PATH                      -> at step K, PATH is held without sharing until unlock
+//   diskfullat|KIND                    -> from the first step of KIND on, every step that needs room
+//                                        (create, write, journal, done) fails: the disk is full
+//   lock|PATH / unlock                 -> holds PATH open without sharing, as a running client does;
+//                                        unlock lets go of everything held
+//   lockread|PATH                      -> holds PATH open for reading, sharing reads only (a virus scanner)
+//   holdwhen|PATH                      -> holds PATH without sharing as soon as it appears (the game
+//                                        opening a file in the middle of an install)
 //   attrib|PATH|HEX / getattr|PATH     -> sets / prints the file attributes
 #include <windows.h>
 
@@ -16,6 +34,8 @@
 #include "runtime/Encoding.h"
 #include "runtime/LongPath.h"
 #include "themes/ArchiveExtract.h"
+#include "themes/InstallPack.h"
+#include "themes/InstallSteps.h"
 
 namespace {
 
@@ -39,15 +59,96 @@ std::string ToUtf8(const Text& gbk) {
     return out;
 }
 
-const char* const kProblems[] = {"none", "in-use", "access-denied", "disk-full", "damaged", "other"};
+const char* const kProblems[] = {"none", "in-use", "access-denied", "disk-full", "damaged", "other", "unfinished"};
+const char* const kSteps[] = {"create", "write", "flush", "rename", "delete", "mkdir", "rmdir", "journal", "done"};
 
-int g_crashAfter = -1;
-void CrashAfter(int renames) {
-    if (renames == g_crashAfter) {
-        std::printf("crashed after %d\n", renames);
-        std::fflush(stdout);
-        ExitProcess(3);
+std::vector<HANDLE> g_held;
+
+struct StepPlan {
+    bool count = false, trace = false;
+    int killAt = -1, crashAfterRenames = -1, holdAt = -1;
+    unsigned long failError[9] = {};  // by step kind
+    int diskFullAt = -1;              // a step kind
+    bool diskFull = false;
+    std::wstring holdPath;
+    int steps = 0, renames = 0;
+} g_plan;
+
+void EndHere(const char* what, int n) {
+    std::printf("%s %d\n", what, n);
+    std::fflush(stdout);
+    TerminateProcess(GetCurrentProcess(), 3);  // no clean-up runs: as a crash or a kill
+}
+
+unsigned long OnStep(InstallStep step, const std::wstring& path) {
+    const int n = ++g_plan.steps;
+    if (g_plan.trace) std::printf("step %d %s %s\n", n, kSteps[int(step)], ToUtf8(WideToGbk(path)).c_str());
+    if (n == g_plan.holdAt) {
+        HANDLE h = CreateFileW(g_plan.holdPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (h != INVALID_HANDLE_VALUE) g_held.push_back(h);
+        std::printf("held at %d %d\n", n, h != INVALID_HANDLE_VALUE);
     }
+    if (n == g_plan.killAt) EndHere("killed at", n);
+    if (g_plan.crashAfterRenames >= 0 && g_plan.renames == g_plan.crashAfterRenames)
+        EndHere("crashed after", g_plan.renames);
+    if (step == InstallStep::Rename) ++g_plan.renames;
+    if (int(step) == g_plan.diskFullAt) g_plan.diskFull = true;
+    const bool needsRoom = step == InstallStep::Create || step == InstallStep::Write || step == InstallStep::Journal ||
+                           step == InstallStep::JournalDone;
+    if (g_plan.diskFull && needsRoom) return ERROR_DISK_FULL;
+    return g_plan.failError[int(step)];
+}
+
+// A new command counts its steps from 1; a kill or a hold asked for applies to it alone.
+void StartSteps() {
+    g_plan.steps = g_plan.renames = 0;
+    SetInstallStepHook(OnStep);
+}
+void EndSteps() {
+    if (g_plan.count) std::printf("steps %d\n", g_plan.steps);
+    g_plan.killAt = g_plan.holdAt = g_plan.crashAfterRenames = -1;
+}
+
+void PrintFailure(const InstallFailure& f) {
+    std::printf("failure %s %lu %s\n", kProblems[int(f.problem)], f.error, ToUtf8(WideToGbk(f.relativePath)).c_str());
+}
+void PrintUnrestored(const InstallFailure& f) {
+    if (f.unrestoredPath.empty()) return;
+    InstallFailure kind;
+    NoteFailure(&kind, f.unrestoredError, L"");
+    std::printf("unrestored %s %s\n", kProblems[int(kind.problem)], ToUtf8(WideToGbk(f.unrestoredPath)).c_str());
+}
+
+// Watchers that take hold of a file the moment it appears.
+struct Watch {
+    std::wstring path;
+    volatile LONG stop = 0;
+    HANDLE held = INVALID_HANDLE_VALUE;
+    HANDLE thread = nullptr;
+};
+std::vector<Watch*> g_watches;
+
+DWORD WINAPI WatchFor(void* context) {
+    auto* w = static_cast<Watch*>(context);
+    while (!w->stop) {
+        w->held = CreateFileW(w->path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (w->held != INVALID_HANDLE_VALUE) return 0;
+        Sleep(1);
+    }
+    return 0;
+}
+
+void LetGoOfEverything() {
+    for (HANDLE h : g_held) CloseHandle(h);
+    g_held.clear();
+    for (Watch* w : g_watches) {
+        w->stop = 1;
+        WaitForSingleObject(w->thread, INFINITE);
+        CloseHandle(w->thread);
+        if (w->held != INVALID_HANDLE_VALUE) CloseHandle(w->held);
+        delete w;
+    }
+    g_watches.clear();
 }
 
 struct StopAt {
@@ -65,7 +166,6 @@ int main(int argc, char** argv) {
     if (argc < 2) return 2;
     FILE* script = std::fopen(argv[1], "rb");
     if (!script) return 2;
-    HANDLE locked = INVALID_HANDLE_VALUE;
     char buffer[8192];
     while (std::fgets(buffer, sizeof buffer, script)) {
         std::string line = buffer;
@@ -77,26 +177,69 @@ int main(int argc, char** argv) {
             ZipComponent zip;
             zip.observer = Observe;
             zip.context = &stop;
+            StartSteps();
             const int result = ExtractArchive(&zip, FromUtf8(f[1]), FromUtf8(f[2]));
+            EndSteps();
             std::printf("result %d\n", result);
-            if (result == 0)
-                std::printf("failure %s %lu %s\n", kProblems[int(zip.failure.problem)], zip.failure.error,
-                            ToUtf8(WideToGbk(zip.failure.relativePath)).c_str());
-        } else if (f[0] == "crash" && f.size() >= 4) {
-            g_crashAfter = std::atoi(f[3].c_str());
-            SetSwapStepHook(CrashAfter);
+            if (result == 0) PrintFailure(zip.failure), PrintUnrestored(zip.failure);
+        } else if (f[0] == "install" && f.size() >= 3) {
+            FILE* pack = _wfopen(GbkToWide(FromUtf8(f[1])).c_str(), L"rb");
+            std::string bytes;
+            for (int c; pack && (c = std::fgetc(pack)) != EOF;) bytes += char(c);
+            if (pack) std::fclose(pack);
             ZipComponent zip;
-            std::printf("result %d\n", ExtractArchive(&zip, FromUtf8(f[1]), FromUtf8(f[2])));
+            StartSteps();
+            const bool ok = InstallPackArchive(&zip, ByteSpan(bytes.data(), bytes.size()),
+                                               ExtendedPath(GbkToWide(FromUtf8(f[2]))));
+            EndSteps();
+            std::printf("result %d\n", ok ? 1 : 0);
+            if (!ok) PrintFailure(zip.failure), PrintUnrestored(zip.failure);
+        } else if (f[0] == "crash" && f.size() >= 4) {
+            g_plan.crashAfterRenames = std::atoi(f[3].c_str());
+            ZipComponent zip;
+            StartSteps();
+            const int result = ExtractArchive(&zip, FromUtf8(f[1]), FromUtf8(f[2]));
+            EndSteps();
+            std::printf("result %d\n", result);
         } else if (f[0] == "recover" && f.size() >= 2) {
-            RecoverInterruptedInstall(ExtendedPath(GbkToWide(FromUtf8(f[1]))));
-            std::printf("recovered\n");
-        } else if (f[0] == "lock" && f.size() >= 2) {
-            locked = CreateFileW(GbkToWide(FromUtf8(f[1])).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                 OPEN_EXISTING, 0, nullptr);
-            std::printf("locked %d\n", locked != INVALID_HANDLE_VALUE);
+            InstallFailure failure;
+            StartSteps();
+            const bool whole = RecoverGameFolder(ExtendedPath(GbkToWide(FromUtf8(f[1]))), &failure);
+            EndSteps();
+            std::printf(whole ? "recovered\n" : "recovery-incomplete\n");
+            PrintUnrestored(failure);
+        } else if (f[0] == "count") {
+            g_plan.count = true;
+        } else if (f[0] == "trace") {
+            g_plan.trace = true;
+        } else if (f[0] == "killat" && f.size() >= 2) {
+            g_plan.killAt = std::atoi(f[1].c_str());
+        } else if (f[0] == "fail" && f.size() >= 3) {
+            for (int k = 0; k < int(sizeof kSteps / sizeof kSteps[0]); ++k)
+                if (f[1] == kSteps[k]) g_plan.failError[k] = std::strtoul(f[2].c_str(), nullptr, 10);
+        } else if (f[0] == "diskfullat" && f.size() >= 2) {
+            for (int k = 0; k < int(sizeof kSteps / sizeof kSteps[0]); ++k)
+                if (f[1] == kSteps[k]) g_plan.diskFullAt = k;
+        } else if (f[0] == "holdat" && f.size() >= 3) {
+            g_plan.holdAt = std::atoi(f[1].c_str());
+            g_plan.holdPath = GbkToWide(FromUtf8(f[2]));
+        } else if ((f[0] == "lock" || f[0] == "lockread") && f.size() >= 2) {
+            const bool read = f[0] == "lockread";
+            HANDLE h = CreateFileW(GbkToWide(FromUtf8(f[1])).c_str(), read ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE,
+                                   read ? FILE_SHARE_READ : 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            if (h != INVALID_HANDLE_VALUE) g_held.push_back(h);
+            std::printf("locked %d\n", h != INVALID_HANDLE_VALUE);
+        } else if (f[0] == "holdwhen" && f.size() >= 2) {
+            auto* w = new Watch;
+            w->path = GbkToWide(FromUtf8(f[1]));
+            w->thread = CreateThread(nullptr, 0, WatchFor, w, 0, nullptr);
+            g_watches.push_back(w);
+            std::printf("watching\n");
         } else if (f[0] == "unlock") {
-            if (locked != INVALID_HANDLE_VALUE) CloseHandle(locked);
-            locked = INVALID_HANDLE_VALUE;
+            // A watch that took hold says so: the test knows its file was held.
+            for (Watch* w : g_watches)
+                if (w->held != INVALID_HANDLE_VALUE) std::printf("held %s\n", ToUtf8(WideToGbk(w->path)).c_str());
+            LetGoOfEverything();
             std::printf("unlocked\n");
         } else if (f[0] == "attrib" && f.size() >= 3) {
             const BOOL ok = SetFileAttributesW(GbkToWide(FromUtf8(f[1])).c_str(), std::strtoul(f[2].c_str(), nullptr, 16));
@@ -109,5 +252,6 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     }
     std::fclose(script);
+    LetGoOfEverything();
     return 0;
 }

@@ -34,11 +34,15 @@ def run_script(commands):
     finally:
         os.unlink(script)
     text = out.stdout.decode("utf-8", "replace")
-    if out.returncode not in (0, 3):  # 3: a crash asked for by the script
+    # 3: a crash asked for by the script. Wine may report a process that ends
+    # itself while its flush workers run as a segmentation fault (139): it
+    # still ended where it was asked to.
+    asked = "killed at" in text or "crashed after" in text
+    if out.returncode not in (0, 3) and not (asked and out.returncode == 139):
         raise AssertionError("extract_cli failed: %s %s" % (text, out.stderr[-2000:]))
     return [l for l in text.splitlines() if l.split(" ")[0] in
             ("result", "progress", "locked", "unlocked", "attrib", "attr", "unknown", "failure", "crashed",
-             "recovered")]
+             "recovered", "recovery-incomplete", "watching", "held", "unrestored", "killed", "steps", "step")]
 
 
 def extract(archive, target, stop_at=None):
@@ -682,12 +686,178 @@ class Extraction(unittest.TestCase):
         self.assertEqual(len(aside), 2)  # ClientZips.txt's and a.ini's
         lines = run_script([["lock", win(aside[0])], ["extract", win(archive), win(target)], ["unlock"]])
         # The new install refuses: its journal would forget where the original went.
+        # It names the game file that waits for its original, not the journal.
         self.assertIn("result 0", lines)
-        self.assertEqual(failure_of(lines)[0], "in-use")
+        self.assertEqual(failure_of(lines), ("unfinished", os.path.relpath(aside[0][:-len(".velmora-old")], target)
+                                             .replace("/", "\\")))
         self.assertTrue(os.path.exists(os.path.join(target, "velmora-install.velmora-journal")))
         self.assertTrue(os.path.exists(aside[0]))
         # Once free, the next run puts everything back.
         self.assertEqual(run_script([["recover", win(target)]]), ["recovered"])
+        self.assertEqual(tree(target), before)
+        self.assertNoLeftovers(target)
+
+    # ---- leftovers this run did not make, and files held while it is undone ----
+
+    def test_a_stale_set_aside_copy_beside_a_players_file_is_removed_never_installed(self):
+        target = self.old_game()
+        stale = os.path.join(target, "ClientZips.txt.velmora-old")
+        with open(stale, "wb") as f:
+            f.write(b"stale bytes from a lost run")
+        before = tree(target)
+        del before["ClientZips.txt.velmora-old"]
+        # An install that fails later on rolls back to the player's own file.
+        held = os.path.join(target, "DATA/Menu/HUD/c.tga")
+        lines = run_script([["lock", win(held)], ["extract", win(self.new_pack()), win(target)], ["unlock"]])
+        self.assertIn("result 0", lines)
+        self.assertEqual(failure_of(lines), ("in-use", "DATA\\Menu\\HUD\\c.tga"))
+        self.assertEqual(tree(target), before)
+        # And one that lands puts the new file in place of the player's.
+        with open(stale, "wb") as f:
+            f.write(b"stale bytes from a lost run")
+        self.assertEqual(extract(self.new_pack(), target)[0], 1)
+        self.assertEqual(tree(target)["ClientZips.txt"], b"new list")
+        self.assertNoLeftovers(target)
+
+    def test_hidden_read_only_and_system_leftovers_are_removed_not_taken_for_a_protected_folder(self):
+        target = self.old_game()
+        leftovers = {"DATA/Menu/a.ini.velmora-new": "3", "DATA/Menu/HUD/b.dds.velmora-old": "6",
+                     "ClientZips.txt.velmora-new": "7", "DATA/Menu/HUD/e.dds.velmora-old": "2"}
+        for rel in leftovers:
+            with open(os.path.join(target, rel), "wb") as f:
+                f.write(b"left by someone else")
+        run_script([["attrib", win(os.path.join(target, rel)), a] for rel, a in leftovers.items()])
+        lines = run_script([["extract", win(self.new_pack()), win(target)]])
+        self.assertIn("result 1", lines)
+        got = tree(target)
+        self.assertEqual(got[os.path.join("DATA", "Menu", "HUD", "b.dds")], bytes(range(256)) * 300)
+        self.assertEqual(got[os.path.join("DATA", "Menu", "HUD", "e.dds")], b"new e" * 1000)
+        self.assertNoLeftovers(target)
+
+    def test_a_leftover_that_cannot_be_removed_refuses_the_install_and_is_named(self):
+        target = self.old_game()
+        stale = os.path.join(target, "ClientZips.txt.velmora-old")
+        with open(stale, "wb") as f:
+            f.write(b"held stale bytes")
+        before = tree(target)
+        lines = run_script([["lock", win(stale)], ["extract", win(self.new_pack()), win(target)], ["unlock"]])
+        self.assertIn("result 0", lines)
+        self.assertEqual(failure_of(lines), ("in-use", "ClientZips.txt.velmora-old"))
+        self.assertEqual(tree(target), before)
+
+    def test_a_journal_held_by_a_reader_during_recovery_loses_no_original(self):
+        archive = self.new_pack()
+        for k in (1, 2, 3, 5, 8):
+            target = self.old_game("Game%d" % k)
+            before = tree(target)
+            self.assertEqual(run_script([["crash", win(archive), win(target), str(k)]]), ["crashed after %d" % k])
+            journal = os.path.join(target, "velmora-install.velmora-journal")
+            # A virus scanner reads the journal, sharing reads only, while the recovery runs.
+            lines = run_script([["lockread", win(journal)], ["recover", win(target)], ["unlock"]])
+            self.assertEqual(lines[0], "locked 1", k)
+            self.assertEqual(run_script([["recover", win(target)]]), ["recovered"], k)
+            self.assertEqual(tree(target), before, k)
+            self.assertNoLeftovers(target)
+
+    def test_an_original_held_while_the_install_is_undone_is_put_back_by_the_next_recovery(self):
+        target = self.old_game()
+        before = tree(target)
+        # c.tga fails the swap; the game takes hold of the set-aside ClientZips.txt
+        # the moment it appears, so the roll-back cannot put it back.
+        lines = run_script([["lock", win(os.path.join(target, "DATA/Menu/HUD/c.tga"))],
+                            ["holdwhen", win(os.path.join(target, "ClientZips.txt.velmora-old"))],
+                            ["extract", win(self.new_pack()), win(target)], ["unlock"]])
+        self.assertIn("result 0", lines)
+        self.assertIn("held " + win(os.path.join(target, "ClientZips.txt.velmora-old")), lines)
+        self.assertEqual(failure_of(lines), ("in-use", "DATA\\Menu\\HUD\\c.tga"))
+        self.assertIn("unrestored in-use ClientZips.txt", lines)
+        self.assertTrue(os.path.exists(os.path.join(target, "velmora-install.velmora-journal")))
+        # Nothing but our own names stand in for the held original meanwhile.
+        self.assertEqual(tree(target).get("ClientZips.txt.velmora-old"), b"old list")
+        for k in range(2):  # again after a whole recovery: nothing more happens
+            self.assertEqual(run_script([["recover", win(target)]]), ["recovered"])
+            self.assertEqual(tree(target), before)
+            self.assertNoLeftovers(target)
+
+    # ---- a kill at every step ------------------------------------------------------
+
+    def small_game(self, name):
+        """A Game folder with two old files (one read-only), an old pack archive and a file of the player's."""
+        target = self.path(name)
+        for rel, data in {"ClientZips.txt": b"old list", "DATA/Menu/a.ini": b"old a", "wzCAFG.ZIP": b"old archive",
+                          "DATA/Menu/own.txt": b"the player's"}.items():
+            os.makedirs(os.path.dirname(os.path.join(target, rel)), exist_ok=True)
+            with open(os.path.join(target, rel), "wb") as f:
+                f.write(data)
+        run_script([["attrib", win(os.path.join(target, "DATA/Menu/a.ini")), "1"]])
+        return target
+
+    def small_pack(self):
+        """Two files over old ones and one in a new folder; installed as the program installs a pack."""
+        archive = self.path("small.zip")
+        py_zip(archive, {"ClientZips.txt": b"new list", "DATA/Menu/a.ini": b"new a" * 30,
+                         "DATA/Menu/New/d.ini": b"new d"})
+        return archive
+
+    def test_a_kill_at_any_step_of_an_install_and_of_its_recovery_leaves_the_old_or_the_new_tree(self):
+        archive = self.small_pack()
+        base = self.small_game("Base")
+        old = tree(base)
+        whole = self.path("Whole")
+        shutil.copytree(base, whole)
+        lines = run_script([["count"], ["trace"], ["install", win(archive), win(whole)]])
+        self.assertIn("result 1", lines)
+        total = int([l for l in lines if l.startswith("steps ")][0].split()[1])
+        kinds = [l.split()[2] for l in lines if l.startswith("step ")]
+        self.assertEqual(len(kinds), total)
+        for kind in ("create", "write", "flush", "rename", "delete", "mkdir", "journal", "done"):
+            self.assertIn(kind, kinds)
+        done_at = kinds.index("done") + 1
+        new = tree(whole)
+        self.assertNotEqual(new, old)
+        self.assertNoLeftovers(whole)
+        for k in range(1, total + 1):
+            state = self.path("k%d" % k)
+            shutil.copytree(base, state)
+            self.assertEqual(run_script([["killat", str(k)], ["install", win(archive), win(state)]]),
+                             ["killed at %d" % k])
+            # Killed before DONE was written: the old tree; after it: the new one.
+            expected = old if k <= done_at else new
+            probe = state + "-whole"
+            shutil.copytree(state, probe)
+            lines = run_script([["count"], ["recover", win(probe)]])
+            self.assertIn("recovered", lines, k)
+            recovery_steps = int([l for l in lines if l.startswith("steps ")][0].split()[1])
+            self.assertEqual(tree(probe), expected, k)
+            copies = []
+            for j in range(1, recovery_steps + 1):
+                copy = "%s-r%d" % (state, j)
+                shutil.copytree(state, copy)
+                self.assertEqual(run_script([["killat", str(j)], ["recover", win(copy)]]), ["killed at %d" % j])
+                copies.append(copy)
+            # Every recovery cut short is finished by the next.
+            self.assertEqual(run_script([["recover", win(c)] for c in copies]), ["recovered"] * len(copies), k)
+            for j, copy in enumerate(copies, 1):
+                self.assertEqual(tree(copy), expected, (k, j))
+                self.assertNoLeftovers(copy)
+
+    def test_a_full_disk_when_done_is_written_rolls_back_whole_and_says_so(self):
+        archive = self.small_pack()
+        target = self.small_game("Game")
+        before = tree(target)
+        # From DONE on the disk stays full: the roll-back has no room to write anything either.
+        lines = run_script([["diskfullat", "done"], ["install", win(archive), win(target)]])
+        self.assertIn("result 0", lines)
+        self.assertEqual(failure_of(lines), ("disk-full", "velmora-install.velmora-journal"))
+        self.assertEqual([l for l in lines if l.startswith("unrestored")], [])
+        self.assertEqual(tree(target), before)
+        self.assertNoLeftovers(target)
+        # Again, with recoveries after it: nothing is lost later either.
+        self.assertEqual(run_script([["recover", win(target)]]), ["recovered"])
+        self.assertEqual(tree(target), before)
+        # The same with no room for any journal line after the first: nothing was renamed yet.
+        lines = run_script([["fail", "journal", "112"], ["install", win(archive), win(target)]])
+        self.assertEqual(failure_of(lines), ("disk-full", "velmora-install.velmora-journal"))
         self.assertEqual(tree(target), before)
         self.assertNoLeftovers(target)
 

@@ -54,6 +54,64 @@ bool WriteAll(const std::wstring& path, const std::string& data) {
     return wrote == data.size();
 }
 
+// Takes hold of a file, without sharing, the moment it appears: the game
+// opening a file in the middle of an install.
+class HoldWhenItAppears {
+public:
+    explicit HoldWhenItAppears(std::wstring path) : path_(std::move(path)) {
+        thread_ = CreateThread(nullptr, 0, Watch, this, 0, nullptr);
+    }
+    ~HoldWhenItAppears() { Release(); }
+    void Release() {
+        stop_ = 1;
+        if (thread_) WaitForSingleObject(thread_, INFINITE), CloseHandle(thread_);
+        thread_ = nullptr;
+        if (held_ != INVALID_HANDLE_VALUE) CloseHandle(held_);
+        held_ = INVALID_HANDLE_VALUE;
+    }
+    bool held() const { return held_ != INVALID_HANDLE_VALUE; }
+
+private:
+    static DWORD WINAPI Watch(void* self) {
+        auto* h = static_cast<HoldWhenItAppears*>(self);
+        while (!h->stop_) {
+            h->held_ = CreateFileW(h->path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            if (h->held_ != INVALID_HANDLE_VALUE) return 0;
+            Sleep(1);
+        }
+        return 0;
+    }
+    std::wstring path_;
+    HANDLE thread_ = nullptr;
+    HANDLE held_ = INVALID_HANDLE_VALUE;
+    volatile LONG stop_ = 0;
+};
+
+// Saves the screen when the tests are told where (VELMORA_SHOTS).
+void SaveShot(const std::wstring& name) {
+    const std::wstring folder = gui::EnvPath("VELMORA_SHOTS");
+    if (!folder.empty()) gui::SaveScreenshot(folder + L"\\" + name + L".bmp");
+}
+
+// The icon a message box shows is the system's error icon: red, not the
+// warning's yellow or the information's blue.
+bool ShowsErrorIcon(HWND box) {
+    for (HWND h : gui::Children(box)) {
+        if (gui::ClassOf(h) != L"Static" || (GetWindowLongW(h, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) continue;
+        const RECT rc = gui::WindowRect(h);
+        HDC dc = GetDC(nullptr);
+        int red = 0;
+        for (int y = rc.top; y < rc.bottom; ++y)
+            for (int x = rc.left; x < rc.right; ++x) {
+                const COLORREF c = GetPixel(dc, x, y);
+                if (GetRValue(c) > 180 && GetGValue(c) < 90 && GetBValue(c) < 90) ++red;
+            }
+        ReleaseDC(nullptr, dc);
+        return red > 50;
+    }
+    return false;
+}
+
 // Runs under an English locale: Wine can only give Chinese names to Linux
 // files when its locale's character set is known, and zh_CN.UTF-8 is not
 // installed here. Buttons are pressed by their IDs for the same reason.
@@ -122,12 +180,15 @@ protected:
         return out;
     }
     // The box that ends an install, with its text; it is closed with OK.
-    std::wstring InstallAndRead(const std::wstring& box, const std::wstring& title = L"温馨提示°") {
+    std::wstring InstallAndRead(const std::wstring& box, const std::wstring& title = L"温馨提示°",
+                                bool* errorIcon = nullptr) {
         if (!Ticked(box)) Click(box);
         Click(L"修改");
         HWND done = gui::WaitForBox(program_.pid, title, 30000);
         if (!done) return L"<no box>";
         const std::wstring text = gui::BoxText(done);
+        if (errorIcon) *errorIcon = ShowsErrorIcon(done);
+        if (!shot_.empty()) SaveShot(shot_);
         gui::Press(GetDlgItem(done, IDOK));
         gui::WaitGone(done);
         gui::Settle(100);
@@ -135,6 +196,7 @@ protected:
     }
 
     static std::wstring folder_, exe_, game_;
+    std::wstring shot_;  // the screen is saved under this name when the next install's box shows
     gui::Program program_;
     HWND window_ = nullptr;
 };
@@ -489,6 +551,107 @@ TEST_F(MainJob, AnInstallCutShortIsRolledBackWhenTheProgramStarts) {
         EXPECT_TRUE(Leftovers(after).empty());
         gui::Kill(program_);
     }
+}
+
+TEST_F(MainJob, AStaleSetAsideCopyBesideThePlayersFileIsNeverInstalled) {
+    RememberGameFolder();
+    const std::wstring target = game_ + L"\\Game";
+    gui::RemoveTree(target);
+    CreateDirectoryW(target.c_str(), nullptr);
+    ASSERT_TRUE(WriteAll(target + L"\\ClientZips.txt", "the player's own list"));
+    // Left by a run whose journal is gone, or by anyone: not ours to install.
+    ASSERT_TRUE(WriteAll(target + L"\\ClientZips.txt.velmora-old", "stale bytes"));
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(InstallAndRead(L"还原原始界面"), L"还原成功,已恢复官方原始默认界面！");
+    EXPECT_NE(ReadAll(target + L"\\ClientZips.txt"), "stale bytes");
+    int files = 0, folders = 0;
+    ExpectExtracted(target + L"\\wzCAFG.ZIP", target, &files, &folders);
+    EXPECT_TRUE(Leftovers(Snapshot(game_)).empty());
+}
+
+TEST_F(MainJob, AnOriginalHeldWhileTheInstallIsUndoneIsToldAndPutBackLater) {
+    RememberGameFolder();
+    ASSERT_TRUE(Start());
+    const std::wstring target = game_ + L"\\Game";
+    // The restore pack's folders, then a theme over them.
+    ASSERT_EQ(InstallAndRead(L"还原原始界面"), L"还原成功,已恢复官方原始默认界面！");
+    ASSERT_EQ(InstallAndRead(L"安装暗黑界面"), L"修改成功,现在可以登陆游戏看看暗黑界面了！");
+    const auto members = FileMembers(gui::PackResource(exe_, 3), folder_);
+    const std::wstring middle = members[members.size() / 2];
+    ASSERT_TRUE(WriteAll(target + L"\\" + middle, "the client's own copy"));
+    const auto before = Snapshot(game_);
+    // The middle file fails the swap; the game takes hold of the set-aside
+    // ClientZips.txt as soon as it appears, so it cannot be put back yet.
+    HANDLE lock = CreateFileW((target + L"\\" + middle).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    HoldWhenItAppears game(target + L"\\ClientZips.txt.velmora-old");
+    bool errorIcon = false;
+    shot_ = L"install_original_held_during_roll_back";
+    const std::wstring text = InstallAndRead(L"还原原始界面", L"温馨提示°", &errorIcon);
+    shot_.clear();
+    ASSERT_TRUE(game.held());
+    EXPECT_NE(text.find(L"Game\\" + middle), std::wstring::npos) << text;
+    EXPECT_NE(text.find(L"Game\\ClientZips.txt\r\n"), std::wstring::npos) << text;
+    EXPECT_NE(text.find(L"尚未恢复原样"), std::wstring::npos) << text;
+    EXPECT_NE(text.find(L"下次启动"), std::wstring::npos) << text;
+    EXPECT_EQ(text.find(L"没有任何改动"), std::wstring::npos) << text;
+    EXPECT_TRUE(errorIcon);
+    game.Release();
+    CloseHandle(lock);
+    // The next start puts it back before its notice shows.
+    gui::Kill(program_);
+    ASSERT_TRUE(Start());
+    const auto after = Snapshot(game_);
+    EXPECT_TRUE(after == before);
+    EXPECT_TRUE(Leftovers(after).empty());
+}
+
+TEST_F(MainJob, ARecoveryThatCannotFinishIsToldAfterTheNoticeAndNamedByTheNextInstall) {
+    const std::wstring cli = gui::EnvPath("VELMORA_EXTRACT_CLI");
+    if (cli.empty()) GTEST_SKIP() << "VELMORA_EXTRACT_CLI names the extraction driver";
+    RememberGameFolder();
+    ASSERT_TRUE(Start());
+    const std::wstring target = game_ + L"\\Game";
+    ASSERT_EQ(InstallAndRead(L"安装露露界面"), L"修改成功,现在可以登陆游戏看看露露界面了！");
+    gui::Kill(program_);
+    const std::wstring archive = folder_ + L"\\restore.zip";
+    ASSERT_TRUE(WriteAll(archive, gui::PackResource(exe_, 3)));
+    const std::wstring script = folder_ + L"\\crash.txt";
+    ASSERT_TRUE(WriteAll(script, "crash|" + Utf8(archive) + "|" + Utf8(target) + "|40\n"));
+    ASSERT_EQ(RunToEnd(cli, script), 3u);
+    // The running game holds the set-aside ClientZips.txt.
+    HANDLE lock = CreateFileW((target + L"\\ClientZips.txt.velmora-old").c_str(), GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    program_ = gui::Start(exe_);
+    HWND notice = gui::WaitForBox(program_.pid, L"温馨提醒：");
+    ASSERT_TRUE(notice);
+    gui::Press(GetDlgItem(notice, IDOK));
+    gui::WaitGone(notice);
+    // Then, once, what could not be put back.
+    HWND told = gui::WaitForBox(program_.pid, L"温馨提示°");
+    ASSERT_TRUE(told);
+    const std::wstring text = gui::BoxText(told);
+    SaveShot(L"install_original_held_at_start_up");
+    EXPECT_NE(text.find(L"Game\\ClientZips.txt\r\n"), std::wstring::npos) << text;
+    EXPECT_NE(text.find(L"尚未恢复原样"), std::wstring::npos) << text;
+    EXPECT_NE(text.find(L"下次启动"), std::wstring::npos) << text;
+    EXPECT_TRUE(ShowsErrorIcon(told));
+    gui::Press(GetDlgItem(told, IDOK));
+    gui::WaitGone(told);
+    window_ = gui::WaitForWindow(program_.pid, kTitle, L"VelmoraMainWindow");
+    ASSERT_TRUE(window_);
+    gui::Settle(200);
+    // An install meanwhile names the held game file, not the journal.
+    const std::wstring refused = InstallAndRead(L"安装亚索界面");
+    EXPECT_EQ(refused.substr(0, 5), L"修改失败：") << refused;
+    EXPECT_NE(refused.find(L"Game\\ClientZips.txt\r\n"), std::wstring::npos) << refused;
+    EXPECT_EQ(refused.find(L"journal"), std::wstring::npos) << refused;
+    EXPECT_NE(refused.find(L"尚未恢复原样"), std::wstring::npos) << refused;
+    CloseHandle(lock);
+    // The game closed: the next install puts the original back first, then lands.
+    EXPECT_EQ(InstallAndRead(L"安装亚索界面"), L"修改成功,现在可以登陆游戏看看亚索界面了！");
+    EXPECT_TRUE(Leftovers(Snapshot(game_)).empty());
 }
 
 TEST_F(MainJob, ClosingTheWindowDuringTheWaitWritesNothingAnywhere) {

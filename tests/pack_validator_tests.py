@@ -22,8 +22,13 @@ PACKS = None
 
 
 def validate(*args):
+    """(exit code, standard error): where the validator's errors and warnings go."""
     out = subprocess.run([sys.executable, VALIDATOR] + list(args), capture_output=True, text=True)
-    return out.returncode, out.stdout
+    return out.returncode, out.stderr
+
+
+def validate_stdout(*args):
+    return subprocess.run([sys.executable, VALIDATOR] + list(args), capture_output=True, text=True).stdout
 
 
 def zip_of(members, flags=0, trailing=b"", stored_files=False, deflated_dirs=False, bad_crc=None):
@@ -68,10 +73,17 @@ class Validator(unittest.TestCase):
         return path
 
     def test_the_generated_packs_pass(self):
-        code, out = validate(PACKS)
-        self.assertEqual(code, 0, out)
-        self.assertIn("44 archive(s) checked", out)
-        self.assertNotIn(": warning:", out)
+        code, err = validate(PACKS)
+        self.assertEqual(code, 0, err)
+        self.assertEqual(err, "")
+        self.assertIn("44 archive(s) checked", validate_stdout(PACKS))
+
+    def test_errors_go_to_standard_error_only(self):
+        path = self.write("pack07.zip", zip_of(good_members(), bad_crc="DATA/Menu/textures/HUDAtlas.dds"))
+        code, err = validate(path)
+        self.assertEqual(code, 1)
+        self.assertIn("pack07.zip: DATA/Menu/textures/HUDAtlas.dds: CRC-32 does not match its bytes", err)
+        self.assertEqual(validate_stdout(path), "")
 
     def test_each_broken_archive_fails_with_its_own_message(self):
         g = good_members()

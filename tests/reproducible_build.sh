@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The release build twice, in two folders, from a folder of maker's packs that
 # differ from the generated ones: both executables must be byte-identical and
-# must carry exactly those packs.
+# must carry exactly those packs. Then the release command on a folder with
+# one damaged pack: it must fail and show the validator's reason.
 # usage: reproducible_build.sh SOURCE_DIR GENERATED_PACKS_DIR WORK_DIR
 set -euo pipefail
 src=$1 generated=$2 work=$3
@@ -42,5 +43,40 @@ wrong = [n for n in range(1, 45)
 print("embedded packs that are not the maker's bytes: %s" % (wrong or "none"))
 sys.exit(1 if differ or wrong else 0)
 PY
+
+# One member of pack07 whose stored CRC-32 no longer matches its bytes.
+mkdir -p "$work/damaged"
+cp "$work"/packs/pack*.zip "$work/damaged/"
+member=$(python3 - "$work/damaged/pack07.zip" <<'PY'
+import struct, sys
+path = sys.argv[1]
+data = bytearray(open(path, "rb").read())
+end = data.rfind(b"PK\x05\x06")
+count, size, start = struct.unpack_from("<HII", data, end + 10)
+pos = start
+for _ in range(count):
+    nlen, elen, clen = struct.unpack_from("<HHH", data, pos + 28)
+    name = data[pos + 46:pos + 46 + nlen].decode("ascii")
+    if name.lower().endswith(".dds"):
+        data[pos + 16] ^= 0xFF
+        open(path, "wb").write(data)
+        print(name)
+        break
+    pos += 46 + nlen + elen + clen
+PY
+)
+# The first build's folder: only the packs are made again.
+if VELMORA_RELEASE_BUILD="$work/one" bash "$src/tools/release.sh" -DVELMORA_PACKS_SOURCE="$work/damaged" \
+     >"$work/release.log" 2>&1; then
+  echo "the release command built an executable from a damaged pack"
+  exit 1
+fi
+expected="pack07.zip: $member: CRC-32 does not match its bytes"
+if ! grep -qF "$expected" "$work/release.log"; then
+  echo "the release command failed without the validator's reason \"$expected\":"
+  cat "$work/release.log"
+  exit 1
+fi
+echo "damaged pack: the release command stopped, saying \"$expected\""
 rm -rf "$work"
 echo "1 passed, 0 failed"

@@ -167,7 +167,7 @@ TEST(SkinLibraryFile, NeedsOnlySystemDllsAndNoThreadStorage) {
     ASSERT_TRUE(mapped.Load(image));
     const auto* base = reinterpret_cast<const std::uint8_t*>(mapped.BaseAddress());
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);  // the process's own kind
     EXPECT_EQ(nt->OptionalHeader.ImageBase, 0x10000000u);
     EXPECT_TRUE(nt->FileHeader.Characteristics & IMAGE_FILE_DLL);
     EXPECT_EQ(nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_TLS].Size, 0u);

@@ -18,6 +18,7 @@
 #include "runtime/FileUtil.h"
 #include "runtime/LongPath.h"
 #include "runtime/ScopedHandle.h"
+#include "themes/InstallSteps.h"
 #include "themes/MemberNames.h"
 #include "themes/ZipReadBuffer.h"
 
@@ -65,10 +66,10 @@ bool CreateLevels(const std::wstring& path, OnCreate onCreate) {
     for (; at != std::wstring::npos && at < path.size(); at = path.find(L'\\', at + 1)) {
         const std::wstring level = path.substr(0, at);
         if (level.size() <= 7 || IsFolder(level)) continue;
-        if (!onCreate(level) || !CreateDirectoryW(level.c_str(), nullptr)) return false;
+        if (!onCreate(level) || !MakeFolderStep(level)) return false;
     }
     if (IsFolder(path)) return true;
-    return onCreate(path) && CreateDirectoryW(path.c_str(), nullptr);
+    return onCreate(path) && MakeFolderStep(path);
 }
 
 bool IsDirectoryMember(const unz_file_info64& info, const std::string& name) {
@@ -174,23 +175,23 @@ bool ClaimSpan(Spans* spans, std::uint64_t start, std::uint64_t length, std::uin
     return true;
 }
 
-// Inflates the current member into its staged file. It counts only when
-// exactly the declared number of bytes came out and their CRC is the stored one.
-bool StageFile(unzFile zip, const Member& m, const std::wstring& full, Spans* spans, std::uint64_t archiveSize,
-               bool* replaces, InstallFailure* failure) {
+// Inflates the current member into its staged file and hands it to the
+// swap. It counts only when exactly the declared number of bytes came out
+// and their CRC is the stored one.
+bool StageFile(unzFile zip, const Member& m, InstallSwap& swap, Spans* spans, std::uint64_t archiveSize,
+               InstallFailure* failure) {
+    const std::wstring full = swap.Full(m.relative), staged = StagedPath(full);
     // A folder where the file would go cannot be swapped for it. The same
     // look tells the swap whether there is an old file to set aside.
-    const DWORD existing = Attributes(full);
+    const DWORD existing = swap.Existing(m.relative);
     if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY))
         return NoteDamaged(failure, m.relative);
-    *replaces = existing != INVALID_FILE_ATTRIBUTES;
     if (unzOpenCurrentFile(zip) != UNZ_OK) return NoteDamaged(failure, m.relative);
     if (!ClaimSpan(spans, unzGetCurrentFileZStreamPos64(zip), m.info.compressed_size, archiveSize)) {
         unzCloseCurrentFile(zip);
         return NoteDamaged(failure, m.relative);
     }
-    ScopedFile out(CreateFileW(StagedPath(full).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    ScopedFile out = swap.CreateStaged(m.relative, failure);
     if (!out) {
         const DWORD error = GetLastError();
         unzCloseCurrentFile(zip);
@@ -207,11 +208,8 @@ bool StageFile(unzFile zip, const Member& m, const std::wstring& full, Spans* sp
             unzCloseCurrentFile(zip);
             return NoteDamaged(failure, m.relative);
         }
-        DWORD wrote = 0;
-        const BOOL ok = WriteFile(out.get(), buffer.data(), DWORD(got), &wrote, nullptr);
-        if (!ok || wrote != DWORD(got)) {
-            // A write cut short without an error is a full disk.
-            NoteFailure(failure, ok ? ERROR_DISK_FULL : GetLastError(), m.relative);
+        if (!WriteStep(InstallStep::Write, out.get(), buffer.data(), DWORD(got), staged)) {
+            NoteFailure(failure, GetLastError(), m.relative);
             unzCloseCurrentFile(zip);
             return false;
         }
@@ -224,7 +222,7 @@ bool StageFile(unzFile zip, const Member& m, const std::wstring& full, Spans* sp
     const bool closed = unzCloseCurrentFile(zip) == UNZ_OK;
     if (!closed || written != m.info.uncompressed_size) return NoteDamaged(failure, m.relative);
     SetFileTime(out.get(), &created, &accessed, &modified);
-    if (!CloseHandle(out.release())) return NoteFailure(failure, GetLastError(), m.relative);
+    swap.AddStaged(std::move(out), m.relative, existing != INVALID_FILE_ATTRIBUTES);
     return true;
 }
 
@@ -270,7 +268,6 @@ bool ExtractAll(ZipComponent* c, const std::wstring& archive, const std::wstring
     const int count = int(members.size());
     const Text base = GbkToWide(targetFolder).back() == L'\\' ? targetFolder : targetFolder + "\\";
     Text shown;
-    std::vector<SwapFile> staged;
     Spans spans;
     bool stopped = false;
     for (int i = 0; i < count && !stopped; ++i) {
@@ -284,17 +281,15 @@ bool ExtractAll(ZipComponent* c, const std::wstring& archive, const std::wstring
             });
             if (!made) return NoteFailure(failure, GetLastError(), m.relative);
         } else {
-            bool replaces = false;
-            if (!StageFile(zip.get(), m, full, &spans, archiveSize, &replaces, failure)) return false;
-            staged.push_back({m.relative, replaces});
+            if (!StageFile(zip.get(), m, swap, &spans, archiveSize, failure)) return false;
         }
         shown = base + WideToGbk(m.relative);
         // A stop puts the members staged so far in place, as one swap.
         stopped = !Notify(c, i, count, shown);
     }
     zip.reset();  // the archive itself may be one of the files swapped
-    if (!installAs.empty()) staged.push_back({installAs, IsFile(target + L"\\" + installAs)});
-    if (!swap.Commit(staged, failure)) return false;
+    if (!installAs.empty() && !swap.AdoptStaged(installAs, failure)) return false;
+    if (!swap.Commit(failure)) return false;
     if (!stopped) Notify(c, count, count, shown);
     return true;
 }

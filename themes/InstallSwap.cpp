@@ -4,33 +4,23 @@
 
 #include <algorithm>
 
+#include "themes/InstallSteps.h"
+
+const wchar_t kJournalName[] = L"velmora-install.velmora-journal";
+
 namespace {
 
 const wchar_t kStagedSuffix[] = L".velmora-new";
 const wchar_t kAsideSuffix[] = L".velmora-old";
-const char kJournalHeader[] = "VELMORA-JOURNAL 1\n";
+const char kJournalHeader[] = "VELMORA-JOURNAL 2\n";
+// The first journals named no original per file but noted each one put back ("R").
+const char kJournalHeaderV1[] = "VELMORA-JOURNAL 1\n";
+const char kJournalMark[] = "VELMORA-JOURNAL ";
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-// A read-only, hidden or system file cannot be deleted as it is.
-bool DeleteAnyFile(const std::wstring& path) {
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    return DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
-}
-
-// A virus scanner opens every new file for a moment: a rename that meets it
-// is tried again briefly before it counts as a failure. A game that holds
-// the file stays in the way and fails it after about a third of a second.
-bool MoveWithRetry(const std::wstring& from, const std::wstring& to) {
-    for (DWORD wait = 25;; wait *= 2) {
-        if (MoveFileExW(from.c_str(), to.c_str(), 0)) return true;
-        const DWORD error = GetLastError();
-        if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED && error != ERROR_LOCK_VIOLATION) ||
-            wait > 200)
-            return false;
-        Sleep(wait);
-        SetLastError(error);
-    }
+bool IsFile(const std::wstring& path) {
+    const DWORD a = GetFileAttributesW(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 std::string ToUtf8(const std::wstring& wide) {
@@ -49,50 +39,87 @@ std::wstring FromUtf8(const std::string& utf8) {
     return out;
 }
 
-void (*g_stepHook)(int) = nullptr;
+// Records the first game file that could not get its original back.
+void NoteUnrestored(InstallFailure* failure, unsigned long error, const std::wstring& relative) {
+    if (!failure || !failure->unrestoredPath.empty()) return;
+    failure->unrestoredPath = relative;
+    failure->unrestoredError = error;
+}
+
+struct SwapEntry {
+    std::wstring relative;
+    bool replaces;
+};
 
 struct JournalContents {
-    std::vector<std::wstring> staged, folders, swapped, restored;
+    std::vector<std::wstring> staged, folders;
+    std::vector<SwapEntry> swapped;
     bool done = false;
 };
 
-// Only whole lines count: a line cut by a crash was never acted on.
-bool ReadJournal(const std::wstring& path, JournalContents* out) {
-    ScopedFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) return false;
+// Only whole lines count: a line cut by a crash was never acted on. False
+// with the Win32 error when the journal cannot be read, or is of a kind
+// this program does not know (then it is left alone).
+bool ReadJournal(const std::wstring& folder, JournalContents* out, unsigned long* error) {
+    // Shared every way: a virus scanner may be reading it right now.
+    ScopedFile file(CreateFileW(JournalPath(folder).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                nullptr));
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart > (64 << 20)) return false;
+    if (!file || !GetFileSizeEx(file.get(), &size)) return *error = GetLastError(), false;
+    if (size.QuadPart > (64 << 20)) return *error = ERROR_FILE_TOO_LARGE, false;
     std::string text(std::size_t(size.QuadPart), '\0');
     DWORD got = 0;
-    if (!text.empty() && !ReadFile(file.get(), text.data(), DWORD(text.size()), &got, nullptr)) return false;
+    if (!text.empty() && !ReadFile(file.get(), text.data(), DWORD(text.size()), &got, nullptr))
+        return *error = GetLastError(), false;
     text.resize(got);
-    if (text.compare(0, sizeof kJournalHeader - 1, kJournalHeader) != 0) return true;  // nothing was acted on
-    for (std::size_t at = sizeof kJournalHeader - 1, end; (end = text.find('\n', at)) != std::string::npos;
-         at = end + 1) {
+    const bool v1 = text.compare(0, sizeof kJournalHeaderV1 - 1, kJournalHeaderV1) == 0;
+    if (!v1 && text.compare(0, sizeof kJournalHeader - 1, kJournalHeader) != 0) {
+        // A header cut short by a crash: nothing was acted on yet.
+        if (text.compare(0, sizeof kJournalMark - 1, kJournalMark) == 0 && text.find('\n') != std::string::npos)
+            return *error = ERROR_UNSUPPORTED_TYPE, false;
+        return true;
+    }
+    std::vector<std::wstring> swappedV1, restoredV1;
+    for (std::size_t at = text.find('\n') + 1, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
         const std::string line = text.substr(at, end - at);
         if (line == "DONE") out->done = true;
         if (line.size() < 3 || line[1] != ' ') continue;
         const std::wstring relative = FromUtf8(line.substr(2));
-        if (line[0] == 'S') out->staged.push_back(relative);
-        if (line[0] == 'D') out->folders.push_back(relative);
-        if (line[0] == 'W') out->swapped.push_back(relative);
-        if (line[0] == 'R') out->restored.push_back(relative);
+        switch (line[0]) {
+            case 'S': out->staged.push_back(relative); break;
+            case 'D': out->folders.push_back(relative); break;
+            case 'W': (v1 ? swappedV1.push_back(relative) : out->swapped.push_back({relative, true})); break;
+            case 'N': out->swapped.push_back({relative, false}); break;
+            case 'R': restoredV1.push_back(relative); break;
+        }
+    }
+    // An original was there when it is set aside, was put back, or was never touched.
+    for (const std::wstring& relative : swappedV1) {
+        const std::wstring full = folder + L"\\" + relative;
+        const bool restored = std::find(restoredV1.begin(), restoredV1.end(), relative) != restoredV1.end();
+        out->swapped.push_back({relative, restored || Exists(AsidePath(full)) || Exists(StagedPath(full))});
     }
     return true;
 }
 
-// Puts one swapped file back as it was before the install.
-bool RestoreOne(const std::wstring& full) {
-    const std::wstring aside = AsidePath(full);
-    if (Exists(aside)) {
-        // The original was set aside: whatever stands in its place is ours.
-        if (Exists(full) && !DeleteAnyFile(full)) return false;
-        return MoveWithRetry(aside, full);
+// Puts the original of one swapped file back, or removes our file where
+// none stood, from whatever point a swap or an earlier put-back reached.
+// 0, or the Win32 error that stopped it; what is on disk then still says
+// where it stands.
+unsigned long PutBack(const std::wstring& full, bool replaces) {
+    const std::wstring staged = StagedPath(full), aside = AsidePath(full);
+    if (replaces) {
+        if (Exists(aside)) {
+            // Ours goes back under our name before the original comes in.
+            if (Exists(full) && !RenameStep(full, staged)) return GetLastError();
+            if (!RenameStep(aside, full)) return GetLastError();
+        }
+    } else if (!Exists(staged) && Exists(full)) {
+        // Moved in where none stood (while it is still staged, a file there is not ours).
+        if (!DeleteStep(full)) return GetLastError();
     }
-    // Still staged: the original (or nothing) was never touched.
-    if (Exists(StagedPath(full))) return true;
-    // Moved into a place where nothing stood before.
-    return !Exists(full) || DeleteAnyFile(full);
+    return DeleteStep(staged) ? 0 : GetLastError();
 }
 
 }  // namespace
@@ -123,138 +150,220 @@ bool NoteDamaged(InstallFailure* failure, const std::wstring& relativePath) {
 
 std::wstring StagedPath(const std::wstring& path) { return path + kStagedSuffix; }
 std::wstring AsidePath(const std::wstring& path) { return path + kAsideSuffix; }
-std::wstring JournalPath(const std::wstring& folder) { return folder + L"\\velmora-install.velmora-journal"; }
+std::wstring JournalPath(const std::wstring& folder) { return folder + L"\\" + kJournalName; }
 
 InstallSwap::~InstallSwap() {
     if (open_) RollBack();
 }
 
-bool InstallSwap::Append(const std::string& lines, bool flush, InstallFailure* failure) {
-    DWORD wrote = 0;
-    const bool ok = WriteFile(journal_.get(), lines.data(), DWORD(lines.size()), &wrote, nullptr) &&
-                    wrote == lines.size() && (!flush || FlushFileBuffers(journal_.get()));
-    if (!ok) NoteFailure(failure, GetLastError(), L"velmora-install.velmora-journal");
-    return ok;
+bool InstallSwap::Append(InstallStep step, const std::string& lines, bool flush, InstallFailure* failure) {
+    if (WriteStep(step, journal_.get(), lines.data(), DWORD(lines.size()), JournalPath(folder_)) &&
+        (!flush || !DurableWrites() || FlushFileBuffers(journal_.get()))) {
+        journalSize_ += static_cast<long long>(lines.size());
+        return true;
+    }
+    NoteFailure(failure, GetLastError(), kJournalName);
+    // Whatever part got written is cut off again: a DONE that landed while
+    // the write reported a failure would otherwise be taken for one later.
+    LARGE_INTEGER at;
+    at.QuadPart = journalSize_;
+    if (SetFilePointerEx(journal_.get(), at, nullptr, FILE_BEGIN)) SetEndOfFile(journal_.get());
+    return false;
 }
 
 bool InstallSwap::Begin(const std::vector<std::wstring>& files, InstallFailure* failure) {
-    // A new journal over one not yet undone would forget where its originals went.
-    if (!RecoverInterruptedInstall(folder_))
-        return NoteFailure(failure, ERROR_SHARING_VIOLATION, L"velmora-install.velmora-journal");
-    journal_.reset(CreateFileW(JournalPath(folder_).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!journal_) {
-        NoteFailure(failure, GetLastError(), L"velmora-install.velmora-journal");
+    // A new journal over one not yet put right would forget where its originals went.
+    InstallFailure earlier;
+    if (!RecoverInterruptedInstall(folder_, &earlier)) {
+        if (failure && failure->problem == InstallProblem::None) *failure = RefusedOver(earlier);
         return false;
     }
+    const std::wstring journal = JournalPath(folder_);
+    journal_.reset(CreateFileStep(journal, CREATE_ALWAYS, FILE_SHARE_READ));
+    if (!journal_) return NoteFailure(failure, GetLastError(), kJournalName);
     open_ = true;
+    journalSize_ = 0;
     std::string lines = kJournalHeader;
     for (const std::wstring& f : files) lines += "S " + ToUtf8(f) + "\n";
-    // Not flushed: lost to a power cut, it leaves only staged copies under
-    // names no game file has, which the next install into the folder reuses.
-    if (Append(lines, false, failure)) return true;
+    // Not flushed: renames come only after a flush, so a power cut that
+    // loses these lines leaves staged files alone, which the next install
+    // of the same files removes.
+    if (Append(InstallStep::Journal, lines, false, failure)) return true;
     RollBack();
     return false;
 }
 
 bool InstallSwap::NoteCreatedFolder(const std::wstring& relative, InstallFailure* failure) {
-    return Append("D " + ToUtf8(relative) + "\n", false, failure);
-}
-
-bool InstallSwap::Commit(const std::vector<SwapFile>& files, InstallFailure* failure) {
-    // The list goes to disk before the first rename: recovery must know it.
-    std::string lines;
-    for (const SwapFile& f : files) lines += "W " + ToUtf8(f.relative) + "\n";
-    if (!Append(lines, true, failure)) {
-        RollBack();
-        return false;
-    }
-    int renames = 0;
-    const auto step = [&] {
-        if (g_stepHook) g_stepHook(++renames);
-        return true;
-    };
-    std::vector<std::wstring> setAside;
-    for (const SwapFile& f : files) {
-        const std::wstring full = Full(f.relative);
-        // Gone since it was staged: nothing to set aside. One that appeared
-        // since makes the move below fail, and the swap roll back.
-        bool replaced = f.replaces && MoveWithRetry(full, AsidePath(full));
-        if (f.replaces && !replaced && GetLastError() != ERROR_FILE_NOT_FOUND) {
-            NoteFailure(failure, GetLastError(), f.relative);
-            RollBack();
-            return false;
-        }
-        if ((replaced && !step()) || !(MoveWithRetry(StagedPath(full), full) && step())) {
-            NoteFailure(failure, GetLastError(), f.relative);
-            RollBack();
-            return false;
-        }
-        if (replaced) setAside.push_back(AsidePath(full));
-    }
-    // From here on the new files stand. Not flushed: a power cut that loses
-    // this line rolls back to the old files, which is as whole as the new.
-    if (!Append("DONE\n", false, failure)) {
-        RollBack();
-        return false;
-    }
-    journal_.reset();
-    open_ = false;
-    bool clean = true;
-    for (const std::wstring& aside : setAside) clean = DeleteAnyFile(aside) && clean;
-    // Kept when a set-aside copy could not go: the next run deletes it.
-    if (clean) DeleteAnyFile(JournalPath(folder_));
+    if (!Append(InstallStep::Journal, "D " + ToUtf8(relative) + "\n", false, failure)) return false;
+    folders_.push_back(relative);
+    listing_.Made(relative);
     return true;
 }
 
-void InstallSwap::RollBack() {
-    journal_.reset();
-    open_ = false;
-    RecoverInterruptedInstall(folder_);
+// A file of our names that no journal names: deleted, or the install refuses and names it.
+bool InstallSwap::RemoveLeftover(const std::wstring& relative, InstallFailure* failure) {
+    if (listing_.Attributes(relative) == INVALID_FILE_ATTRIBUTES) return true;
+    const DWORD a = GetFileAttributesW(Full(relative).c_str());
+    if (a == INVALID_FILE_ATTRIBUTES) return true;
+    if (!(a & FILE_ATTRIBUTE_DIRECTORY) && DeleteStep(Full(relative))) return true;
+    // A folder of that name is nobody's leftover of ours: it stays, and blocks.
+    return NoteFailure(failure, (a & FILE_ATTRIBUTE_DIRECTORY) ? ERROR_ALREADY_EXISTS : GetLastError(), relative);
 }
 
-void SetSwapStepHook(void (*hook)(int renames)) { g_stepHook = hook; }
+ScopedFile InstallSwap::CreateStaged(const std::wstring& relative, InstallFailure* failure) {
+    const std::wstring staged = StagedPath(Full(relative));
+    if (!RemoveLeftover(AsidePath(relative), failure) || !RemoveLeftover(StagedPath(relative), failure))
+        return ScopedFile();
+    // Never written over: a hidden or read-only file would refuse, and a
+    // link would carry our bytes into another file.
+    ScopedFile out(CreateFileStep(staged, CREATE_NEW));
+    if (!out && GetLastError() == ERROR_FILE_EXISTS) {
+        // One that appeared since the folder was read.
+        if (!DeleteStep(staged)) {
+            NoteFailure(failure, GetLastError(), StagedPath(relative));
+            return ScopedFile();
+        }
+        out.reset(CreateFileStep(staged, CREATE_NEW));
+    }
+    if (out) created_.push_back(relative);
+    return out;
+}
 
-bool RecoverInterruptedInstall(const std::wstring& folder) {
-    const std::wstring journal = JournalPath(folder);
-    JournalContents j;
-    if (!ReadJournal(journal, &j)) return GetFileAttributesW(journal.c_str()) == INVALID_FILE_ATTRIBUTES;
+void InstallSwap::AddStaged(ScopedFile file, const std::wstring& relative, bool replaces) {
+    flusher_.Add(std::move(file), StagedPath(Full(relative)));
+    files_.push_back({relative, replaces});
+}
+
+bool InstallSwap::AdoptStaged(const std::wstring& relative, InstallFailure* failure) {
+    const std::wstring full = Full(relative);
+    if (!RemoveLeftover(AsidePath(relative), failure)) return false;
+    // With write access: the flush needs it.
+    ScopedFile file(CreateFileW(StagedPath(full).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) return NoteFailure(failure, GetLastError(), relative);
+    created_.push_back(relative);
+    // A folder of that name is not set aside: the move in fails, and the swap rolls back.
+    AddStaged(std::move(file), relative, IsFile(full));
+    return true;
+}
+
+bool InstallSwap::FailFlush(const std::wstring& stagedPath, unsigned long error, InstallFailure* failure) {
+    const std::size_t suffix = sizeof kStagedSuffix / sizeof kStagedSuffix[0] - 1;
+    NoteFailure(failure, error, stagedPath.substr(folder_.size() + 1, stagedPath.size() - folder_.size() - 1 - suffix));
+    RollBack(failure);
+    return false;
+}
+
+bool InstallSwap::Commit(InstallFailure* failure) {
+    std::wstring unflushed;
+    unsigned long error = 0;
+    // Flushes that skipped the disk's cache are made durable by the
+    // journal's flush below, which empties it: all must be done before it.
+    if (FileFlusher::SendsWithoutCacheFlush() && !flusher_.Finish(&unflushed, &error))
+        return FailFlush(unflushed, error, failure);
+    std::string lines;
+    for (const File& f : files_) lines += (f.replaces ? "W " : "N ") + ToUtf8(f.relative) + "\n";
+    if (!Append(InstallStep::Journal, lines, true, failure)) {
+        RollBack(failure);
+        return false;
+    }
+    for (std::size_t i = 0; i < files_.size(); ++i) {
+        File& f = files_[i];
+        const std::wstring full = Full(f.relative);
+        // Its bytes on disk before it goes live; the next ones may still be on their way.
+        if (!flusher_.Flushed(i, &unflushed, &error)) return FailFlush(unflushed, error, failure);
+        // An original gone since it was staged, or one that appeared where
+        // none stood, is not what the journal says: the swap stops there.
+        if (f.replaces) {
+            if (!RenameStep(full, AsidePath(full))) {
+                NoteFailure(failure, GetLastError(), f.relative);
+                RollBack(failure);
+                return false;
+            }
+            f.progress = Progress::SetAside;
+        }
+        if (!RenameStep(StagedPath(full), full)) {
+            NoteFailure(failure, GetLastError(), f.relative);
+            RollBack(failure);
+            return false;
+        }
+        f.progress = Progress::Swapped;
+    }
+    if (!flusher_.Finish(&unflushed, &error)) return FailFlush(unflushed, error, failure);
+    if (!Append(InstallStep::JournalDone, "DONE\n", true, failure)) {
+        RollBack(failure);
+        return false;
+    }
+    journal_.reset();
+    open_ = false;
     bool clean = true;
-    if (j.done) {
-        for (const std::wstring& relative : j.swapped) {
-            const std::wstring aside = AsidePath(folder + L"\\" + relative);
-            if (Exists(aside) && !DeleteAnyFile(aside)) clean = false;
+    for (const File& f : files_)
+        if (f.replaces) clean = DeleteStep(AsidePath(Full(f.relative))) && clean;
+    // Kept when a set-aside original could not go yet: the next recovery deletes it.
+    if (clean) DeleteStep(JournalPath(folder_));
+    files_.clear();
+    created_.clear();
+    folders_.clear();
+    return true;
+}
+
+void InstallSwap::RollBack(InstallFailure* failure) {
+    if (!open_) return;
+    std::wstring unflushed;
+    unsigned long ignored = 0;
+    flusher_.Finish(&unflushed, &ignored);  // every staged file is closed after it
+    journal_.reset();
+    open_ = false;
+    bool clean = true;
+    // Only the renames this run made; a file it never set aside is left as it is.
+    for (const File& f : files_) {
+        if (f.progress == Progress::Staged) continue;
+        if (const unsigned long error = PutBack(Full(f.relative), f.replaces)) {
+            clean = false;
+            NoteUnrestored(failure, error, f.relative);
         }
-    } else {
-        // Each file put back is noted ("R"), so that a recovery cut short, or
-        // one that met a held file, is never mistaken later for files of ours
-        // to delete: once its staged copy is gone, a put-back original looks
-        // exactly like a new file placed where none stood.
-        ScopedFile notes(CreateFileW(journal.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-        std::string lines;
-        for (const std::wstring& relative : j.swapped) {
-            if (std::find(j.restored.begin(), j.restored.end(), relative) != j.restored.end()) continue;
-            if (RestoreOne(folder + L"\\" + relative))
-                lines += "R " + ToUtf8(relative) + "\n";
-            else
-                clean = false;
+    }
+    for (const std::wstring& relative : created_) clean = DeleteStep(StagedPath(Full(relative))) && clean;
+    for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) RemoveFolderStep(Full(*it));
+    // Kept while anything is left: the next recovery finishes from the names on disk.
+    if (clean) DeleteStep(JournalPath(folder_));
+    files_.clear();
+    created_.clear();
+    folders_.clear();
+}
+
+InstallFailure RefusedOver(const InstallFailure& recovery) {
+    InstallFailure refused = recovery;
+    if (!recovery.unrestoredPath.empty()) {
+        refused.problem = InstallProblem::Unfinished;
+        refused.error = recovery.unrestoredError;
+        refused.relativePath = recovery.unrestoredPath;
+    }
+    return refused;
+}
+
+bool RecoverInterruptedInstall(const std::wstring& folder, InstallFailure* failure) {
+    const std::wstring journal = JournalPath(folder);
+    if (!Exists(journal)) return true;
+    JournalContents j;
+    unsigned long error = 0;
+    if (!ReadJournal(folder, &j, &error)) return NoteFailure(failure, error, kJournalName);
+    bool clean = true;
+    for (const SwapEntry& s : j.swapped) {
+        const std::wstring full = folder + L"\\" + s.relative;
+        if (j.done) {
+            // The new files stand: the originals set aside may go.
+            if (!DeleteStep(AsidePath(full))) clean = NoteFailure(failure, GetLastError(), s.relative + kAsideSuffix);
+        } else if (const unsigned long e = PutBack(full, s.replaces)) {
+            clean = false;
+            NoteUnrestored(failure, e, s.relative);
         }
-        DWORD wrote = 0;
-        const bool noted = lines.empty() || (notes && WriteFile(notes.get(), lines.data(), DWORD(lines.size()), &wrote,
-                                                                nullptr) &&
-                                             wrote == lines.size() && FlushFileBuffers(notes.get()));
-        // Without the notes on disk, the staged copies must stay: they tell the state.
-        if (!noted) return false;
     }
-    for (const std::wstring& relative : j.staged) {
-        const std::wstring staged = StagedPath(folder + L"\\" + relative);
-        if (Exists(staged) && !DeleteAnyFile(staged)) clean = false;
-    }
+    for (const std::wstring& relative : j.staged)
+        if (!DeleteStep(StagedPath(folder + L"\\" + relative)))
+            clean = NoteFailure(failure, GetLastError(), relative + kStagedSuffix);
     // Deepest first; a folder that holds anything else stays.
     if (!j.done)
-        for (auto it = j.folders.rbegin(); it != j.folders.rend(); ++it)
-            RemoveDirectoryW((folder + L"\\" + *it).c_str());
-    // Kept when something could not be put right: the next run tries again.
-    return clean && DeleteAnyFile(journal);
+        for (auto it = j.folders.rbegin(); it != j.folders.rend(); ++it) RemoveFolderStep(folder + L"\\" + *it);
+    if (!clean) return false;
+    return DeleteStep(journal) || NoteFailure(failure, GetLastError(), kJournalName);
 }

@@ -1,27 +1,67 @@
-// All-or-nothing replacement of a set of files in one folder.
+// All-or-nothing replacement of a set of files in one folder, that a crash, a
+// power cut or a file held by the game can cut short at any point and that
+// is always finished or undone later.
 //
-// Every new file is first staged beside its target as "<name>.velmora-new".
-// Only when all are staged does the swap run: each existing target is set
-// aside as "<name>.velmora-old" and the staged file moved into its place.
-// A journal beside them ("velmora-install.velmora-journal") records what is
-// staged, which folders were made, and which files are being swapped, so a
-// failed swap, or one cut short by a crash, is rolled back to the old files
-// by reading one small file. The set-aside files are deleted only after the
-// whole swap succeeded.
+// Names on disk. Every new file is first staged beside its target as
+// "<name>.velmora-new". When all are staged, each existing target is set
+// aside as "<name>.velmora-old" and the staged file is moved into its place.
+// Undoing one file runs the same way back: the new file is renamed to
+// "<name>.velmora-new" again, and only then the set-aside original moved
+// into its place, so that at every instant the names say what each file is:
+// ".velmora-old" is always the player's original, ".velmora-new" always ours,
+// and a file under its own name is ours only while its ".velmora-old" stands
+// beside it (or, for a file where none stood, while the journal says so).
+//
+// The journal ("velmora-install.velmora-journal" in the folder) says which
+// names belong to the install, one line each:
+//   VELMORA-JOURNAL 2
+//   S <name>   may be staged (all of them, before the first is)
+//   D <name>   a folder about to be made for the install
+//   W <name>   to be swapped; an original stands there and is set aside first
+//   N <name>   to be swapped; no file stood there
+//   DONE       every swap is done: the set-aside originals may go
+// A recovery reads it and never writes it: it rolls back (before DONE) or
+// deletes the set-aside originals (after DONE), each step again resumable,
+// and deletes the journal only when every file is right. A put-back original
+// is never deleted later, because an original is only ever renamed.
+//
+// Power loss. The file system logs renames and deletions in the order they
+// were made (NTFS does), but not a file's bytes. So: the W/N lines are
+// flushed before the first rename, each staged file's bytes before the
+// rename that makes it live, and the DONE line before the first set-aside
+// original is deleted. Staged files are flushed by workers while the next
+// ones are written and the first ones are swapped, so the flushes cost
+// little more than the last one (see FileFlusher.h for the cheaper flush
+// that Windows 8 on allows, where all are done before the journal's flush).
+//
+// Leftovers. An install never uses a file it did not create: before a file
+// is staged, a ".velmora-new" or ".velmora-old" beside it that no journal
+// names (left by a crash whose journal was lost, an older version, or
+// anyone) is deleted, or, where that fails, the install refuses and names it.
+// A roll-back undoes only the renames this run made.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "runtime/ScopedHandle.h"
+#include "themes/FileFlusher.h"
+#include "themes/FolderListing.h"
+#include "themes/InstallSteps.h"
 
 // Why an install could not land, for the message the user gets.
-enum class InstallProblem { None, InUse, AccessDenied, DiskFull, Damaged, Other };
+enum class InstallProblem { None, InUse, AccessDenied, DiskFull, Damaged, Other, Unfinished };
 
 struct InstallFailure {
     InstallProblem problem = InstallProblem::None;
     unsigned long error = 0;   // the Win32 error, when there was one
     std::wstring relativePath;  // the file or folder it happened on
+    // Set when a roll-back or a recovery could not put every original back:
+    // the first game file still waiting for its original, and the Win32
+    // error that stopped it. The journal then stays, and the next recovery
+    // (at start-up, or before the next install) finishes the work.
+    std::wstring unrestoredPath;
+    unsigned long unrestoredError = 0;
 };
 
 // Records a failure from a Win32 error code (the first failure wins);
@@ -33,52 +73,78 @@ bool NoteDamaged(InstallFailure* failure, const std::wstring& relativePath);
 std::wstring StagedPath(const std::wstring& path);
 std::wstring AsidePath(const std::wstring& path);
 std::wstring JournalPath(const std::wstring& folder);
+extern const wchar_t kJournalName[];
 
-// A staged file to swap in, and whether an old file stood in its place when
-// it was staged (then it is set aside first).
-struct SwapFile {
-    std::wstring relative;
-    bool replaces = false;
-};
-
-// One install into one folder (an extended path, see LongPath.h). Files and
-// folders are relative to it.
+// One install into one folder (an extended path, see LongPath.h). Names are
+// relative to it. Use: Begin, then NoteCreatedFolder before each folder made
+// and CreateStaged + AddStaged (or AdoptStaged) for each file, then Commit.
+// Anything not committed is rolled back when the object goes.
 class InstallSwap {
 public:
-    explicit InstallSwap(std::wstring folder) : folder_(std::move(folder)) {}
-    // Rolls back whatever has not been committed.
+    explicit InstallSwap(std::wstring folder) : folder_(std::move(folder)), listing_(folder_) {}
     ~InstallSwap();
     InstallSwap(const InstallSwap&) = delete;
     InstallSwap& operator=(const InstallSwap&) = delete;
 
-    // Starts the journal with every file that will be staged; recovers a
-    // journal left by an earlier run first.
+    // Finishes or rolls back an earlier install cut short in the folder, then
+    // starts this one's journal with every file that may be staged. Refuses
+    // (problem Unfinished, naming the game file) while the earlier one
+    // cannot be put right.
     bool Begin(const std::vector<std::wstring>& files, InstallFailure* failure);
-    // A folder made for the install: removed again on roll-back when empty.
+    // Called before a folder is made: a roll-back removes it again when empty.
     bool NoteCreatedFolder(const std::wstring& relative, InstallFailure* failure);
-    // Swaps the staged files listed here into place, all or none. On failure
-    // everything is rolled back before it returns.
-    bool Commit(const std::vector<SwapFile>& files, InstallFailure* failure);
-    // Removes the staged files and the folders made, leaving the old files.
-    void RollBack();
+    // The attributes of what stood at `relative` before this install staged
+    // anything beside it (INVALID_FILE_ATTRIBUTES for nothing): each folder
+    // is read once.
+    DWORD Existing(const std::wstring& relative) { return listing_.Attributes(relative); }
+    // The staged file of `relative`, new and empty, for writing; leftovers of
+    // our names beside it are removed first.
+    ScopedFile CreateStaged(const std::wstring& relative, InstallFailure* failure);
+    // A staged file written in full: it is flushed and closed on a worker.
+    // `replaces` says whether a file stood in its place when it was staged.
+    void AddStaged(ScopedFile file, const std::wstring& relative, bool replaces);
+    // A staged file the caller wrote before Begin (the pack archive), to be
+    // swapped in with the rest; its set-aside leftover is removed.
+    bool AdoptStaged(const std::wstring& relative, InstallFailure* failure);
+    // Swaps every staged file into place, all or none. On failure everything
+    // is rolled back before it returns (see InstallFailure::unrestoredPath).
+    bool Commit(InstallFailure* failure);
+    // Puts back what this run changed and removes what it made.
+    void RollBack(InstallFailure* failure = nullptr);
 
     const std::wstring& folder() const { return folder_; }
     std::wstring Full(const std::wstring& relative) const { return folder_ + L"\\" + relative; }
 
 private:
-    bool Append(const std::string& lines, bool flush, InstallFailure* failure);
+    enum class Progress { Staged, SetAside, Swapped };
+    struct File {
+        std::wstring relative;
+        bool replaces = false;
+        Progress progress = Progress::Staged;
+    };
+    bool Append(InstallStep step, const std::string& lines, bool flush, InstallFailure* failure);
+    bool RemoveLeftover(const std::wstring& relative, InstallFailure* failure);
+    // A failed flush of a staged file: noted, and the install rolled back.
+    bool FailFlush(const std::wstring& stagedPath, unsigned long error, InstallFailure* failure);
 
     std::wstring folder_;
+    FolderListing listing_;
     ScopedFile journal_;
+    long long journalSize_ = 0;
     bool open_ = false;
+    FileFlusher flusher_;
+    std::vector<std::wstring> created_;  // staged files this run created, in order
+    std::vector<File> files_;            // staged in full, to swap
+    std::vector<std::wstring> folders_;  // made by this run, in order
 };
 
-// For tests: told the number of renames done so far after each rename of a
-// swap, so that a test can end the process at any point of it.
-void SetSwapStepHook(void (*hook)(int renames));
-
-// Finishes or rolls back an install that a crash interrupted in this folder
-// (an extended path), and removes its leftovers. Cheap when there is none:
-// one look for the journal. False while something could not be put right
-// (a file still held): the journal then stays for the next try.
-bool RecoverInterruptedInstall(const std::wstring& folder);
+// Finishes or rolls back an install into this folder (an extended path) that
+// was cut short, and removes its leftovers. Cheap when there is none: one
+// look for the journal. False while something could not be put right: the
+// journal stays for the next try, and `failure` names the game file that
+// still waits for its original (unrestoredPath), or else what stopped it.
+bool RecoverInterruptedInstall(const std::wstring& folder, InstallFailure* failure = nullptr);
+// An install refused because the recovery before it failed: with a game file
+// still waiting for its original, problem Unfinished naming that file;
+// otherwise the recovery's own failure.
+InstallFailure RefusedOver(const InstallFailure& recovery);

@@ -11,12 +11,17 @@
 #include "runtime/Process.h"
 #include "runtime/Resources.h"
 #include "themes/ArchiveExtract.h"
+#include "themes/InstallPack.h"
 
 namespace {
 
 const char kInstallTitle[] = "温馨提示°";
-const char kPackArchive[] = "wzCAFG.ZIP";
 const char kUnchanged[] = "\r\n游戏文件没有任何改动。";
+const char kNotYetRestored[] =
+    "\r\n\r\n游戏目录尚未恢复原样。请关闭游戏，Velmora会在下次启动或下次修改时自动把它放回原处。";
+
+// What the start-up recovery could not put back, told once after the notice.
+InstallFailure g_startupRecovery;
 
 // Only an absolute folder path ending in "\Game" is a place to install into:
 // anything else (an empty path file gives "\Game", the root of the drive) is not.
@@ -26,41 +31,52 @@ bool IsGameTarget(const Text& target) {
     return absolute && wide.size() >= 6 && CompareStringOrdinal(wide.c_str() + wide.size() - 5, 5, L"\\Game", 5, TRUE) == CSTR_EQUAL;
 }
 
-// The message for a failed install: what blocked, which file (relative to
-// the game folder), and what the player can do about it.
-void ShowInstallFailure(const InstallFailure& f) {
-    const Text where = "Game\\" + (f.relativePath.empty() ? Text(kPackArchive) : WideToGbk(f.relativePath));
-    switch (f.problem) {
-        case InstallProblem::InUse:
-            ShowMessage("修改失败：游戏文件正在被占用，无法替换：\r\n" + where +
-                            "\r\n\r\n游戏可能正在运行，请关闭游戏后重试。" + kUnchanged,
-                        kBoxWarning, Text(kInstallTitle));
-            return;
-        case InstallProblem::AccessDenied:
-            ShowMessage("修改失败：没有权限写入游戏目录：\r\n" + where +
-                            "\r\n\r\n该文件夹受系统保护，请右键点击Velmora，选择“以管理员身份运行”后重试。" + kUnchanged,
-                        kBoxError, Text(kInstallTitle));
-            return;
-        case InstallProblem::DiskFull:
-            ShowMessage("修改失败：磁盘空间不足，无法写入：\r\n" + where + "\r\n\r\n请清理游戏所在的磁盘后重试。" + kUnchanged,
-                        kBoxError, Text(kInstallTitle));
-            return;
-        case InstallProblem::Damaged:
-            ShowMessage("修改失败：界面包已损坏：\r\n" + where + "\r\n\r\n请重新下载Velmora后重试。" + kUnchanged,
-                        kBoxError, Text(kInstallTitle));
-            return;
-        default:
-            ShowMessage("修改失败：无法写入游戏文件：\r\n" + where + "\r\n（错误代码 " + std::to_string(f.error) +
-                            "）\r\n\r\n请关闭游戏后重试。" + kUnchanged,
-                        kBoxError, Text(kInstallTitle));
-    }
+Text GamePath(const std::wstring& relative) {
+    return "Game\\" + (relative.empty() ? WideToGbk(kPackArchiveName) : WideToGbk(relative));
 }
 
-// A crash may have left a journal, staged files or a staged pack archive.
-void Recover(const std::wstring& game) {
-    RecoverInterruptedInstall(game);
-    const std::wstring staged = StagedPath(game + L"\\" + GbkToWide(kPackArchive));
-    if (GetFileAttributesW(staged.c_str()) != INVALID_FILE_ATTRIBUTES) DeleteFileW(staged.c_str());
+// The game file still waiting for its original, and why it waits.
+Text Unrestored(const InstallFailure& f) {
+    const unsigned long e = f.unrestoredError;
+    const bool inUse = e == ERROR_SHARING_VIOLATION || e == ERROR_LOCK_VIOLATION || e == ERROR_USER_MAPPED_FILE;
+    return (inUse ? Text("以下游戏文件正在被占用，暂时无法放回原处：")
+                  : "以下游戏文件暂时无法放回原处（错误代码 " + std::to_string(e) + "）：") +
+           "\r\n" + GamePath(f.unrestoredPath) + kNotYetRestored;
+}
+
+// The message for a failed install: what blocked, which file (relative to
+// the game folder), and what the player can do about it; then either that
+// nothing changed, or which original could not be put back yet.
+void ShowInstallFailure(const InstallFailure& f) {
+    const Text where = GamePath(f.relativePath);
+    Text text;
+    int flags = kBoxError;
+    switch (f.problem) {
+        case InstallProblem::Unfinished:
+            ShowMessage("修改失败：上次修改还没有撤销完成，" + Unrestored(f), kBoxError, Text(kInstallTitle));
+            return;
+        case InstallProblem::InUse:
+            text = "修改失败：游戏文件正在被占用，无法替换：\r\n" + where + "\r\n\r\n游戏可能正在运行，请关闭游戏后重试。";
+            flags = kBoxWarning;
+            break;
+        case InstallProblem::AccessDenied:
+            text = "修改失败：没有权限写入游戏目录：\r\n" + where +
+                   "\r\n\r\n该文件夹受系统保护，请右键点击Velmora，选择“以管理员身份运行”后重试。";
+            break;
+        case InstallProblem::DiskFull:
+            text = "修改失败：磁盘空间不足，无法写入：\r\n" + where + "\r\n\r\n请清理游戏所在的磁盘后重试。";
+            break;
+        case InstallProblem::Damaged:
+            text = "修改失败：界面包已损坏：\r\n" + where + "\r\n\r\n请重新下载Velmora后重试。";
+            break;
+        default:
+            text = "修改失败：无法写入游戏文件：\r\n" + where + "\r\n（错误代码 " + std::to_string(f.error) +
+                   "）\r\n\r\n请关闭游戏后重试。";
+    }
+    if (f.unrestoredPath.empty())
+        ShowMessage(text + kUnchanged, flags, Text(kInstallTitle));
+    else
+        ShowMessage(text + "\r\n\r\n撤销修改时，" + Unrestored(f), kBoxError, Text(kInstallTitle));
 }
 
 }  // namespace
@@ -69,7 +85,14 @@ void RecoverLastInstall() {
     const Text folder = BytesToText(ReadFileBytes(PathFilePath()));
     if (FindGameFolderWord(folder) < 0 || !IsGameTarget(folder + "\\Game")) return;
     const std::wstring game = ExtendedPath(GbkToWide(folder + "\\Game"));
-    if (!game.empty()) Recover(game);
+    if (!game.empty()) RecoverGameFolder(game, &g_startupRecovery);
+}
+
+void ReportUnfinishedRecovery() {
+    if (g_startupRecovery.unrestoredPath.empty()) return;
+    const Text text = "上次修改没有完成，" + Unrestored(g_startupRecovery);
+    g_startupRecovery = InstallFailure();
+    ShowMessage(text, kBoxError, Text(kInstallTitle));
 }
 
 void InstallThemePack(const ThemePack& pack) {
@@ -91,26 +114,8 @@ void InstallThemePack(const ThemePack& pack) {
         ShowMessage("请选择正确地址！", kBoxOk);
         return;
     }
-    Recover(game);
-    // The new pack archive is staged like every member and swapped in with
-    // them: a failed install keeps the old one too.
-    const Text staged = WideToGbk(StagedPath(game + L"\\" + GbkToWide(kPackArchive)));
     ZipComponent* zip = ZipComponentNamed("ZIP压缩1");
-    zip->installAs = kPackArchive;
-    // Straight from the mapped resource to disk: no copy of the pack in memory.
-    const ByteSpan packBytes = ResourceBytes(pack.archive);
-    if (packBytes.size == 0 || !WriteFileBytes(staged, {packBytes})) {
-        InstallFailure failure;
-        if (packBytes.size == 0) NoteDamaged(&failure, L"");
-        else NoteFailure(&failure, GetLastError(), GbkToWide(kPackArchive));
-        DeleteFilePath(staged);
-        ShowInstallFailure(failure);
-        return;
-    }
-    const int result = ExtractArchive(zip, staged, WideToGbk(game));
-    zip->installAs.clear();
-    if (result != 1) {
-        DeleteFilePath(staged);  // refused before anything was staged beside it
+    if (!InstallPackArchive(zip, ResourceBytes(pack.archive), game)) {
         ShowInstallFailure(zip->failure);
         return;
     }

@@ -1,6 +1,6 @@
-# Cross build for 64-bit Windows: only for running the tests on a machine
-# whose kernel runs no 32-bit programs (and so no 32-bit Wine). The program
-# we ship is the 32-bit build.
+# Cross build for 64-bit Windows: only for the tests, which run it beside the
+# 32-bit build, and alone on a machine whose kernel runs no 32-bit programs
+# (and so no 32-bit Wine). The program we ship is the 32-bit build.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)

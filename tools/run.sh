@@ -7,11 +7,11 @@
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 export BUILD=$ROOT/build-run
-source "$ROOT/tools/wine-env.sh"
 DEMO=$BUILD/demo
 SHOTS=$BUILD/screenshots
 
 if [ "${1:-}" = --on-display ]; then
+  source "$ROOT/tools/wine-env.sh"
   prepare_wine_prefix
   game="$DEMO/Games/英雄联盟"
   rm -rf "$DEMO" && mkdir -p "$game/Game" "$SHOTS"
@@ -29,7 +29,9 @@ if [ "${1:-}" = --on-display ]; then
 fi
 
 bash "$ROOT/tools/setup.sh" >/dev/null
-source "$ROOT/tools/wine-env.sh"  # again: setup may have brought 64-bit Wine
+# Sourced after the set-up, which brings 32-bit Wine: the 32-bit program,
+# unless this kernel runs no 32-bit programs.
+source "$ROOT/tools/wine-env.sh"
 configure_and_build >/dev/null
 if [ -n "${DISPLAY:-}" ]; then
   prepare_wine_prefix

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Brings a Debian bookworm machine to a working cross build: MinGW, zlib and
-# minizip for the target, 32-bit Wine, a virtual display and a CJK font.
+# Brings a Debian bookworm machine to a working cross build: MinGW for 32-bit
+# and 64-bit Windows, zlib and minizip for the target, 32-bit and 64-bit Wine,
+# a virtual display and a CJK font.
 # Safe to run again: it only installs what is missing.
 set -euo pipefail
 
 DEPS_DIR=${VELMORA_DEPS:-/var/cache/velmora}
 PACKAGES=(
   cmake make gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev
-  wine wine32:i386 xvfb xauth fonts-wqy-zenhei imagemagick
+  gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix
+  wine wine32:i386 wine64 xvfb xauth fonts-wqy-zenhei imagemagick
   googletest zip python3 dpkg-dev locales
 )
 
@@ -36,20 +38,6 @@ if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
   as_root sed -i 's/^# *\(zh_CN.UTF-8 UTF-8\)/\1/' /etc/locale.gen
   grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' | as_root tee -a /etc/locale.gen >/dev/null
   as_root locale-gen >/dev/null
-fi
-
-# Some kernels are booted without 32-bit Linux programs (ia32 emulation off),
-# and 32-bit Wine cannot start there. The tests then run a 64-bit build
-# under 64-bit Wine (wine-env.sh chooses); these are what it needs.
-if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-  missing=()
-  for p in wine64 gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-  done
-  if [ ${#missing[@]} -gt 0 ]; then
-    apt_update
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
-  fi
 fi
 
 # minizip is not packaged for MinGW; its sources come with Debian's zlib source package.

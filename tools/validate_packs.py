@@ -2,7 +2,8 @@
 """Checks theme pack archives against what Velmora relies on, before they are
 embedded. Each problem names the file, the member and the rule; a pack whose
 member count or size differs from the catalogue only draws a warning (an
-updated theme may differ).
+updated theme may differ). Errors and warnings go to standard error, so that
+a build that hides its commands' output still shows them.
 
 usage: validate_packs.py FOLDER | ARCHIVE...            check, exit 1 on an error
        validate_packs.py --write-rc RC FOLDER             check the 44 packs of a
@@ -141,12 +142,12 @@ def main(argv):
     failed = False
     for path in paths:
         if not os.path.isfile(path):
-            print("%s: missing" % path)
+            print("%s: missing" % path, file=sys.stderr)
             failed = True
             continue
         errors, warnings = check(path)
         for line in errors + warnings:
-            print(line)
+            print(line, file=sys.stderr)
         failed = failed or bool(errors)
     if failed:
         return 1

@@ -1,0 +1,73 @@
+#include "themes/InstallSteps.h"
+
+namespace {
+
+InstallStepHook g_hook = nullptr;
+bool g_durable = true;
+
+}  // namespace
+
+void SetInstallStepHook(InstallStepHook hook) { g_hook = hook; }
+
+void SetDurableWrites(bool durable) { g_durable = durable; }
+bool DurableWrites() { return g_durable; }
+
+bool TellStep(InstallStep step, const std::wstring& path) {
+    if (!g_hook) return true;
+    const unsigned long error = g_hook(step, path);
+    if (error == 0) return true;
+    SetLastError(error);
+    return false;
+}
+
+HANDLE CreateFileStep(const std::wstring& path, DWORD disposition, DWORD share) {
+    if (!TellStep(InstallStep::Create, path)) return INVALID_HANDLE_VALUE;
+    return CreateFileW(path.c_str(), GENERIC_WRITE, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool WriteStep(InstallStep step, HANDLE file, const void* data, DWORD size, const std::wstring& path) {
+    if (!TellStep(step, path)) return false;
+    DWORD wrote = 0;
+    if (!WriteFile(file, data, size, &wrote, nullptr)) return false;
+    if (wrote == size) return true;
+    SetLastError(ERROR_DISK_FULL);
+    return false;
+}
+
+bool RenameStep(const std::wstring& from, const std::wstring& to) {
+    if (!TellStep(InstallStep::Rename, from)) return false;
+    for (DWORD wait = 25;; wait *= 2) {
+        if (MoveFileExW(from.c_str(), to.c_str(), 0)) return true;
+        const DWORD error = GetLastError();
+        // A game that holds the file stays in the way: it fails after about a third of a second.
+        if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED && error != ERROR_LOCK_VIOLATION) ||
+            wait > 200)
+            return false;
+        Sleep(wait);
+        SetLastError(error);
+    }
+}
+
+bool DeleteStep(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
+    }
+    if (!TellStep(InstallStep::Delete, path)) return false;
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (DeleteFileW(path.c_str())) return true;
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+bool MakeFolderStep(const std::wstring& path) {
+    return TellStep(InstallStep::MakeFolder, path) && CreateDirectoryW(path.c_str(), nullptr);
+}
+
+void RemoveFolderStep(const std::wstring& path) {
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+    if (TellStep(InstallStep::RemoveFolder, path)) RemoveDirectoryW(path.c_str());
+}

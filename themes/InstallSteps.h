@@ -1,0 +1,50 @@
+// Every change that an install, its roll-back or a recovery makes on disk
+// goes through these few functions. Each step is told to a test hook first,
+// which may end the process right there (a crash at exactly that point) or
+// fail the step with a Win32 error (a full disk, say). Without a hook each is
+// the plain Win32 call. Paths are extended paths (see LongPath.h).
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+enum class InstallStep {
+    Create,        // a staged file is created
+    Write,         // bytes are written to a staged file
+    Flush,         // a staged file's bytes are confirmed on disk
+    Rename,        // a file changes its name (set aside, moved in, put back)
+    Delete,        // a file is deleted
+    MakeFolder,    // a folder is made
+    RemoveFolder,  // a folder made by an install is removed again
+    Journal,       // lines are appended to the journal (it is created as a Create step)
+    JournalDone,   // the journal's DONE line is appended
+};
+
+// Returns 0 to let the step run, or the Win32 error the step is to fail with.
+using InstallStepHook = unsigned long (*)(InstallStep step, const std::wstring& path);
+void SetInstallStepHook(InstallStepHook hook);
+
+// For measurements only: false skips every flush of the install (staged
+// files and journal), so that a benchmark can tell what the flushes cost.
+void SetDurableWrites(bool durable);
+bool DurableWrites();
+
+// Tells the hook about a step; false, with the hook's error as the last
+// error, when the hook fails it.
+bool TellStep(InstallStep step, const std::wstring& path);
+
+// Creates (or opens) a file for writing; INVALID_HANDLE_VALUE on failure.
+HANDLE CreateFileStep(const std::wstring& path, DWORD disposition, DWORD share = 0);
+// Writes all bytes or fails; a write cut short without an error is a full disk.
+bool WriteStep(InstallStep step, HANDLE file, const void* data, DWORD size, const std::wstring& path);
+// Renames without replacing anything. A virus scanner opens every new file
+// for a moment: a rename that meets one is tried again briefly before it
+// counts as a failure.
+bool RenameStep(const std::wstring& from, const std::wstring& to);
+// Deletes a file, lifting read-only, hidden and system first (they stop a
+// delete). A file that is not there counts as deleted.
+bool DeleteStep(const std::wstring& path);
+bool MakeFolderStep(const std::wstring& path);
+// Removes an empty folder; one that holds anything stays (and that is no failure).
+void RemoveFolderStep(const std::wstring& path);
