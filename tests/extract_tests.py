@@ -605,6 +605,22 @@ class Extraction(unittest.TestCase):
         # The read-only original is still read-only.
         self.assertEqual(int(run_script([["getattr", win(os.path.join(target, "DATA/Menu/a.ini"))]])[0].split()[1], 16) & RO, RO)
 
+    def test_a_rolled_back_install_gives_a_players_file_back_its_own_letter_case(self):
+        target = self.path("Game")
+        for rel in ("DATA/Menu/A.INI", "DATA/Menu/z.ini"):
+            os.makedirs(os.path.dirname(os.path.join(target, rel)), exist_ok=True)
+            with open(os.path.join(target, rel), "wb") as f:
+                f.write(b"the player's " + rel.encode())
+        before = tree(target)
+        archive = self.path("case.zip")
+        py_zip(archive, {"DATA/Menu/a.ini": b"new a", "DATA/Menu/z.ini": b"new z"})
+        # a.ini is set aside before z.ini, which is held: the swap rolls back.
+        lines = run_script([["lock", win(os.path.join(target, "DATA/Menu/z.ini"))],
+                            ["extract", win(archive), win(target)], ["unlock"]])
+        self.assertIn("result 0", lines)
+        self.assertEqual(sorted(tree(target)), sorted(before))
+        self.assertEqual(tree(target), before)
+
     def test_a_damaged_last_member_changes_nothing(self):
         target = self.old_game()
         before = tree(target)

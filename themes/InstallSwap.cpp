@@ -12,6 +12,7 @@ namespace {
 
 const wchar_t kStagedSuffix[] = L".velmora-new";
 const wchar_t kAsideSuffix[] = L".velmora-old";
+static_assert(sizeof kStagedSuffix == sizeof kAsideSuffix, "one length cut off either suffix");
 const char kJournalHeader[] = "VELMORA-JOURNAL 2\n";
 // The first journals named no original per file but noted each one put back ("R").
 const char kJournalHeaderV1[] = "VELMORA-JOURNAL 1\n";
@@ -103,6 +104,22 @@ bool ReadJournal(const std::wstring& folder, JournalContents* out, unsigned long
     return true;
 }
 
+// A path with the letter case its last level has on disk (Windows finds
+// names whatever their case, and keeps the case a rename gives): a file set
+// aside keeps its own name's case, and gets it back.
+std::wstring AsOnDisk(const std::wstring& path) {
+    WIN32_FIND_DATAW entry;
+    ScopedFind find(FindFirstFileW(path.c_str(), &entry));
+    if (!find) return path;
+    return path.substr(0, path.find_last_of(L'\\') + 1) + entry.cFileName;
+}
+
+// The name a file set aside or staged under our suffix had, as on disk.
+std::wstring WithoutSuffix(const std::wstring& path) {
+    const std::wstring named = AsOnDisk(path);
+    return named.substr(0, named.size() - (sizeof kStagedSuffix / sizeof kStagedSuffix[0] - 1));
+}
+
 // Puts the original of one swapped file back, or removes our file where
 // none stood, from whatever point a swap or an earlier put-back reached.
 // 0, or the Win32 error that stopped it; what is on disk then still says
@@ -113,7 +130,7 @@ unsigned long PutBack(const std::wstring& full, bool replaces) {
         if (Exists(aside)) {
             // Ours goes back under our name before the original comes in.
             if (Exists(full) && !RenameStep(full, staged)) return GetLastError();
-            if (!RenameStep(aside, full)) return GetLastError();
+            if (!RenameStep(aside, WithoutSuffix(aside))) return GetLastError();
         }
     } else if (!Exists(staged) && Exists(full)) {
         // Moved in where none stood (while it is still staged, a file there is not ours).
@@ -274,7 +291,7 @@ bool InstallSwap::Commit(InstallFailure* failure) {
         // An original gone since it was staged, or one that appeared where
         // none stood, is not what the journal says: the swap stops there.
         if (f.replaces) {
-            if (!RenameStep(full, AsidePath(full))) {
+            if (!RenameStep(full, AsidePath(AsOnDisk(full)))) {
                 NoteFailure(failure, GetLastError(), f.relative);
                 RollBack(failure);
                 return false;
