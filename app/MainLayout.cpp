@@ -7,6 +7,7 @@
 
 #include "app/MakerInfo.h"
 #include "gamefolder/GameFolder.h"
+#include "runtime/FileUtil.h"
 
 namespace {
 
@@ -140,3 +141,8 @@ const WindowEvents kMainWindowEvents = {MainWindowCreated, ConfirmClose, HideWhe
 GameFolderControls FolderControls() { return {MainWindow(), "编辑框1", "按钮1"}; }
 
 void BrowseClicked() { BrowseGameFolder(FolderControls()); }
+
+Text RememberedTarget() {
+    const Text folder = BytesToText(ReadFileBytes(PathFilePath()));
+    return FindGameFolderWord(folder) < 0 ? Text() : folder + "\\Game";
+}

@@ -25,6 +25,9 @@ bool StartupFinished();
 // The game folder's controls (编辑框1, 按钮1) and 按钮1's click.
 GameFolderControls FolderControls();
 void BrowseClicked();
+// Where installs go: the remembered game folder followed by "\Game", or
+// nothing when no acceptable folder is remembered.
+Text RememberedTarget();
 
 // Theme selection.
 void SelectTheme(const char* clickedBox);

@@ -45,7 +45,7 @@ void MainWindowCreated() {
     SetProperty(MainWindow(), "时钟4", kPropInterval, 200);
     // e. An install that a crash cut short is rolled back first.
     LoadGameFolder(FolderControls());
-    RecoverLastInstall();
+    RecoverLastInstall(RememberedTarget());
     // f. Shown at every start; the window appears only after OK.
     ShowMessage(kNoticeText, kBoxInformation, Text(kNoticeTitle));
     // Then, once, an original that the roll-back above could not put back yet.

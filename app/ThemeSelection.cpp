@@ -2,8 +2,32 @@
 #include <cstring>
 
 #include "app/MainWindow.h"
+#include "runtime/Dialogs.h"
+#include "runtime/FileUtil.h"
+#include "runtime/Process.h"
 #include "themes/Catalogue.h"
 #include "themes/InstallThemePack.h"
+
+namespace {
+
+// The window's part of an install: the target shown in 编辑框1, a second's
+// wait, the folder check; then the target read back from the box (it may
+// have been changed meanwhile) goes to the install itself.
+void InstallIntoRememberedFolder(const ThemePack& pack) {
+    const Text folder = BytesToText(ReadFileBytes(PathFilePath()));
+    SetProperty(MainWindow(), "编辑框1", kPropContent, folder + "\\Game");
+    Delay(1000);
+    // Closed during the wait: the player is gone, nothing is written.
+    if (!WindowAlive(MainWindow())) return;
+    if (FolderCheck() != kGameFolderWord) {
+        ShowMessage("请选择正确地址！", kBoxOk);
+        SetProperty(MainWindow(), "选择框_王者", kPropTicked, false);
+        return;
+    }
+    InstallThemePack(pack, GetProperty(MainWindow(), "编辑框1", kPropContent).text, ZipComponentNamed("ZIP压缩1"));
+}
+
+}  // namespace
 
 void SelectTheme(const char* clickedBox) {
     // The click has already toggled the box itself; only the others change.
@@ -21,7 +45,7 @@ void InstallSelectedTheme() {
         const bool browseWasDisabled = GetProperty(MainWindow(), "按钮1", kPropDisabled).AsBool();
         SetProperty(MainWindow(), "按钮1", kPropDisabled, true);
         SetProperty(MainWindow(), "按钮2", kPropDisabled, true);
-        InstallThemePack(pack);
+        InstallIntoRememberedFolder(pack);
         SetProperty(MainWindow(), "按钮2", kPropDisabled, false);
         SetProperty(MainWindow(), "按钮1", kPropDisabled, browseWasDisabled);
         return;

@@ -1,9 +1,7 @@
 // The tray icon, hiding when minimised, and the tray menu's commands.
 #include "app/MainWindow.h"
 #include "app/MakerInfo.h"
-#include "gamefolder/GameFolder.h"
 #include "runtime/Dialogs.h"
-#include "runtime/FileUtil.h"
 #include "runtime/Process.h"
 #include "runtime/ShellUtil.h"
 #include "themes/UndoInstalls.h"
@@ -41,13 +39,6 @@ const char kUndoTitle[] = "温馨提示°";
 const char kUndoQuestion[] =
     "确定要撤销修改，恢复原来的文件吗？\r\n\r\n"
     "Velmora将删除它添加的界面文件，并把被它替换的文件恢复成第一次修改之前的样子。";
-
-// Where the installs go: the remembered game folder's Game folder, or
-// nothing when no acceptable folder is remembered.
-Text RememberedTarget() {
-    const Text folder = BytesToText(ReadFileBytes(PathFilePath()));
-    return FindGameFolderWord(folder) < 0 ? Text() : folder + "\\Game";
-}
 
 // 当前界面 and 撤销修改 as the game folder stands right now: read (and
 // its files hashed) as the menu opens, never at start-up.
@@ -127,9 +118,7 @@ void UndoCommand() {
     static bool running = false;
     if (running) return;
     running = true;
-    if (ShowMessage(kUndoQuestion, kBoxOkCancel, Text(kUndoTitle)) == kPressedOk) {
-        // (the undo itself follows)
-    }
+    if (ShowMessage(kUndoQuestion, kBoxOkCancel, Text(kUndoTitle)) == kPressedOk) UndoThemeInstalls(RememberedTarget());
     running = false;
 }
 

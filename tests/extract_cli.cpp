@@ -2,15 +2,18 @@
 // separated by "|", paths in UTF-8; prints one answer per command:
 //   extract|ARCHIVE|TARGET[|STOP_AT]  -> "progress I COUNT PATH" lines, then "result R",
 //                                        and "failure KIND ERROR PATH" after a 0
-//   install|ARCHIVE|TARGET             -> installs ARCHIVE's bytes as the program installs a pack
-//                                        into its Game folder (the pack archive swapped in too)
+//   install|ARCHIVE|TARGET[|ENTRY|WORD] -> installs ARCHIVE's bytes as the program installs a pack
+//                                        into its Game folder (the pack archive swapped in too);
+//                                        with an entry, the backup store beside TARGET takes part
+//   undo|TARGET                        -> takes back every install recorded for TARGET: "undone N left",
+//                                        "undone nothing", or "result 0" and the failure
 //   crash|ARCHIVE|TARGET|K             -> extracts, and ends the process (code 3) at the first step
 //                                        after K renames
 //   recover|TARGET                     -> recovers an install cut short, as the program does at
 //                                        start-up: "recovered", or "recovery-incomplete" while
 //                                        something could not be put right
 // After a failure, "unrestored KIND PATH" names a game file still waiting for its original.
-// The steps of the next extract, install or recover (counted from 1 for each):
+// The steps of the next extract, install, undo or recover (counted from 1 for each):
 //   count                              -> prints "steps N" after each of them
 //   trace                              -> prints "step K KIND PATH" for each step
 //   killat|K                           -> ends the process (code 3) at step K, before it is done
@@ -36,6 +39,7 @@
 #include "themes/ArchiveExtract.h"
 #include "themes/InstallPack.h"
 #include "themes/InstallSteps.h"
+#include "themes/UndoInstalls.h"
 
 namespace {
 
@@ -59,7 +63,8 @@ std::string ToUtf8(const Text& gbk) {
     return out;
 }
 
-const char* const kProblems[] = {"none", "in-use", "access-denied", "disk-full", "damaged", "other", "unfinished"};
+const char* const kProblems[] = {"none",  "in-use",     "access-denied", "disk-full",
+                                  "damaged", "other", "unfinished",    "store-damaged"};
 const char* const kSteps[] = {"create", "write", "flush", "rename", "delete", "mkdir", "rmdir", "journal", "done"};
 
 std::vector<HANDLE> g_held;
@@ -189,8 +194,11 @@ int main(int argc, char** argv) {
             if (pack) std::fclose(pack);
             ZipComponent zip;
             StartSteps();
+            // With an entry, as the program installs one: the backup store beside TARGET takes part.
             const bool ok = InstallPackArchive(&zip, ByteSpan(bytes.data(), bytes.size()),
-                                               ExtendedPath(GbkToWide(FromUtf8(f[2]))));
+                                               ExtendedPath(GbkToWide(FromUtf8(f[2]))),
+                                               f.size() >= 5 ? std::atoi(f[3].c_str()) : 0,
+                                               f.size() >= 5 ? FromUtf8(f[4]) : Text());
             EndSteps();
             std::printf("result %d\n", ok ? 1 : 0);
             if (!ok) PrintFailure(zip.failure), PrintUnrestored(zip.failure);
@@ -201,6 +209,16 @@ int main(int argc, char** argv) {
             const int result = ExtractArchive(&zip, FromUtf8(f[1]), FromUtf8(f[2]));
             EndSteps();
             std::printf("result %d\n", result);
+        } else if (f[0] == "undo" && f.size() >= 2) {
+            UndoOutcome outcome;
+            InstallFailure failure;
+            StartSteps();
+            const bool ok = UndoInstalls(ExtendedPath(GbkToWide(FromUtf8(f[1]))), &outcome, &failure);
+            EndSteps();
+            if (ok)
+                std::printf(outcome.nothingInstalled ? "undone nothing\n" : "undone %u left\n", unsigned(outcome.left.size()));
+            else
+                std::printf("result 0\n"), PrintFailure(failure), PrintUnrestored(failure);
         } else if (f[0] == "recover" && f.size() >= 2) {
             InstallFailure failure;
             StartSteps();

@@ -222,7 +222,9 @@ bool StageFile(unzFile zip, const Member& m, InstallSwap& swap, Spans* spans, st
     const bool closed = unzCloseCurrentFile(zip) == UNZ_OK;
     if (!closed || written != m.info.uncompressed_size) return NoteDamaged(failure, m.relative);
     SetFileTime(out.get(), &created, &accessed, &modified);
-    swap.AddStaged(std::move(out), m.relative, existing != INVALID_FILE_ATTRIBUTES);
+    // What it holds is what minizip has just checked it holds.
+    const FileHash installed{std::uint32_t(m.info.crc), m.info.uncompressed_size};
+    swap.AddStaged(std::move(out), m.relative, existing != INVALID_FILE_ATTRIBUTES, &installed);
     return true;
 }
 
@@ -245,6 +247,7 @@ bool ExtractAll(ZipComponent* c, const std::wstring& archive, const std::wstring
     // Declared before the archive is opened, so that a roll-back runs after
     // it is closed again: the archive may be one of the staged files.
     InstallSwap swap(target);
+    if (c->recordEntry > 0) swap.KeepOriginals(c->recordEntry, c->recordWord);
     // minizip's wide-name Win32 I/O (a GBK path opens on any system locale),
     // read through a buffer.
     zlib_filefunc64_def win32, io;
@@ -288,7 +291,8 @@ bool ExtractAll(ZipComponent* c, const std::wstring& archive, const std::wstring
         stopped = !Notify(c, i, count, shown);
     }
     zip.reset();  // the archive itself may be one of the files swapped
-    if (!installAs.empty() && !swap.AdoptStaged(installAs, failure)) return false;
+    if (!installAs.empty() && !swap.AdoptStaged(installAs, failure, c->recordEntry > 0 ? &c->installAsHash : nullptr))
+        return false;
     if (!swap.Commit(failure)) return false;
     if (!stopped) Notify(c, count, count, shown);
     return true;

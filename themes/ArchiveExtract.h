@@ -18,6 +18,12 @@ struct ZipComponent {
     // name plus ".velmora-new" in the target) and is swapped into place under
     // this name together with the members: the pack archive of an install.
     Text installAs;
+    // When set, the backup store beside the target (BackupStore.h) keeps
+    // the originals this extraction replaces and records it as this
+    // catalogue entry: an install into a game's Game folder.
+    int recordEntry = 0;
+    Text recordWord;
+    FileHash installAsHash;  // what the archive installed as installAs holds
     InstallFailure failure;  // of the last call that gave 0
 };
 

@@ -2,7 +2,11 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "runtime/ScopedHandle.h"
+#include "themes/InstallSteps.h"
+#include "themes/InstallSwap.h"
 
 const wchar_t kStoreName[] = L"Velmora备份";
 
@@ -25,9 +29,8 @@ std::wstring OriginalPath(const std::wstring& store, const std::wstring& relativ
 }
 
 RecordRead ReadRecord(const std::wstring& store, BackupRecord* record) {
-    ScopedFile file(CreateFileW(RecordPath(store).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, 0, nullptr));
-    if (!file) {
+    FileReader file(RecordPath(store), true);
+    if (file.get() == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? RecordRead::None
                                                                               : RecordRead::Unreadable;
@@ -39,6 +42,170 @@ RecordRead ReadRecord(const std::wstring& store, BackupRecord* record) {
     if (!text.empty() && (!ReadFile(file.get(), text.data(), DWORD(text.size()), &got, nullptr) || got != text.size()))
         return RecordRead::Unreadable;
     return ParseRecord(text, record) ? RecordRead::Read : RecordRead::Unreadable;
+}
+
+namespace {
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::wstring StagedRecordPath(const std::wstring& store) { return StagedPath(RecordPath(store)); }
+
+// Every folder of `relative`'s path under `base` that is missing, made.
+unsigned long MakeParents(const std::wstring& base, const std::wstring& relative) {
+    for (std::size_t at = relative.find(L'\\'); at != std::wstring::npos; at = relative.find(L'\\', at + 1)) {
+        const std::wstring level = base + L"\\" + relative.substr(0, at);
+        if (!Exists(level) && !MakeFolderStep(level)) return GetLastError();
+    }
+    return 0;
+}
+
+// Everything below a folder of the store, files first, then the folders deepest first.
+void ListTree(const std::wstring& folder, std::vector<std::wstring>* files, std::vector<std::wstring>* folders) {
+    WIN32_FIND_DATAW entry;
+    ScopedFind find(FindFirstFileW((folder + L"\\*").c_str(), &entry));
+    if (!find) return;
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            ListTree(folder + L"\\" + name, files, folders);
+            folders->push_back(folder + L"\\" + name);
+        } else {
+            files->push_back(folder + L"\\" + name);
+        }
+    } while (FindNextFileW(find.get(), &entry));
+}
+
+}  // namespace
+
+namespace {
+
+// Where a file stands, with the letter case of its own name on disk.
+std::wstring OnDiskName(const std::wstring& game, const std::wstring& relative) {
+    WIN32_FIND_DATAW entry;
+    ScopedFind find(FindFirstFileW((game + L"\\" + relative).c_str(), &entry));
+    if (!find) return relative;
+    const std::size_t slash = relative.find_last_of(L'\\');
+    return (slash == std::wstring::npos ? std::wstring() : relative.substr(0, slash + 1)) + entry.cFileName;
+}
+
+// The originals move by renaming: the store must be on the Game folder's
+// volume (Game could be a folder mounted from another).
+bool SameVolume(const std::wstring& a, const std::wstring& b) {
+    BY_HANDLE_FILE_INFORMATION ia, ib;
+    ScopedFile fa(CreateFileW(a.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ScopedFile fb(CreateFileW(b.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    // Where it cannot be told, the renames will tell.
+    if (!fa || !fb || !GetFileInformationByHandle(fa.get(), &ia) || !GetFileInformationByHandle(fb.get(), &ib))
+        return true;
+    return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber;
+}
+
+std::wstring ParentOf(const std::wstring& path) {
+    const std::size_t slash = path.find_last_of(L'\\');
+    return slash == std::wstring::npos ? path : path.substr(0, slash);
+}
+
+}  // namespace
+
+std::wstring StoreRelative(const std::wstring& name) {
+    return std::wstring(L"..\\") + kStoreName + (name.empty() ? L"" : L"\\" + name);
+}
+
+bool PlanRecord(const std::wstring& game, const std::vector<SwappedFile>& files,
+                const std::vector<std::wstring>& madeFolders, int entry, const Text& word, BackupRecord* next,
+                std::vector<KeptOriginal>* kept, InstallFailure* failure) {
+    const std::wstring store = StoreFolder(game);
+    BackupRecord record;
+    if (ReadRecord(store, &record) == RecordRead::Unreadable)
+        return NoteStoreDamaged(failure, StoreRelative(L"record.txt"));
+    if (!SameVolume(game, ParentOf(store))) return NoteFailure(failure, ERROR_NOT_SAME_DEVICE, StoreRelative());
+    for (const SwappedFile& f : files) {
+        const std::wstring full = game + L"\\" + f.relative;
+        RecordedFile* r = FindRecorded(record, f.relative);
+        FileHash now;
+        bool keep = false;
+        if (f.replaces) {
+            const HashResult hashed = HashOriginal(full, &now);
+            if (hashed == HashResult::Unreadable) return NoteFailure(failure, GetLastError(), f.relative);
+            // Gone since it was staged: the swap stops at it anyway.
+            keep = hashed == HashResult::Hashed && (!r || now != r->installed);
+        }
+        if (keep) {
+            const std::wstring name = OnDiskName(game, f.relative);
+            kept->push_back({f.relative, name});
+            if (!r) {
+                record.files.push_back({name, now, f.installed});
+                continue;
+            }
+            r->relative = name;
+            r->original = now;
+        } else if (!r) {
+            record.files.push_back({f.relative, std::nullopt, f.installed});
+            continue;
+        }
+        r->installed = f.installed;
+    }
+    for (const std::wstring& folder : madeFolders)
+        if (!HasFolder(record, folder)) record.folders.push_back(folder);
+    record.entry = entry;
+    record.word = word;
+    record.time = RecordTimeNow();
+    *next = std::move(record);
+    return true;
+}
+
+unsigned long StageRecord(const std::wstring& store, const BackupRecord& record) {
+    const std::wstring path = StagedRecordPath(store);
+    if (!DeleteStep(path)) return GetLastError();  // a leftover of a run whose journal was lost
+    ScopedFile file(CreateFileStep(path, CREATE_NEW));
+    if (!file) return GetLastError();
+    const std::string text = FormatRecord(record);
+    if (!WriteStep(InstallStep::Write, file.get(), text.data(), DWORD(text.size()), path)) return GetLastError();
+    // On disk before the journal says what to do with it.
+    if (DurableWrites() && !(TellStep(InstallStep::Flush, path) && FlushFileBuffers(file.get()))) return GetLastError();
+    return CloseHandle(file.release()) ? 0 : GetLastError();
+}
+
+unsigned long DropStagedRecord(const std::wstring& store) {
+    return DeleteStep(StagedRecordPath(store)) ? 0 : GetLastError();
+}
+
+unsigned long KeepOriginal(const std::wstring& game, const std::wstring& relative, const std::wstring& kept) {
+    const std::wstring aside = AsidePath(game + L"\\" + relative);
+    if (!Exists(aside)) return 0;
+    const std::wstring store = StoreFolder(game);
+    const std::wstring originals = OriginalsFolder(store);
+    if (!Exists(originals) && !MakeFolderStep(originals)) return GetLastError();
+    if (const unsigned long error = MakeParents(originals, kept)) return error;
+    // While the set-aside one stands, one kept under that name is the older original.
+    const std::wstring to = OriginalPath(store, kept);
+    if (!DeleteStep(to) || !RenameStep(aside, to)) return GetLastError();
+    return 0;
+}
+
+unsigned long ReplaceRecord(const std::wstring& store) {
+    const std::wstring staged = StagedRecordPath(store);
+    if (!Exists(staged)) return 0;
+    return ReplaceStep(staged, RecordPath(store)) ? 0 : GetLastError();
+}
+
+unsigned long RemoveStore(const std::wstring& store) {
+    if (!Exists(store)) return 0;
+    unsigned long error = 0;
+    for (const std::wstring& path : {RecordPath(store), StagedRecordPath(store)})
+        if (!DeleteStep(path) && !error) error = GetLastError();
+    std::vector<std::wstring> files, folders;
+    const std::wstring originals = OriginalsFolder(store);
+    ListTree(originals, &files, &folders);
+    for (const std::wstring& f : files)
+        if (!DeleteStep(f) && !error) error = GetLastError();
+    folders.push_back(originals);
+    folders.push_back(store);
+    for (const std::wstring& f : folders) RemoveFolderStep(f);
+    return error;
 }
 
 InstalledState ReadInstalledState(const std::wstring& game) {

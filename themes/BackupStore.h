@@ -11,9 +11,11 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "runtime/Text.h"
 #include "themes/BackupRecord.h"
+#include "themes/InstallSwap.h"
 
 extern const wchar_t kStoreName[];  // L"Velmora备份"
 
@@ -26,6 +28,51 @@ std::wstring OriginalPath(const std::wstring& store, const std::wstring& relativ
 enum class RecordRead { None, Read, Unreadable };
 // None: no record, so nothing of ours is installed (and the store, if any, holds nothing).
 RecordRead ReadRecord(const std::wstring& store, BackupRecord* record);
+
+// One file of an install's swap, as the store needs to know it.
+struct SwappedFile {
+    std::wstring relative;
+    bool replaces = false;  // a file stood there and is set aside
+    FileHash installed;
+};
+// An original that an install keeps: the set-aside file of `relative`,
+// kept in the store under `kept` (its own letter case).
+struct KeptOriginal {
+    std::wstring relative, kept;
+};
+
+// Before an install's journal names its swap: the record after it, and the
+// originals it keeps. What it replaces is kept where no earlier install
+// wrote, and also where what stands is no longer what we wrote there (the
+// game patched it since: that is now the newest original, and the older one
+// kept for that place gives way to it). False, with the failure, when the
+// record cannot be trusted, the store would lie on another volume, or a
+// file to keep cannot be read; nothing has changed then.
+bool PlanRecord(const std::wstring& game, const std::vector<SwappedFile>& files,
+                const std::vector<std::wstring>& madeFolders, int entry, const Text& word, BackupRecord* next,
+                std::vector<KeptOriginal>* kept, InstallFailure* failure);
+// The store as a failure names it, relative to the Game folder.
+std::wstring StoreRelative(const std::wstring& name = std::wstring());
+
+// ---- The store's part in an install's or an undo's swap (InstallSwap.h).
+// Each is a step the journal names and each can be run again from wherever
+// a crash left it. 0, or the Win32 error that stopped it.
+
+// Before DONE: the record to be, written beside the store's as
+// "record.txt.velmora-new" and put on disk. The store's folder exists.
+unsigned long StageRecord(const std::wstring& store, const BackupRecord& record);
+// Rolled back: the staged record goes.
+unsigned long DropStagedRecord(const std::wstring& store);
+// After DONE: the set-aside original of `relative` (Game\<relative>.velmora-old)
+// moves into the store as `kept` (the same path with the original's own
+// letter case), in place of an older original kept for that path. Done
+// once the set-aside original is gone.
+unsigned long KeepOriginal(const std::wstring& game, const std::wstring& relative, const std::wstring& kept);
+// After DONE: the staged record takes the place of the store's, in one rename.
+unsigned long ReplaceRecord(const std::wstring& store);
+// After an undo's DONE: the record and every original still kept go, then
+// the store's folders (a folder that holds anything else stays).
+unsigned long RemoveStore(const std::wstring& store);
 
 // What the tray menu tells: the entry installed last, and how many of the
 // files we installed no longer hold what we wrote (the game patched them).

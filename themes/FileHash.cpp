@@ -6,7 +6,6 @@
 
 #include <zlib.h>
 
-#include "runtime/ScopedHandle.h"
 
 namespace {
 
@@ -43,17 +42,38 @@ HashResult FileSize(const std::wstring& path, std::uint64_t* size) {
     return HashResult::Hashed;
 }
 
-HashResult HashFile(const std::wstring& path, FileHash* hash) {
-    // Shared every way: the game or a virus scanner may have it open. The
-    // right to write attributes is only for the access time; a file that
-    // refuses it is read without.
-    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    ScopedFile file(CreateFileW(path.c_str(), GENERIC_READ | FILE_WRITE_ATTRIBUTES, share, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file && GetLastError() == ERROR_ACCESS_DENIED)
-        file.reset(CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
-                               nullptr));
-    if (!file) {
+FileReader::FileReader(const std::wstring& path, bool keepAccessTime) : path_(path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (keepAccessTime && GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+        timesKnown_ = true;
+        accessed_ = data.ftLastAccessTime;
+    }
+    file_.reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+}
+
+FileReader::~FileReader() {
+    const DWORD error = GetLastError();  // what a failed read said stays for the caller
+    file_.reset();
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    // Reading moved the last-access time on (where the volume keeps it):
+    // back to what it was, through a handle that may only do that. Only
+    // where it moved: the extra open is what costs.
+    if (timesKnown_ && GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &data) &&
+        CompareFileTime(&data.ftLastAccessTime, &accessed_) != 0) {
+        ScopedFile times(CreateFileW(path_.c_str(), FILE_WRITE_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                     nullptr));
+        if (times) SetFileTime(times.get(), nullptr, &accessed_, nullptr);
+    }
+    SetLastError(error);
+}
+
+namespace {
+
+HashResult Hash(const std::wstring& path, FileHash* hash, bool keepAccessTime) {
+    FileReader file(path, keepAccessTime);
+    if (file.get() == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         if (Missing(error)) return HashResult::Missing;
         // A folder cannot be opened this way; it is no file.
@@ -62,8 +82,6 @@ HashResult HashFile(const std::wstring& path, FileHash* hash) {
         SetLastError(error);
         return HashResult::Unreadable;
     }
-    BY_HANDLE_FILE_INFORMATION info;
-    const bool timesKnown = GetFileInformationByHandle(file.get(), &info);
     std::vector<std::uint8_t> buffer(kChunk);
     FileHash h;
     h.crc = std::uint32_t(crc32(0, nullptr, 0));
@@ -74,9 +92,12 @@ HashResult HashFile(const std::wstring& path, FileHash* hash) {
         h.crc = Update(h.crc, buffer.data(), got);
         h.size += got;
     }
-    // Reading moved the last-access time on (where the volume keeps it):
-    // back to what it was. A handle without the right simply fails here.
-    if (timesKnown) SetFileTime(file.get(), nullptr, &info.ftLastAccessTime, nullptr);
     *hash = h;
     return HashResult::Hashed;
 }
+
+}  // namespace
+
+HashResult HashFile(const std::wstring& path, FileHash* hash) { return Hash(path, hash, false); }
+
+HashResult HashOriginal(const std::wstring& path, FileHash* hash) { return Hash(path, hash, true); }

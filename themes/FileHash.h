@@ -3,10 +3,13 @@
 // holds what we wrote there, or what stood there before.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 #include <string>
 
 #include "runtime/Text.h"
+#include "runtime/ScopedHandle.h"
 
 struct FileHash {
     std::uint32_t crc = 0;
@@ -18,10 +21,30 @@ struct FileHash {
 FileHash HashBytes(ByteSpan bytes);
 
 enum class HashResult { Hashed, Missing, Unreadable };
-// Reads the file (an extended path) whole. Its last-access time is put back
-// afterwards: the player's originals keep every time they had. Missing also
-// for a folder at that path.
+// Reads the file (an extended path) whole, shared every way (the game or a
+// virus scanner may have it open). Missing also for a folder at that path.
 HashResult HashFile(const std::wstring& path, FileHash* hash);
+// The same for a file that may be the player's: its last-access time, which
+// reading may move on, is put back, so that an original keeps every time it had.
+HashResult HashOriginal(const std::wstring& path, FileHash* hash);
+
+// Opens a file to read it, shared every way; with `keepAccessTime`, the
+// last-access time it had is put back when the object goes.
+class FileReader {
+public:
+    FileReader(const std::wstring& path, bool keepAccessTime);
+    ~FileReader();
+    FileReader(const FileReader&) = delete;
+    FileReader& operator=(const FileReader&) = delete;
+    HANDLE get() const { return file_.get(); }
+
+private:
+    std::wstring path_;
+    ScopedFile file_;
+    bool timesKnown_ = false;
+    FILETIME accessed_ = {};
+};
+
 // The size alone, without reading: a file whose size differs holds
 // something else. Missing when there is no file.
 HashResult FileSize(const std::wstring& path, std::uint64_t* size);

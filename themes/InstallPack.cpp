@@ -36,7 +36,8 @@ bool RecoverGameFolder(const std::wstring& game, InstallFailure* failure) {
     return DeleteStep(staged) || NoteFailure(failure, GetLastError(), StagedPath(kPackArchiveName));
 }
 
-bool InstallPackArchive(ZipComponent* component, ByteSpan pack, const std::wstring& game) {
+bool InstallPackArchive(ZipComponent* component, ByteSpan pack, const std::wstring& game, int entry,
+                        const Text& word) {
     InstallFailure* failure = &component->failure;
     *failure = InstallFailure();
     if (pack.size == 0) return NoteDamaged(failure, L"");
@@ -51,8 +52,13 @@ bool InstallPackArchive(ZipComponent* component, ByteSpan pack, const std::wstri
         return false;
     }
     component->installAs = WideToGbk(kPackArchiveName);
+    component->recordEntry = entry;
+    component->recordWord = word;
+    component->installAsHash = HashBytes(pack);
     const int result = ExtractArchive(component, WideToGbk(staged), WideToGbk(game));
     component->installAs.clear();
+    component->recordEntry = 0;
+    component->recordWord.clear();
     if (result == 1) return true;
     // Refused before its journal began, or rolled back whole: the staged
     // archive is ours to remove. While a journal stays, it is the recovery's.

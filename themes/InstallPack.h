@@ -15,7 +15,10 @@ extern const wchar_t kPackArchiveName[];
 // writes the pack as the staged pack archive and extracts it there. False
 // with component->failure: nothing of this install is left then, and an
 // earlier install that still waits for an original refuses it as Unfinished.
-bool InstallPackArchive(ZipComponent* component, ByteSpan pack, const std::wstring& game);
+// With a catalogue entry (from 1), the backup store beside `game` keeps the
+// originals it replaces and records it (BackupStore.h).
+bool InstallPackArchive(ZipComponent* component, ByteSpan pack, const std::wstring& game, int entry = 0,
+                        const Text& word = Text());
 // Finishes or rolls back an install cut short in `game`, and removes a
 // staged pack archive that no journal names. False while something could
 // not be put right (see InstallFailure::unrestoredPath).

@@ -34,10 +34,12 @@ bool WriteStep(InstallStep step, HANDLE file, const void* data, DWORD size, cons
     return false;
 }
 
-bool RenameStep(const std::wstring& from, const std::wstring& to) {
+namespace {
+
+bool Move(const std::wstring& from, const std::wstring& to, DWORD flags) {
     if (!TellStep(InstallStep::Rename, from)) return false;
     for (DWORD wait = 25;; wait *= 2) {
-        if (MoveFileExW(from.c_str(), to.c_str(), 0)) return true;
+        if (MoveFileExW(from.c_str(), to.c_str(), flags)) return true;
         const DWORD error = GetLastError();
         // A game that holds the file stays in the way: it fails after about a third of a second.
         if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED && error != ERROR_LOCK_VIOLATION) ||
@@ -46,6 +48,14 @@ bool RenameStep(const std::wstring& from, const std::wstring& to) {
         Sleep(wait);
         SetLastError(error);
     }
+}
+
+}  // namespace
+
+bool RenameStep(const std::wstring& from, const std::wstring& to) { return Move(from, to, 0); }
+
+bool ReplaceStep(const std::wstring& from, const std::wstring& to) {
+    return Move(from, to, MOVEFILE_REPLACE_EXISTING);
 }
 
 bool DeleteStep(const std::wstring& path) {

@@ -42,6 +42,8 @@ bool WriteStep(InstallStep step, HANDLE file, const void* data, DWORD size, cons
 // for a moment: a rename that meets one is tried again briefly before it
 // counts as a failure.
 bool RenameStep(const std::wstring& from, const std::wstring& to);
+// The same over an existing file, in one rename (the backup store's record).
+bool ReplaceStep(const std::wstring& from, const std::wstring& to);
 // Deletes a file, lifting read-only, hidden and system first (they stop a
 // delete). A file that is not there counts as deleted.
 bool DeleteStep(const std::wstring& path);

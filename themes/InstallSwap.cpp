@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "themes/BackupStore.h"
 #include "themes/InstallSteps.h"
 
 const wchar_t kJournalName[] = L"velmora-install.velmora-journal";
@@ -13,7 +14,9 @@ namespace {
 const wchar_t kStagedSuffix[] = L".velmora-new";
 const wchar_t kAsideSuffix[] = L".velmora-old";
 static_assert(sizeof kStagedSuffix == sizeof kAsideSuffix, "one length cut off either suffix");
-const char kJournalHeader[] = "VELMORA-JOURNAL 2\n";
+const char kJournalHeader[] = "VELMORA-JOURNAL 3\n";
+// Journals without the backup store's lines, which the same code reads.
+const char kJournalHeaderV2[] = "VELMORA-JOURNAL 2\n";
 // The first journals named no original per file but noted each one put back ("R").
 const char kJournalHeaderV1[] = "VELMORA-JOURNAL 1\n";
 const char kJournalMark[] = "VELMORA-JOURNAL ";
@@ -56,6 +59,10 @@ struct JournalContents {
     std::vector<std::wstring> staged, folders;
     std::vector<SwapEntry> swapped;
     bool done = false;
+    // The backup store's part (see InstallSwap.h).
+    bool store = false, storeMade = false, removeStore = false;
+    std::vector<KeptOriginal> kept;
+    UndoPlan undo;
 };
 
 // Only whole lines count: a line cut by a crash was never acted on. False
@@ -75,7 +82,8 @@ bool ReadJournal(const std::wstring& folder, JournalContents* out, unsigned long
         return *error = GetLastError(), false;
     text.resize(got);
     const bool v1 = text.compare(0, sizeof kJournalHeaderV1 - 1, kJournalHeaderV1) == 0;
-    if (!v1 && text.compare(0, sizeof kJournalHeader - 1, kJournalHeader) != 0) {
+    if (!v1 && text.compare(0, sizeof kJournalHeader - 1, kJournalHeader) != 0 &&
+        text.compare(0, sizeof kJournalHeaderV2 - 1, kJournalHeaderV2) != 0) {
         // A header cut short by a crash: nothing was acted on yet.
         if (text.compare(0, sizeof kJournalMark - 1, kJournalMark) == 0 && text.find('\n') != std::string::npos)
             return *error = ERROR_UNSUPPORTED_TYPE, false;
@@ -85,6 +93,9 @@ bool ReadJournal(const std::wstring& folder, JournalContents* out, unsigned long
     for (std::size_t at = text.find('\n') + 1, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
         const std::string line = text.substr(at, end - at);
         if (line == "DONE") out->done = true;
+        if (line == "T") out->store = true;
+        if (line == "M") out->storeMade = true;
+        if (line == "Z") out->removeStore = true;
         if (line.size() < 3 || line[1] != ' ') continue;
         const std::wstring relative = FromUtf8(line.substr(2));
         switch (line[0]) {
@@ -93,6 +104,14 @@ bool ReadJournal(const std::wstring& folder, JournalContents* out, unsigned long
             case 'W': (v1 ? swappedV1.push_back(relative) : out->swapped.push_back({relative, true})); break;
             case 'N': out->swapped.push_back({relative, false}); break;
             case 'R': restoredV1.push_back(relative); break;
+            case 'K': {
+                const std::size_t bar = relative.find(L'|');
+                if (bar != std::wstring::npos) out->kept.push_back({relative.substr(0, bar), relative.substr(bar + 1)});
+                break;
+            }
+            case 'U': out->undo.restore.push_back(relative); break;
+            case 'X': out->undo.remove.push_back(relative); break;
+            case 'G': out->undo.folders.push_back(relative); break;
         }
     }
     // An original was there when it is set aside, was put back, or was never touched.
@@ -139,6 +158,56 @@ unsigned long PutBack(const std::wstring& full, bool replaces) {
     return DeleteStep(staged) ? 0 : GetLastError();
 }
 
+// Puts one file of an undo back as it was before the undo, from whatever
+// point the undo or an earlier put-back reached: the original (if one came
+// in) back into the store, ours back under its own name. `original` is the
+// store's name for it, empty where no file stood.
+unsigned long PutBackUndone(const std::wstring& full, const std::wstring& original) {
+    const std::wstring staged = StagedPath(full);
+    if (!Exists(staged)) return 0;  // ours never went aside, or is back
+    if (Exists(full)) {
+        // Something else came in: only the original may be moved back out.
+        if (original.empty() || Exists(original)) return ERROR_ALREADY_EXISTS;
+        if (!RenameStep(full, original)) return GetLastError();
+    }
+    return RenameStep(staged, WithoutSuffix(staged)) ? 0 : GetLastError();
+}
+
+const KeptOriginal* KeptFor(const JournalContents& j, const std::wstring& relative) {
+    for (const KeptOriginal& k : j.kept)
+        if (k.relative == relative) return &k;
+    return nullptr;
+}
+
+// After DONE, from the journal's names: every step still to do, done. The
+// set-aside originals are deleted or kept in the store, the store's record
+// replaced; or, for an undo, ours are deleted, the folders our installs
+// made and then the store removed. False, with the failure, while anything
+// is left: the journal stays for the next recovery.
+bool FinishAfterDone(const std::wstring& folder, const JournalContents& j, InstallFailure* failure) {
+    bool clean = true;
+    const std::wstring store = StoreFolder(folder);
+    for (const SwapEntry& s : j.swapped) {
+        if (!s.replaces) continue;
+        const KeptOriginal* kept = KeptFor(j, s.relative);
+        const std::wstring aside = AsidePath(folder + L"\\" + s.relative);
+        const unsigned long error = kept ? KeepOriginal(folder, s.relative, kept->kept)
+                                         : (DeleteStep(aside) ? 0 : GetLastError());
+        if (error) clean = NoteFailure(failure, error, s.relative + kAsideSuffix);
+    }
+    // Only once every original is in the store does the record say so.
+    if (j.store && clean)
+        if (const unsigned long error = ReplaceRecord(store)) clean = NoteFailure(failure, error, StoreRelative(L"record.txt"));
+    for (const auto* names : {&j.undo.restore, &j.undo.remove})
+        for (const std::wstring& relative : *names)
+            if (!DeleteStep(StagedPath(folder + L"\\" + relative)))
+                clean = NoteFailure(failure, GetLastError(), relative + kStagedSuffix);
+    for (auto it = j.undo.folders.rbegin(); it != j.undo.folders.rend(); ++it) RemoveFolderStep(folder + L"\\" + *it);
+    if (j.removeStore && clean)
+        if (const unsigned long error = RemoveStore(store)) clean = NoteFailure(failure, error, StoreRelative());
+    return clean;
+}
+
 }  // namespace
 
 bool NoteFailure(InstallFailure* failure, unsigned long error, const std::wstring& relativePath) {
@@ -161,6 +230,13 @@ bool NoteFailure(InstallFailure* failure, unsigned long error, const std::wstrin
 bool NoteDamaged(InstallFailure* failure, const std::wstring& relativePath) {
     if (!failure || failure->problem != InstallProblem::None) return false;
     failure->problem = InstallProblem::Damaged;
+    failure->relativePath = relativePath;
+    return false;
+}
+
+bool NoteStoreDamaged(InstallFailure* failure, const std::wstring& relativePath) {
+    if (!failure || failure->problem != InstallProblem::None) return false;
+    failure->problem = InstallProblem::StoreDamaged;
     failure->relativePath = relativePath;
     return false;
 }
@@ -188,8 +264,9 @@ bool InstallSwap::Append(InstallStep step, const std::string& lines, bool flush,
     return false;
 }
 
-bool InstallSwap::Begin(const std::vector<std::wstring>& files, InstallFailure* failure) {
-    // A new journal over one not yet put right would forget where its originals went.
+// A new journal with its first lines, over none: one not yet put right
+// would forget where its originals went.
+bool InstallSwap::StartJournal(const std::string& lines, bool flush, InstallFailure* failure) {
     InstallFailure earlier;
     if (!RecoverInterruptedInstall(folder_, &earlier)) {
         if (failure && failure->problem == InstallProblem::None) *failure = RefusedOver(earlier);
@@ -200,14 +277,20 @@ bool InstallSwap::Begin(const std::vector<std::wstring>& files, InstallFailure* 
     if (!journal_) return NoteFailure(failure, GetLastError(), kJournalName);
     open_ = true;
     journalSize_ = 0;
-    std::string lines = kJournalHeader;
+    if (Append(InstallStep::Journal, kJournalHeader + lines, flush, failure)) return true;
+    journal_.reset();
+    open_ = false;
+    DeleteStep(journal);  // nothing was done yet
+    return false;
+}
+
+bool InstallSwap::Begin(const std::vector<std::wstring>& files, InstallFailure* failure) {
+    std::string lines;
     for (const std::wstring& f : files) lines += "S " + ToUtf8(f) + "\n";
     // Not flushed: renames come only after a flush, so a power cut that
     // loses these lines leaves staged files alone, which the next install
     // of the same files removes.
-    if (Append(InstallStep::Journal, lines, false, failure)) return true;
-    RollBack();
-    return false;
+    return StartJournal(lines, false, failure);
 }
 
 bool InstallSwap::NoteCreatedFolder(const std::wstring& relative, InstallFailure* failure) {
@@ -246,12 +329,59 @@ ScopedFile InstallSwap::CreateStaged(const std::wstring& relative, InstallFailur
     return out;
 }
 
-void InstallSwap::AddStaged(ScopedFile file, const std::wstring& relative, bool replaces) {
+void InstallSwap::AddStaged(ScopedFile file, const std::wstring& relative, bool replaces,
+                            const FileHash* installed) {
     flusher_.Add(std::move(file), StagedPath(Full(relative)));
-    files_.push_back({relative, replaces});
+    File f;
+    f.relative = relative;
+    f.replaces = replaces;
+    f.hashed = installed != nullptr;
+    if (installed) f.installed = *installed;
+    files_.push_back(f);
 }
 
-bool InstallSwap::AdoptStaged(const std::wstring& relative, InstallFailure* failure) {
+void InstallSwap::KeepOriginals(int entry, const Text& word) {
+    keep_ = true;
+    entry_ = entry;
+    word_ = word;
+}
+
+// Works out the store's record and which originals it keeps, says in the
+// journal that the store takes part, and stages the record there. Its K
+// lines go with the W and N lines.
+bool InstallSwap::PrepareStore(std::string* lines, InstallFailure* failure) {
+    std::vector<SwappedFile> swapped;
+    for (File& f : files_) {
+        if (!f.hashed) {
+            // Told nothing of what it holds: read once more, after the flushes.
+            std::wstring unflushed;
+            unsigned long error = 0;
+            if (!flusher_.Finish(&unflushed, &error)) return NoteFailure(failure, error, f.relative);
+            if (HashFile(StagedPath(Full(f.relative)), &f.installed) != HashResult::Hashed)
+                return NoteFailure(failure, GetLastError(), f.relative);
+            f.hashed = true;
+        }
+        swapped.push_back({f.relative, f.replaces, f.installed});
+    }
+    BackupRecord record;
+    std::vector<KeptOriginal> kept;
+    if (!PlanRecord(folder_, swapped, folders_, entry_, word_, &record, &kept, failure)) return false;
+    const std::wstring store = StoreFolder(folder_);
+    const bool make = GetFileAttributesW(store.c_str()) == INVALID_FILE_ATTRIBUTES;
+    // Named before the store is touched, so that a roll-back finds what to undo.
+    if (!Append(InstallStep::Journal, make ? "T\nM\n" : "T\n", false, failure)) return false;
+    recordStaged_ = true;
+    if (make) {
+        storeMade_ = true;
+        if (!MakeFolderStep(store)) return NoteFailure(failure, GetLastError(), StoreRelative());
+    }
+    if (const unsigned long error = StageRecord(store, record))
+        return NoteFailure(failure, error, StoreRelative(L"record.txt"));
+    for (const KeptOriginal& k : kept) *lines += "K " + ToUtf8(k.relative) + "|" + ToUtf8(k.kept) + "\n";
+    return true;
+}
+
+bool InstallSwap::AdoptStaged(const std::wstring& relative, InstallFailure* failure, const FileHash* installed) {
     const std::wstring full = Full(relative);
     if (!RemoveLeftover(AsidePath(relative), failure)) return false;
     // With write access: the flush needs it.
@@ -259,7 +389,7 @@ bool InstallSwap::AdoptStaged(const std::wstring& relative, InstallFailure* fail
     if (!file) return NoteFailure(failure, GetLastError(), relative);
     created_.push_back(relative);
     // A folder of that name is not set aside: the move in fails, and the swap rolls back.
-    AddStaged(std::move(file), relative, IsFile(full));
+    AddStaged(std::move(file), relative, IsFile(full), installed);
     return true;
 }
 
@@ -278,6 +408,10 @@ bool InstallSwap::Commit(InstallFailure* failure) {
     if (FileFlusher::SendsWithoutCacheFlush() && !flusher_.Finish(&unflushed, &error))
         return FailFlush(unflushed, error, failure);
     std::string lines;
+    if (keep_ && !PrepareStore(&lines, failure)) {
+        RollBack(failure);
+        return false;
+    }
     for (const File& f : files_) lines += (f.replaces ? "W " : "N ") + ToUtf8(f.relative) + "\n";
     if (!Append(InstallStep::Journal, lines, true, failure)) {
         RollBack(failure);
@@ -312,11 +446,12 @@ bool InstallSwap::Commit(InstallFailure* failure) {
     }
     journal_.reset();
     open_ = false;
-    bool clean = true;
-    for (const File& f : files_)
-        if (f.replaces) clean = DeleteStep(AsidePath(Full(f.relative))) && clean;
-    // Kept when a set-aside original could not go yet: the next recovery deletes it.
-    if (clean) DeleteStep(JournalPath(folder_));
+    // From here on only forward, the way a recovery goes: from the journal.
+    // It stays while anything could not be done yet (a set-aside original
+    // held): the next recovery finishes.
+    JournalContents done;
+    if (ReadJournal(folder_, &done, &error) && done.done && FinishAfterDone(folder_, done, nullptr))
+        DeleteStep(JournalPath(folder_));
     files_.clear();
     created_.clear();
     folders_.clear();
@@ -341,11 +476,73 @@ void InstallSwap::RollBack(InstallFailure* failure) {
     }
     for (const std::wstring& relative : created_) clean = DeleteStep(StagedPath(Full(relative))) && clean;
     for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) RemoveFolderStep(Full(*it));
+    if (recordStaged_) clean = DropStagedRecord(StoreFolder(folder_)) == 0 && clean;
+    if (storeMade_) RemoveFolderStep(StoreFolder(folder_));
     // Kept while anything is left: the next recovery finishes from the names on disk.
     if (clean) DeleteStep(JournalPath(folder_));
     files_.clear();
     created_.clear();
     folders_.clear();
+    recordStaged_ = storeMade_ = false;
+}
+
+bool InstallSwap::Undo(const UndoPlan& plan, InstallFailure* failure) {
+    std::string lines = "Z\n";
+    for (const std::wstring& r : plan.restore) lines += "U " + ToUtf8(r) + "\n";
+    for (const std::wstring& x : plan.remove) lines += "X " + ToUtf8(x) + "\n";
+    for (const std::wstring& g : plan.folders) lines += "G " + ToUtf8(g) + "\n";
+    // On disk before the first rename: a recovery must know every name.
+    if (!StartJournal(lines, true, failure)) return false;
+    const std::wstring store = StoreFolder(folder_);
+    std::size_t restored = 0, removed = 0;
+    const auto fail = [&](const std::wstring& relative) {
+        NoteFailure(failure, GetLastError(), relative);
+        RollBackUndo(plan, restored, removed, failure);
+        return false;
+    };
+    for (const std::wstring& r : plan.restore) {
+        const std::wstring full = Full(r);
+        // Ours out under our name first, then the original into its place.
+        if (!RenameStep(full, StagedPath(AsOnDisk(full)))) return fail(r);
+        ++restored;
+        if (!RenameStep(OriginalPath(store, r), full)) return fail(r);
+    }
+    for (const std::wstring& x : plan.remove) {
+        const std::wstring full = Full(x);
+        if (!RenameStep(full, StagedPath(AsOnDisk(full)))) return fail(x);
+        ++removed;
+    }
+    if (!Append(InstallStep::JournalDone, "DONE\n", true, failure)) {
+        RollBackUndo(plan, restored, removed, failure);
+        return false;
+    }
+    journal_.reset();
+    open_ = false;
+    JournalContents done;
+    unsigned long error = 0;
+    if (ReadJournal(folder_, &done, &error) && done.done && FinishAfterDone(folder_, done, nullptr))
+        DeleteStep(JournalPath(folder_));
+    return true;
+}
+
+// Only the files this undo touched go back; the others never moved.
+void InstallSwap::RollBackUndo(const UndoPlan& plan, std::size_t restored, std::size_t removed,
+                               InstallFailure* failure) {
+    journal_.reset();
+    open_ = false;
+    const std::wstring store = StoreFolder(folder_);
+    bool clean = true;
+    for (std::size_t i = 0; i < restored; ++i)
+        if (const unsigned long error = PutBackUndone(Full(plan.restore[i]), OriginalPath(store, plan.restore[i]))) {
+            clean = false;
+            NoteUnrestored(failure, error, plan.restore[i]);
+        }
+    for (std::size_t i = 0; i < removed; ++i)
+        if (const unsigned long error = PutBackUndone(Full(plan.remove[i]), std::wstring())) {
+            clean = false;
+            NoteUnrestored(failure, error, plan.remove[i]);
+        }
+    if (clean) DeleteStep(JournalPath(folder_));
 }
 
 InstallFailure RefusedOver(const InstallFailure& recovery) {
@@ -364,23 +561,31 @@ bool RecoverInterruptedInstall(const std::wstring& folder, InstallFailure* failu
     JournalContents j;
     unsigned long error = 0;
     if (!ReadJournal(folder, &j, &error)) return NoteFailure(failure, error, kJournalName);
-    bool clean = true;
-    for (const SwapEntry& s : j.swapped) {
-        const std::wstring full = folder + L"\\" + s.relative;
-        if (j.done) {
-            // The new files stand: the originals set aside may go.
-            if (!DeleteStep(AsidePath(full))) clean = NoteFailure(failure, GetLastError(), s.relative + kAsideSuffix);
-        } else if (const unsigned long e = PutBack(full, s.replaces)) {
-            clean = false;
-            NoteUnrestored(failure, e, s.relative);
-        }
+    // The new files stand: the originals set aside go, or into the store.
+    bool clean = !j.done || FinishAfterDone(folder, j, failure);
+    const std::wstring store = StoreFolder(folder);
+    const auto putBack = [&](const std::wstring& relative, unsigned long error) {
+        if (!error) return;
+        clean = false;
+        NoteUnrestored(failure, error, relative);
+    };
+    if (!j.done) {
+        for (const SwapEntry& s : j.swapped) putBack(s.relative, PutBack(folder + L"\\" + s.relative, s.replaces));
+        // An undo cut short: each file as it was before it.
+        for (const std::wstring& r : j.undo.restore)
+            putBack(r, PutBackUndone(folder + L"\\" + r, OriginalPath(store, r)));
+        for (const std::wstring& x : j.undo.remove) putBack(x, PutBackUndone(folder + L"\\" + x, std::wstring()));
     }
     for (const std::wstring& relative : j.staged)
         if (!DeleteStep(StagedPath(folder + L"\\" + relative)))
             clean = NoteFailure(failure, GetLastError(), relative + kStagedSuffix);
-    // Deepest first; a folder that holds anything else stays.
-    if (!j.done)
+    if (!j.done) {
+        // Deepest first; a folder that holds anything else stays.
         for (auto it = j.folders.rbegin(); it != j.folders.rend(); ++it) RemoveFolderStep(folder + L"\\" + *it);
+        if (j.store)
+            if (const unsigned long e = DropStagedRecord(store)) clean = NoteFailure(failure, e, StoreRelative(L"record.txt"));
+        if (j.storeMade) RemoveFolderStep(store);
+    }
     if (!clean) return false;
     return DeleteStep(journal) || NoteFailure(failure, GetLastError(), kJournalName);
 }

@@ -14,7 +14,7 @@
 //
 // The journal ("velmora-install.velmora-journal" in the folder) says which
 // names belong to the install, one line each:
-//   VELMORA-JOURNAL 2
+//   VELMORA-JOURNAL 3
 //   S <name>   may be staged (all of them, before the first is)
 //   D <name>   a folder about to be made for the install
 //   W <name>   to be swapped; an original stands there and is set aside first
@@ -24,6 +24,22 @@
 // deletes the set-aside originals (after DONE), each step again resumable,
 // and deletes the journal only when every file is right. A put-back original
 // is never deleted later, because an original is only ever renamed.
+//
+// The backup store beside the folder (BackupStore.h) takes part in a game's
+// install and in the undo of its installs through these lines:
+//   T          the store takes part: its staged record may stand
+//   M          the store's folder is made by this install
+//   K <name>|<kept>  after DONE the set-aside original of <name> is not
+//              deleted but moved into the store as <kept>; then the staged
+//              record replaces the store's
+//   U <name>   undo: ours is renamed "<name>.velmora-new", then the original
+//              kept for <name> is moved back from the store into its place
+//   X <name>   undo: ours is renamed "<name>.velmora-new"; no file stood there
+//   G <name>   undo: a folder our installs made, removed after DONE when empty
+//   Z          undo: after DONE the store goes
+// Before DONE nothing in the store but the staged record changes, and a
+// roll-back moves every original it took out back in; after DONE each step
+// finds from the names on disk whether it is still to do.
 //
 // Power loss. The file system logs renames and deletions in the order they
 // were made (NTFS does), but not a file's bytes. So: the W/N lines are
@@ -45,12 +61,14 @@
 #include <vector>
 
 #include "runtime/ScopedHandle.h"
+#include "runtime/Text.h"
 #include "themes/FileFlusher.h"
+#include "themes/FileHash.h"
 #include "themes/FolderListing.h"
 #include "themes/InstallSteps.h"
 
 // Why an install could not land, for the message the user gets.
-enum class InstallProblem { None, InUse, AccessDenied, DiskFull, Damaged, Other, Unfinished };
+enum class InstallProblem { None, InUse, AccessDenied, DiskFull, Damaged, Other, Unfinished, StoreDamaged };
 
 struct InstallFailure {
     InstallProblem problem = InstallProblem::None;
@@ -69,16 +87,25 @@ struct InstallFailure {
 bool NoteFailure(InstallFailure* failure, unsigned long error, const std::wstring& relativePath);
 // Records a damaged pack (the first failure wins); false.
 bool NoteDamaged(InstallFailure* failure, const std::wstring& relativePath);
+// Records a backup store that cannot be trusted (the first failure wins); false.
+bool NoteStoreDamaged(InstallFailure* failure, const std::wstring& relativePath);
 
 std::wstring StagedPath(const std::wstring& path);
 std::wstring AsidePath(const std::wstring& path);
 std::wstring JournalPath(const std::wstring& folder);
 extern const wchar_t kJournalName[];
 
+// What an undo does (UndoInstalls.h works it out): the files whose
+// originals come back from the store, the files of ours where none stood,
+// and the folders our installs made.
+struct UndoPlan {
+    std::vector<std::wstring> restore, remove, folders;
+};
+
 // One install into one folder (an extended path, see LongPath.h). Names are
 // relative to it. Use: Begin, then NoteCreatedFolder before each folder made
 // and CreateStaged + AddStaged (or AdoptStaged) for each file, then Commit.
-// Anything not committed is rolled back when the object goes.
+// Anything not committed is rolled back when the object goes. Or: Undo.
 class InstallSwap {
 public:
     explicit InstallSwap(std::wstring folder) : folder_(std::move(folder)), listing_(folder_) {}
@@ -101,16 +128,25 @@ public:
     // our names beside it are removed first.
     ScopedFile CreateStaged(const std::wstring& relative, InstallFailure* failure);
     // A staged file written in full: it is flushed and closed on a worker.
-    // `replaces` says whether a file stood in its place when it was staged.
-    void AddStaged(ScopedFile file, const std::wstring& relative, bool replaces);
+    // `replaces` says whether a file stood in its place when it was staged;
+    // `installed` is what it holds, when known (else it is read if needed).
+    void AddStaged(ScopedFile file, const std::wstring& relative, bool replaces,
+                   const FileHash* installed = nullptr);
     // A staged file the caller wrote before Begin (the pack archive), to be
     // swapped in with the rest; its set-aside leftover is removed.
-    bool AdoptStaged(const std::wstring& relative, InstallFailure* failure);
+    bool AdoptStaged(const std::wstring& relative, InstallFailure* failure, const FileHash* installed = nullptr);
     // Swaps every staged file into place, all or none. On failure everything
     // is rolled back before it returns (see InstallFailure::unrestoredPath).
     bool Commit(InstallFailure* failure);
     // Puts back what this run changed and removes what it made.
     void RollBack(InstallFailure* failure = nullptr);
+    // Before Commit: the backup store beside the folder takes part. The
+    // originals this install replaces for the first time are kept there,
+    // and its record is brought up to date, naming this catalogue entry.
+    void KeepOriginals(int entry, const Text& word);
+    // Takes back every recorded install as the plan says, all or nothing,
+    // and removes the store. On failure everything is rolled back first.
+    bool Undo(const UndoPlan& plan, InstallFailure* failure);
 
     const std::wstring& folder() const { return folder_; }
     std::wstring Full(const std::wstring& relative) const { return folder_ + L"\\" + relative; }
@@ -121,11 +157,17 @@ private:
         std::wstring relative;
         bool replaces = false;
         Progress progress = Progress::Staged;
+        bool hashed = false;
+        FileHash installed;
     };
     bool Append(InstallStep step, const std::string& lines, bool flush, InstallFailure* failure);
     bool RemoveLeftover(const std::wstring& relative, InstallFailure* failure);
     // A failed flush of a staged file: noted, and the install rolled back.
     bool FailFlush(const std::wstring& stagedPath, unsigned long error, InstallFailure* failure);
+    // The store's record staged and the K lines worked out; false (and nothing of it left) on failure.
+    bool PrepareStore(std::string* lines, InstallFailure* failure);
+    bool StartJournal(const std::string& lines, bool flush, InstallFailure* failure);
+    void RollBackUndo(const UndoPlan& plan, std::size_t restored, std::size_t removed, InstallFailure* failure);
 
     std::wstring folder_;
     FolderListing listing_;
@@ -136,6 +178,11 @@ private:
     std::vector<std::wstring> created_;  // staged files this run created, in order
     std::vector<File> files_;            // staged in full, to swap
     std::vector<std::wstring> folders_;  // made by this run, in order
+    // The backup store's part: the entry to record, whether this run made
+    // the store's folder, and whether a staged record may stand there.
+    bool keep_ = false, storeMade_ = false, recordStaged_ = false;
+    int entry_ = 0;
+    Text word_;
 };
 
 // Finishes or rolls back an install into this folder (an extended path) that

@@ -3,9 +3,32 @@
 // 当前界面 and 撤销修改 items.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "runtime/Text.h"
 #include "themes/BackupStore.h"
+#include "themes/InstallSwap.h"
 
-// The install target "<game folder>\Game" (GBK, as the path box shows it);
-// nothing installed when it is no such folder.
+// How an undo went: nothing was installed, or which files it left as they
+// are because they no longer hold what we wrote (the game patched them).
+struct UndoOutcome {
+    bool nothingInstalled = false;
+    std::vector<std::wstring> left;
+};
+
+// Puts back exactly what stood in `game` (an extended path) before our
+// first install there: each file we added goes, each one we replaced gets
+// its original back (bytes, times and attributes: it is moved back, as it
+// was moved away), the folders we made go when empty, and then the store.
+// All or nothing, through the install's swap, journal and recovery. False
+// with the failure when nothing could be done (nothing changed then, or a
+// roll-back waits for a held file: see InstallFailure::unrestoredPath).
+bool UndoInstalls(const std::wstring& game, UndoOutcome* outcome, InstallFailure* failure);
+
+// The tray menu's 撤销修改, for the install target "<game folder>\Game"
+// (GBK) once the player said yes: the undo, then the box that tells how it went.
+void UndoThemeInstalls(const Text& target);
+
+// What the tray menu tells about the target; nothing installed when it is no Game folder.
 InstalledState InstalledIn(const Text& target);
