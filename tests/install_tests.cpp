@@ -580,9 +580,11 @@ TEST_F(MainJob, AnOriginalHeldWhileTheInstallIsUndoneIsToldAndPutBackLater) {
     const std::wstring middle = members[members.size() / 2];
     ASSERT_TRUE(WriteAll(target + L"\\" + middle, "the client's own copy"));
     const auto before = Snapshot(game_);
-    // The middle file fails the swap; the game takes hold of the set-aside
+    // The middle file fails the swap (the game reads it and lets others
+    // read it, but it cannot move); the game takes hold of the set-aside
     // ClientZips.txt as soon as it appears, so it cannot be put back yet.
-    HANDLE lock = CreateFileW((target + L"\\" + middle).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE lock = CreateFileW((target + L"\\" + middle).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
     HoldWhenItAppears game(target + L"\\ClientZips.txt.velmora-old");
     bool errorIcon = false;

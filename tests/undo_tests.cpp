@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -104,6 +105,11 @@ Tree Snapshot(const std::wstring& root) {
     return t;
 }
 
+Tree WithoutAccessTimes(Tree t) {
+    for (auto& [path, e] : t) e.accessed = FILETIME{};
+    return t;
+}
+
 // Each place where two trees differ, one line each, for the failure message.
 std::string Differences(const Tree& want, const Tree& got) {
     std::string out;
@@ -127,6 +133,62 @@ std::string Differences(const Tree& want, const Tree& got) {
     }
     for (const auto& [path, e] : got)
         if (!want.count(path)) out += "added " + name(path) + "\n";
+    return out;
+}
+
+// An exact copy of a tree: bytes, attributes and times (the source's access
+// times left as they were).
+bool CopyTree(const std::wstring& from, const std::wstring& to) {
+    if (!CreateDirectoryW(to.c_str(), nullptr)) return false;
+    for (const auto& [path, e] : Snapshot(from)) {
+        const std::wstring target = to + path;
+        if (e.folder) {
+            if (!CreateDirectoryW(target.c_str(), nullptr)) return false;
+            continue;
+        }
+        HANDLE f = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        if (f == INVALID_HANDLE_VALUE) return false;
+        DWORD wrote = 0;
+        WriteFile(f, e.bytes.data(), DWORD(e.bytes.size()), &wrote, nullptr);
+        const bool timed = SetFileTime(f, &e.created, &e.accessed, &e.written);
+        CloseHandle(f);
+        if (wrote != e.bytes.size() || !timed || !SetFileAttributesW(target.c_str(), e.attributes)) return false;
+    }
+    for (const auto& [path, e] : Snapshot(from))
+        if (e.folder) SetFileAttributesW((to + path).c_str(), e.attributes);
+    return true;
+}
+
+// Runs the extraction driver on a script to its end: its exit code, and
+// what it printed in *output.
+DWORD RunDriver(const std::wstring& cli, const std::wstring& folder, const std::string& script, std::string* output) {
+    const std::wstring scriptPath = folder + L"\\driver.txt", outputPath = folder + L"\\driver-out.txt";
+    HANDLE f = CreateFileW(scriptPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD wrote = 0;
+    WriteFile(f, script.data(), DWORD(script.size()), &wrote, nullptr);
+    CloseHandle(f);
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE out = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    std::wstring command = L"\"" + cli + L"\" \"" + scriptPath + L"\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = si.hStdError = out;
+    PROCESS_INFORMATION pi = {};
+    DWORD code = DWORD(-1);
+    if (CreateProcessW(cli.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+        if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+    CloseHandle(out);
+    if (output) *output = ReadAll(outputPath);
+    return code;
+}
+
+std::string Utf8(const std::wstring& w) {
+    std::string out(w.size() * 4 + 1, '\0');
+    out.resize(WideCharToMultiByte(CP_UTF8, 0, w.c_str(), int(w.size()), out.data(), int(out.size()), nullptr, nullptr));
     return out;
 }
 
@@ -314,12 +376,12 @@ TEST_F(Undo, TwoInstallsTakenBackLeaveTheGameFolderExactlyAsItWas) {
     Restart();
     EXPECT_EQ(MenuShows(), Shows(u8"钻石"));
 
-    // Cancel changes nothing.
-    const Tree installed = Snapshot(gameFolder_);
+    // Cancel changes nothing (our files were read to show the menu: only their access times may move).
+    const Tree installed = WithoutAccessTimes(Snapshot(gameFolder_));
     std::wstring question;
     EXPECT_EQ(ChooseUndo(false, &question), L"<cancelled>");
     EXPECT_EQ(question, kQuestion);
-    EXPECT_EQ(Differences(installed, Snapshot(gameFolder_)), "");
+    EXPECT_EQ(Differences(installed, WithoutAccessTimes(Snapshot(gameFolder_))), "");
 
     EXPECT_EQ(ChooseUndo(true), L"撤销成功,已恢复原来的文件！");
     // The pack archive, the edited ini, the other HUD's files in their own
@@ -343,7 +405,7 @@ TEST_F(Undo, AFileTheGamePatchedSinceStaysAndTheBoxSaysSo) {
     EXPECT_EQ(MenuShows(), Shows(u8"钻石（1个文件已被游戏更新）"));
 
     const std::wstring text = ChooseUndo(true);
-    EXPECT_EQ(text.substr(0, 15), L"撤销成功,已恢复原来的文件！") << text.size();
+    EXPECT_EQ(text.substr(0, 14), L"撤销成功,已恢复原来的文件！") << text.size();
     EXPECT_NE(text.find(L"1个文件"), std::wstring::npos);
     EXPECT_NE(text.find(L"已被游戏更新"), std::wstring::npos);
     EXPECT_NE(text.find(L"Game\\DATA\\Menu\\fontconfig_zh_CN.txt"), std::wstring::npos);
@@ -356,6 +418,53 @@ TEST_F(Undo, AFileTheGamePatchedSinceStaysAndTheBoxSaysSo) {
     EXPECT_EQ(Differences(before, after), "");
     EXPECT_FALSE(Exists(store_));
     EXPECT_EQ(MenuShows(), Shows(u8"原始", false));
+}
+
+TEST_F(Undo, AnUndoEndedAtAnyStepIsRolledBackOrFinishedWhenTheProgramStarts) {
+    const std::wstring cli = gui::EnvPath("VELMORA_EXTRACT_CLI");
+    if (cli.empty()) GTEST_SKIP() << "VELMORA_EXTRACT_CLI names the extraction driver";
+    const Tree original = Snapshot(gameFolder_);
+    ASSERT_TRUE(Start());
+    ASSERT_EQ(Install(L"安装王者界面"), L"修改成功,现在可以登陆游戏看看王者界面了！");
+    ASSERT_EQ(Install(L"安装钻石界面"), L"修改成功,现在可以登陆游戏看看钻石界面了！");
+    gui::Kill(program_);
+    const Tree installed = Snapshot(gameFolder_);
+    const std::wstring pristine = folder_ + L"\\pristine";
+    if (Exists(pristine)) ClearAttributes(pristine);
+    gui::RemoveTree(pristine);
+    ASSERT_TRUE(CopyTree(gameFolder_, pristine));
+
+    // The whole undo, as the program runs it, step by step: it gives back the player's folder.
+    const std::string undo = "undo|" + Utf8(game_) + "\n";
+    std::string trace;
+    ASSERT_EQ(RunDriver(cli, folder_, "trace\n" + undo, &trace), 0u);
+    trace = "\n" + trace;
+    ASSERT_NE(trace.find("undone 0 left"), std::string::npos) << trace;
+    ASSERT_EQ(Differences(original, Snapshot(gameFolder_)), "");
+    int steps = 0, done = 0;
+    for (std::size_t at = 0; (at = trace.find("\nstep ", at)) != std::string::npos; at += 6) {
+        ++steps;
+        if (trace.compare(trace.find(' ', at + 6) + 1, 5, "done ") == 0) done = steps;
+    }
+    ASSERT_GT(done, 0);
+    std::printf("the undo takes %d steps, DONE is step %d\n", steps, done);
+
+    for (int k = 1; k <= steps; ++k) {
+        SCOPED_TRACE(k);
+        ClearAttributes(gameFolder_);
+        gui::RemoveTree(gameFolder_);
+        ASSERT_TRUE(CopyTree(pristine, gameFolder_));
+        ASSERT_EQ(RunDriver(cli, folder_, "killat|" + std::to_string(k) + "\n" + undo, nullptr), 3u);
+        // The next start finishes or rolls back before its notice shows.
+        program_ = gui::Start(exe_);
+        HWND notice = gui::WaitForBox(program_.pid, L"温馨提醒：", 30000);
+        if (!notice)
+            for (HWND h : gui::TopLevelWindows(program_.pid, false))
+                std::printf("window %ls / %ls\n", gui::TextOf(h).c_str(), gui::ClassOf(h).c_str());
+        ASSERT_TRUE(notice);
+        gui::Kill(program_);
+        EXPECT_EQ(Differences(k <= done ? installed : original, Snapshot(gameFolder_)), "");
+    }
 }
 
 }  // namespace

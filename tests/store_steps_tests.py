@@ -1,0 +1,305 @@
+#!/usr/bin/env python3
+"""The backup store inside the install's swap, and the undo, ended at each of
+their steps (and each recovery after them ended at each of its own): the game
+folder, the store beside its Game folder included, is always exactly as
+before or exactly as after, with every file's bytes, times and attributes.
+
+usage: store_steps_tests.py WINE_RUN EXTRACT_CLI
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+import zipfile
+
+WINE_RUN = EXTRACT_CLI = None
+
+RO, HIDDEN = 0x1, 0x2
+STORE = "Velmora备份"
+ANSWERS = ("result", "failure", "unrestored", "killed", "steps", "step", "recovered", "recovery-incomplete",
+           "undone", "attrib", "locked", "unlocked")
+
+
+def win(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+def run_script(commands):
+    """Runs the commands through extract_cli in one Wine process; returns its answer lines."""
+    with tempfile.NamedTemporaryFile("w", suffix=".txt", delete=False, encoding="utf-8") as f:
+        f.write("\n".join("|".join(c) for c in commands) + "\n")
+        script = f.name
+    try:
+        out = subprocess.run([WINE_RUN, EXTRACT_CLI, win(script)], capture_output=True, timeout=600)
+    finally:
+        os.unlink(script)
+    text = out.stdout.decode("utf-8", "replace")
+    # 3: a kill asked for by the script. Wine itself now and then crashes as
+    # a process is ended while its flushing threads run: a kill all the same.
+    if out.returncode not in (0, 3) and not (text.startswith("killed at ") and out.returncode > 128):
+        raise AssertionError("extract_cli failed: %s %s" % (text, out.stderr[-2000:]))
+    return [l for l in text.splitlines() if l.split(" ")[0] in ANSWERS]
+
+
+def tree(root):
+    """{relative path: None for a folder, or (bytes, mode, access and write times, extended attributes)}.
+    Reading a file moves its access time on: it is put back, so that looking changes nothing. Times count in
+    the 100 ns steps that Windows keeps them in."""
+    out = {}
+    for dirpath, dirs, files in os.walk(root):
+        for d in dirs:
+            out[os.path.relpath(os.path.join(dirpath, d), root)] = None
+        for name in files:
+            path = os.path.join(dirpath, name)
+            st = os.stat(path)
+            with open(path, "rb") as fh:
+                data = fh.read()
+            os.utime(path, ns=(st.st_atime_ns, st.st_mtime_ns))
+            xattrs = tuple(sorted((a, os.getxattr(path, a)) for a in os.listxattr(path)))
+            out[os.path.relpath(path, root)] = (data, st.st_mode, st.st_atime_ns // 100, st.st_mtime_ns // 100, xattrs)
+    return out
+
+
+def copy_tree(source, target):
+    """An exact copy: bytes, mode, extended attributes (Wine keeps hidden there) and times, the source's access
+    times left as they were."""
+    os.makedirs(target)
+    for name in os.listdir(source):
+        src, dst = os.path.join(source, name), os.path.join(target, name)
+        if os.path.isdir(src):
+            copy_tree(src, dst)
+            continue
+        st = os.stat(src)
+        with open(src, "rb") as fi, open(dst, "wb") as fo:
+            fo.write(fi.read())
+        for a in os.listxattr(src):
+            os.setxattr(dst, a, os.getxattr(src, a))
+        os.chmod(dst, st.st_mode)
+        for path in (src, dst):
+            os.utime(path, ns=(st.st_atime_ns, st.st_mtime_ns))
+
+
+def differences(want, got):
+    lines = []
+    for path in sorted(set(want) | set(got)):
+        if path not in got:
+            lines.append("missing " + path)
+        elif path not in want:
+            lines.append("added " + path)
+        elif want[path] != got[path]:
+            w, g = want[path], got[path]
+            what = [n for n, a, b in zip(("bytes", "mode", "accessed", "written", "attributes"), w or (), g or ()) if a != b]
+            lines.append("changed %s: %s" % (path, " ".join(what) or "kind"))
+    return "\n".join(lines)
+
+
+def pack(path, members):
+    """A pack as the catalogue's are: folders before their contents, deflated files."""
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        seen = set()
+        for name in sorted(members, key=lambda n: (n != "ClientZips.txt", n)):
+            parts = name.split("/")[:-1]
+            for i in range(1, len(parts) + 1):
+                d = "/".join(parts[:i]) + "/"
+                if d not in seen:
+                    seen.add(d)
+                    info = zipfile.ZipInfo(d, date_time=(2014, 1, 29, 12, 30, 10))
+                    info.external_attr = 0x10
+                    z.writestr(info, b"")
+            info = zipfile.ZipInfo(name, date_time=(2014, 1, 29, 12, 30, 10))
+            info.external_attr = 0x20
+            info.compress_type = zipfile.ZIP_DEFLATED
+            z.writestr(info, members[name])
+
+
+class StoreSteps(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="velmora-store-")
+        # Two themes: the second replaces some files of the first and one of
+        # the player's that the first left alone, and adds a folder.
+        self.first = os.path.join(self.dir, "first.zip")
+        pack(self.first, {"ClientZips.txt": b"first list", "DATA/Menu/a.ini": b"first a" * 40,
+                          "DATA/Menu/b.ini": b"first b", "DATA/Menu_SC4/p.dds": b"first p" * 100})
+        self.second = os.path.join(self.dir, "second.zip")
+        pack(self.second, {"ClientZips.txt": b"second list", "DATA/Menu/a.ini": b"second a",
+                           "Data/Menu/Mine.ini": b"second over the player's", "DATA/Menu_SC4/p.dds": b"second p",
+                           "DATA/Menu_SC4/New/q.dds": b"second q"})
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def game_folder(self, name):
+        """A game folder holding the player's own files (one hidden, one read-only, one in a letter case of its
+        own), their own wzCAFG.ZIP, and old times; returns it and its Game folder."""
+        folder = os.path.join(self.dir, name)
+        game = os.path.join(folder, "Game")
+        files = {"ClientZips.txt": b"the game's list", "wzCAFG.ZIP": b"PK\x03\x04 the player's own",
+                 "DATA/Menu/a.ini": b"the player's edited a", "DATA/Menu/mine.INI": b"another HUD's file",
+                 "DATA/Menu/notes.txt": b"no pack has it"}
+        for i, (rel, data) in enumerate(sorted(files.items())):
+            path = os.path.join(game, rel)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(data)
+            os.utime(path, (1546300800 + 3600 * i, 1546300800 + 60 * i))
+        with open(os.path.join(folder, "TCLS.ini"), "wb") as f:
+            f.write(b"beside Game")
+        run_script([["attrib", win(os.path.join(game, "DATA/Menu/a.ini")), "1"],
+                    ["attrib", win(os.path.join(game, "wzCAFG.ZIP")), "3"],
+                    ["attrib", win(os.path.join(game, "DATA/Menu/mine.INI")), "2"]])
+        return folder, game
+
+    def install(self, archive, game, entry, word, extra=()):
+        return run_script(list(extra) + [["install", win(archive), win(game), str(entry), word]])
+
+    def copy(self, folder, name):
+        target = os.path.join(self.dir, name)
+        copy_tree(folder, target)
+        return target, os.path.join(target, "Game")
+
+    def steps_of(self, commands):
+        lines = run_script([["count"], ["trace"]] + commands)
+        total = int([l for l in lines if l.startswith("steps ")][-1].split()[1])
+        kinds = [l.split()[2] for l in lines if l.startswith("step ")]
+        self.assertEqual(len(kinds), total)
+        return lines, kinds
+
+    def check_every_kill(self, start, command, before, after, done_at, total, same=lambda t: t):
+        """Ends `command` at each of its steps in a copy of `start`; the recovery (itself ended at each of its
+        steps in further copies) brings back `before` when the kill came before DONE, else `after` (as far
+        as `same` says two runs can be the same)."""
+        for k in range(1, total + 1):
+            state, game = self.copy(start, "k%d" % k)
+            self.assertEqual(run_script([["killat", str(k)], command(game)]), ["killed at %d" % k])
+            expected = before if k <= done_at else after
+            probe, probe_game = self.copy(state, "k%d-whole" % k)
+            lines = run_script([["count"], ["recover", win(probe_game)]])
+            self.assertIn("recovered", lines, k)
+            self.assertEqual(differences(same(expected), same(tree(probe))), "", k)
+            recovery_steps = int([l for l in lines if l.startswith("steps ")][0].split()[1])
+            copies = []
+            for j in range(1, recovery_steps + 1):
+                copy, copy_game = self.copy(state, "k%d-r%d" % (k, j))
+                self.assertEqual(run_script([["killat", str(j)], ["recover", win(copy_game)]]), ["killed at %d" % j])
+                copies.append((copy, copy_game))
+            self.assertEqual(run_script([["recover", win(g)] for _, g in copies]), ["recovered"] * len(copies), k)
+            for j, (copy, _) in enumerate(copies, 1):
+                self.assertEqual(differences(same(expected), same(tree(copy))), "", (k, j))
+            for path in [state, probe] + [c for c, _ in copies]:
+                shutil.rmtree(path)
+
+    @staticmethod
+    def same_install(t):
+        """What two runs of one install have alike: all but the new pack archive's times (it is written anew)
+        and the time the record gives the install."""
+        t = dict(t)
+        archive = os.path.join("Game", "wzCAFG.ZIP")
+        if t.get(archive):
+            t[archive] = t[archive][:2] + t[archive][4:]
+        record = os.path.join(STORE, "record.txt")
+        if t.get(record):
+            lines = t[record][0].split(b"\n")
+            lines = [b" ".join(l.split(b" ")[:2]) if l.startswith(b"last ") else l for l in lines]
+            t[record] = (b"\n".join(lines),) + t[record][1:2] + t[record][4:]
+        return t
+
+    def test_a_kill_at_any_step_of_an_install_keeping_originals_leaves_the_folder_and_store_before_or_after(self):
+        start, game = self.game_folder("start")
+        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+        # The game patches a file of ours: the next install keeps it as the
+        # newest original, in place of the player's older one.
+        with open(os.path.join(game, "DATA/Menu/a.ini"), "wb") as f:
+            f.write(b"the game's patched a")
+        before = tree(start)
+        whole, whole_game = self.copy(start, "whole")
+        lines, kinds = self.steps_of([["install", win(self.second), win(whole_game), "2", "钻石"]])
+        self.assertIn("result 1", lines)
+        after = tree(whole)
+        self.assertNotEqual(differences(before, after), "")
+        # The record names the entry; the player's original of Mine.ini is kept in its own letter case.
+        with open(os.path.join(whole, STORE, "record.txt"), encoding="utf-8") as f:
+            record = f.read()
+        self.assertIn("\nlast 2 ", record)
+        self.assertTrue(record.rstrip("\n").endswith(""))
+        originals = os.path.join(whole, STORE, "originals", "DATA", "Menu")
+        self.assertEqual(sorted(os.listdir(originals)), ["a.ini", "mine.INI"])
+        with open(os.path.join(originals, "a.ini"), "rb") as f:
+            self.assertEqual(f.read(), b"the game's patched a")
+        for kind in ("create", "write", "flush", "rename", "delete", "mkdir", "journal", "done"):
+            self.assertIn(kind, kinds)
+        self.check_every_kill(start, lambda g: ["install", win(self.second), win(g), "2", "钻石"], before, after,
+                              kinds.index("done") + 1, len(kinds), same=self.same_install)
+
+    def test_a_kill_at_any_step_of_an_undo_leaves_the_folder_and_store_before_or_after(self):
+        start, game = self.game_folder("start")
+        original = tree(start)
+        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+        self.assertIn("result 1", self.install(self.second, game, 2, "钻石"))
+        before = tree(start)
+        whole, whole_game = self.copy(start, "whole")
+        lines, kinds = self.steps_of([["undo", win(whole_game)]])
+        self.assertIn("undone 0 left", lines)
+        after = tree(whole)
+        # Exactly the player's folder again, times and attributes included; the store is gone.
+        self.assertEqual(differences(original, after), "")
+        self.check_every_kill(start, lambda g: ["undo", win(g)], before, after, kinds.index("done") + 1, len(kinds))
+
+    def test_an_undo_leaves_a_patched_file_and_drops_its_original_with_the_store(self):
+        start, game = self.game_folder("start")
+        original = tree(start)
+        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+        with open(os.path.join(game, "DATA/Menu/a.ini"), "wb") as f:
+            f.write(b"the game's patched a")
+        self.assertIn("undone 1 left", run_script([["undo", win(game)]]))
+        after = tree(start)
+        patched = os.path.join("Game", "DATA", "Menu", "a.ini")
+        self.assertEqual(after[patched][0], b"the game's patched a")
+        original[patched] = after[patched]
+        self.assertEqual(differences(original, after), "")
+        self.assertEqual(run_script([["undo", win(game)]]), ["undone nothing"])
+
+    def test_a_store_that_cannot_be_trusted_stops_install_and_undo_and_nothing_changes(self):
+        start, game = self.game_folder("start")
+        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+        store = os.path.join(start, STORE)
+        # A kept original changed by hand: never put back in the player's folder.
+        kept = os.path.join(store, "originals", "DATA", "Menu", "a.ini")
+        os.chmod(kept, 0o644)
+        with open(kept, "ab") as f:
+            f.write(b"!")
+        before = tree(start)
+        lines = run_script([["undo", win(game)]])
+        self.assertIn("result 0", lines)
+        self.assertIn("failure store-damaged 0 ..\\%s\\originals\\DATA\\Menu\\a.ini" % STORE, lines)
+        self.assertEqual(differences(before, tree(start)), "")
+        # A record changed by hand (here: pointing outside Game) is never acted on, by an install neither.
+        with open(os.path.join(store, "record.txt"), "ab") as f:
+            f.write(b"file - 00000000:0 ..\\..\\TCLS.ini\n")
+        before = tree(start)
+        for command in (["undo", win(game)], ["install", win(self.second), win(game), "2", "钻石"]):
+            lines = run_script([command])
+            self.assertIn("result 0", lines)
+            self.assertIn("failure store-damaged 0 ..\\%s\\record.txt" % STORE, lines)
+            self.assertEqual(differences(before, tree(start)), "")
+
+    def test_an_undo_meeting_a_held_file_changes_nothing_and_a_later_one_finishes(self):
+        start, game = self.game_folder("start")
+        original = tree(start)
+        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+        before = tree(start)
+        # The game reads the last file the undo moves and lets others read it: it cannot move.
+        lines = run_script([["lockread", win(os.path.join(game, "DATA/Menu_SC4/p.dds"))], ["undo", win(game)],
+                            ["unlock"]])
+        self.assertIn("result 0", lines)
+        self.assertIn("failure in-use 32 DATA\\Menu_SC4\\p.dds", lines)
+        self.assertEqual(differences(before, tree(start)), "")
+        self.assertIn("undone 0 left", run_script([["undo", win(game)]]))
+        self.assertEqual(differences(original, tree(start)), "")
+
+
+if __name__ == "__main__":
+    WINE_RUN, EXTRACT_CLI = sys.argv[1], sys.argv[2]
+    del sys.argv[1:3]
+    unittest.main(verbosity=2)
