@@ -284,6 +284,17 @@ class StoreSteps(unittest.TestCase):
             self.assertIn("failure store-damaged 0 ..\\%s\\record.txt" % STORE, lines)
             self.assertEqual(differences(before, tree(start)), "")
 
+    def test_an_original_the_record_lost_track_of_is_never_deleted_by_an_install(self):
+        start, game = self.game_folder("start")
+        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+        # The record goes (by hand): the originals in the store are nobody's now but the player's.
+        os.remove(os.path.join(start, STORE, "record.txt"))
+        before = tree(start)
+        lines = self.install(self.second, game, 2, "钻石")
+        self.assertIn("result 0", lines)
+        self.assertIn("failure store-damaged 0 ..\\%s\\originals\\ClientZips.txt" % STORE, lines)
+        self.assertEqual(differences(before, tree(start)), "")
+
     def test_an_undo_meeting_a_held_file_changes_nothing_and_a_later_one_finishes(self):
         start, game = self.game_folder("start")
         original = tree(start)

@@ -135,6 +135,11 @@ bool PlanRecord(const std::wstring& game, const std::vector<SwappedFile>& files,
         }
         if (keep) {
             const std::wstring name = OnDiskName(game, f.relative);
+            // Only an older original of this place may give way to it: any
+            // other file kept under that name is one the record lost track
+            // of, and it is not ours to delete.
+            if ((!r || !r->original) && GetFileAttributesW(OriginalPath(store, name).c_str()) != INVALID_FILE_ATTRIBUTES)
+                return NoteStoreDamaged(failure, StoreRelative(L"originals\\" + name));
             kept->push_back({f.relative, name});
             if (!r) {
                 record.files.push_back({name, now, f.installed});
