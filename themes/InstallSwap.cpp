@@ -61,9 +61,11 @@ struct JournalContents {
 // with the Win32 error when the journal cannot be read, or is of a kind
 // this program does not know (then it is left alone).
 bool ReadJournal(const std::wstring& folder, JournalContents* out, unsigned long* error) {
-    // Shared every way: a virus scanner may be reading it right now.
+    // A virus scanner may be reading it right now; but one open for writing
+    // belongs to an install still running (another instance's): putting its
+    // files back under it would mix both, so that refuses (sharing violation).
     ScopedFile file(CreateFileW(JournalPath(folder).c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
                                 nullptr));
     LARGE_INTEGER size;
     if (!file || !GetFileSizeEx(file.get(), &size)) return *error = GetLastError(), false;
@@ -311,7 +313,6 @@ void InstallSwap::RollBack(InstallFailure* failure) {
     std::wstring unflushed;
     unsigned long ignored = 0;
     flusher_.Finish(&unflushed, &ignored);  // every staged file is closed after it
-    journal_.reset();
     open_ = false;
     bool clean = true;
     // Only the renames this run made; a file it never set aside is left as it is.
@@ -324,6 +325,8 @@ void InstallSwap::RollBack(InstallFailure* failure) {
     }
     for (const std::wstring& relative : created_) clean = DeleteStep(StagedPath(Full(relative))) && clean;
     for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) RemoveFolderStep(Full(*it));
+    // Held open until here, so that no other instance's recovery works on the same files at once.
+    journal_.reset();
     // Kept while anything is left: the next recovery finishes from the names on disk.
     if (clean) DeleteStep(JournalPath(folder_));
     files_.clear();
