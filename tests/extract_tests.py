@@ -866,6 +866,33 @@ class Extraction(unittest.TestCase):
                 self.assertEqual(tree(target), new if result == ["result 1"] else old, (held, k, lines))
                 self.assertNoLeftovers(target)
 
+    def test_a_file_that_appears_where_none_stood_during_an_install_survives_any_kill(self):
+        archive = self.small_pack()
+        base = self.small_game("Base")
+        os.unlink(os.path.join(base, "wzCAFG.ZIP"))
+        pack = os.path.join(base, "wzCAFG.ZIP")
+        # The game writes its own wzCAFG.ZIP once every member is staged: the swap cannot land.
+        probe = self.path("Probe")
+        shutil.copytree(base, probe)
+        lines = run_script([["trace"], ["install", win(archive), win(probe)]])
+        make_at = [int(l.split()[1]) for l in lines if l.startswith("step ") and l.split()[2] == "flush"][0]
+        shutil.rmtree(probe)
+        shutil.copytree(base, probe)
+        lines = run_script([["trace"], ["makeat", str(make_at), win(os.path.join(probe, "wzCAFG.ZIP"))],
+                            ["install", win(archive), win(probe)]])
+        self.assertEqual(failure_of(lines), ("other", "wzCAFG.ZIP"))
+        steps = [l for l in lines if l.startswith("step ")]
+        expected = dict(tree(base), **{"wzCAFG.ZIP": b"the player's"})
+        for k in range(make_at, len(steps) + 2):
+            target = self.path("G%d" % k)
+            shutil.copytree(base, target)
+            run_script([["makeat", str(make_at), win(pack.replace(base, target))], ["killat", str(k)],
+                        ["install", win(archive), win(target)]])
+            for _ in range(2):
+                self.assertEqual(run_script([["recover", win(target)]]), ["recovered"], k)
+                self.assertEqual(tree(target), expected, k)
+                self.assertNoLeftovers(target)
+
     def test_a_full_disk_when_done_is_written_rolls_back_whole_and_says_so(self):
         archive = self.small_pack()
         target = self.small_game("Game")
