@@ -27,6 +27,11 @@
 //   holdwhen|PATH                      -> holds PATH without sharing as soon as it appears (the game
 //                                        opening a file in the middle of an install)
 //   attrib|PATH|HEX / getattr|PATH     -> sets / prints the file attributes
+//   makeat|K|PATH                      -> at step K, before it is done, PATH is made with the bytes
+//                                        "the player's" (a file that appears during an install)
+//   recoverat|K|TARGET                 -> at step K, before it is done, a recovery of TARGET runs as
+//                                        a second instance's start-up would: "second recovered" or
+//                                        "second recovery-incomplete"
 #include <windows.h>
 
 #include <cstdio>
@@ -71,11 +76,11 @@ std::vector<HANDLE> g_held;
 
 struct StepPlan {
     bool count = false, trace = false;
-    int killAt = -1, crashAfterRenames = -1, holdAt = -1;
+    int killAt = -1, crashAfterRenames = -1, holdAt = -1, recoverAt = -1, makeAt = -1;
     unsigned long failError[9] = {};  // by step kind
     int diskFullAt = -1;              // a step kind
     bool diskFull = false;
-    std::wstring holdPath;
+    std::wstring holdPath, recoverPath, makePath;
     int steps = 0, renames = 0;
 } g_plan;
 
@@ -92,6 +97,19 @@ unsigned long OnStep(InstallStep step, const std::wstring& path) {
         HANDLE h = CreateFileW(g_plan.holdPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         if (h != INVALID_HANDLE_VALUE) g_held.push_back(h);
         std::printf("held at %d %d\n", n, h != INVALID_HANDLE_VALUE);
+    }
+    if (n == g_plan.makeAt) {
+        HANDLE h = CreateFileW(g_plan.makePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        DWORD wrote = 0;
+        if (h != INVALID_HANDLE_VALUE) WriteFile(h, "the player's", 12, &wrote, nullptr), CloseHandle(h);
+    }
+    if (n == g_plan.recoverAt) {
+        // Its own steps are not this command's.
+        SetInstallStepHook(nullptr);
+        InstallFailure ignored;
+        std::printf(RecoverGameFolder(g_plan.recoverPath, &ignored) ? "second recovered\n"
+                                                                     : "second recovery-incomplete\n");
+        SetInstallStepHook(OnStep);
     }
     if (n == g_plan.killAt) EndHere("killed at", n);
     if (g_plan.crashAfterRenames >= 0 && g_plan.renames == g_plan.crashAfterRenames)
@@ -111,7 +129,7 @@ void StartSteps() {
 }
 void EndSteps() {
     if (g_plan.count) std::printf("steps %d\n", g_plan.steps);
-    g_plan.killAt = g_plan.holdAt = g_plan.crashAfterRenames = -1;
+    g_plan.killAt = g_plan.holdAt = g_plan.crashAfterRenames = g_plan.recoverAt = g_plan.makeAt = -1;
 }
 
 void PrintFailure(const InstallFailure& f) {
@@ -238,6 +256,12 @@ int main(int argc, char** argv) {
         } else if (f[0] == "diskfullat" && f.size() >= 2) {
             for (int k = 0; k < int(sizeof kSteps / sizeof kSteps[0]); ++k)
                 if (f[1] == kSteps[k]) g_plan.diskFullAt = k;
+        } else if (f[0] == "makeat" && f.size() >= 3) {
+            g_plan.makeAt = std::atoi(f[1].c_str());
+            g_plan.makePath = GbkToWide(FromUtf8(f[2]));
+        } else if (f[0] == "recoverat" && f.size() >= 3) {
+            g_plan.recoverAt = std::atoi(f[1].c_str());
+            g_plan.recoverPath = ExtendedPath(GbkToWide(FromUtf8(f[2])));
         } else if (f[0] == "holdat" && f.size() >= 3) {
             g_plan.holdAt = std::atoi(f[1].c_str());
             g_plan.holdPath = GbkToWide(FromUtf8(f[2]));

@@ -41,7 +41,7 @@ def run_script(commands):
     if out.returncode not in (0, 3) and not (asked and out.returncode == 139):
         raise AssertionError("extract_cli failed: %s %s" % (text, out.stderr[-2000:]))
     return [l for l in text.splitlines() if l.split(" ")[0] in
-            ("result", "progress", "locked", "unlocked", "attrib", "attr", "unknown", "failure", "crashed",
+            ("result", "progress", "second", "locked", "unlocked", "attrib", "attr", "unknown", "failure", "crashed",
              "recovered", "recovery-incomplete", "watching", "held", "unrestored", "killed", "steps", "step")]
 
 
@@ -856,6 +856,58 @@ class Extraction(unittest.TestCase):
             for j, copy in enumerate(copies, 1):
                 self.assertEqual(tree(copy), expected, (k, j))
                 self.assertNoLeftovers(copy)
+
+    def test_a_second_instance_recovering_during_an_install_or_its_roll_back_loses_nothing(self):
+        """A second start (an elevated one, or one that gave up waiting) recovers while an install still runs."""
+        archive = self.small_pack()
+        old = tree(self.small_game("Base"))
+        whole = self.small_game("Whole")
+        self.assertIn("result 1", run_script([["install", win(archive), win(whole)]]))
+        new = tree(whole)
+        for held in (False, True):  # a swap that lands; one that a held wzCAFG.ZIP rolls back
+            probe = self.small_game("Probe%d" % held)
+            lock = [["lock", win(os.path.join(probe, "wzCAFG.ZIP"))]] if held else []
+            lines = run_script([["trace"]] + lock + [["install", win(archive), win(probe)], ["unlock"]])
+            steps = [l.split() for l in lines if l.startswith("step ")]
+            first = [int(s[1]) for s in steps if s[2] == "rename"][0]
+            # Every step from the first rename on, and the journal's last lines.
+            for k in range(first - 1, len(steps) + 1):
+                target = self.small_game("G%d-%d" % (held, k))
+                lock = [["lock", win(os.path.join(target, "wzCAFG.ZIP"))]] if held else []
+                lines = run_script([["recoverat", str(k), win(target)]] + lock +
+                                   [["install", win(archive), win(target)], ["unlock"]])
+                result = [l for l in lines if l.startswith("result ")]
+                self.assertEqual(run_script([["recover", win(target)]]), ["recovered"], (held, k))
+                # What the install said is what stands: the new tree, or the old one whole.
+                self.assertEqual(tree(target), new if result == ["result 1"] else old, (held, k, lines))
+                self.assertNoLeftovers(target)
+
+    def test_a_file_that_appears_where_none_stood_during_an_install_survives_any_kill(self):
+        archive = self.small_pack()
+        base = self.small_game("Base")
+        os.unlink(os.path.join(base, "wzCAFG.ZIP"))
+        pack = os.path.join(base, "wzCAFG.ZIP")
+        # The game writes its own wzCAFG.ZIP once every member is staged: the swap cannot land.
+        probe = self.path("Probe")
+        shutil.copytree(base, probe)
+        lines = run_script([["trace"], ["install", win(archive), win(probe)]])
+        make_at = [int(l.split()[1]) for l in lines if l.startswith("step ") and l.split()[2] == "flush"][0]
+        shutil.rmtree(probe)
+        shutil.copytree(base, probe)
+        lines = run_script([["trace"], ["makeat", str(make_at), win(os.path.join(probe, "wzCAFG.ZIP"))],
+                            ["install", win(archive), win(probe)]])
+        self.assertEqual(failure_of(lines), ("other", "wzCAFG.ZIP"))
+        steps = [l for l in lines if l.startswith("step ")]
+        expected = dict(tree(base), **{"wzCAFG.ZIP": b"the player's"})
+        for k in range(make_at, len(steps) + 2):
+            target = self.path("G%d" % k)
+            shutil.copytree(base, target)
+            run_script([["makeat", str(make_at), win(pack.replace(base, target))], ["killat", str(k)],
+                        ["install", win(archive), win(target)]])
+            for _ in range(2):
+                self.assertEqual(run_script([["recover", win(target)]]), ["recovered"], k)
+                self.assertEqual(tree(target), expected, k)
+                self.assertNoLeftovers(target)
 
     def test_a_full_disk_when_done_is_written_rolls_back_whole_and_says_so(self):
         archive = self.small_pack()

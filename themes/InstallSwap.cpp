@@ -69,9 +69,11 @@ struct JournalContents {
 // with the Win32 error when the journal cannot be read, or is of a kind
 // this program does not know (then it is left alone).
 bool ReadJournal(const std::wstring& folder, JournalContents* out, unsigned long* error) {
-    // Shared every way: a virus scanner may be reading it right now.
+    // A virus scanner may be reading it right now; but one open for writing
+    // belongs to an install still running (another instance's): putting its
+    // files back under it would mix both, so that refuses (sharing violation).
     ScopedFile file(CreateFileW(JournalPath(folder).c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
                                 nullptr));
     LARGE_INTEGER size;
     if (!file || !GetFileSizeEx(file.get(), &size)) return *error = GetLastError(), false;
@@ -142,8 +144,9 @@ std::wstring WithoutSuffix(const std::wstring& path) {
 // Puts the original of one swapped file back, or removes our file where
 // none stood, from whatever point a swap or an earlier put-back reached.
 // 0, or the Win32 error that stopped it; what is on disk then still says
-// where it stands.
-unsigned long PutBack(const std::wstring& full, bool replaces) {
+// where it stands. A staged file that is all that tells a file beside it is
+// not ours is added to `afterJournal`: it may go only once the journal has.
+unsigned long PutBack(const std::wstring& full, bool replaces, std::vector<std::wstring>* afterJournal) {
     const std::wstring staged = StagedPath(full), aside = AsidePath(full);
     if (replaces) {
         if (Exists(aside)) {
@@ -151,9 +154,13 @@ unsigned long PutBack(const std::wstring& full, bool replaces) {
             if (Exists(full) && !RenameStep(full, staged)) return GetLastError();
             if (!RenameStep(aside, WithoutSuffix(aside))) return GetLastError();
         }
-    } else if (!Exists(staged) && Exists(full)) {
-        // Moved in where none stood (while it is still staged, a file there is not ours).
-        if (!DeleteStep(full)) return GetLastError();
+    } else if (!Exists(staged)) {
+        // Moved in where none stood.
+        if (Exists(full) && !DeleteStep(full)) return GetLastError();
+    } else if (Exists(full)) {
+        // Still staged: the file that appeared in its place is someone else's.
+        afterJournal->push_back(staged);
+        return 0;
     }
     return DeleteStep(staged) ? 0 : GetLastError();
 }
@@ -206,6 +213,10 @@ bool FinishAfterDone(const std::wstring& folder, const JournalContents& j, Insta
     if (j.removeStore && clean)
         if (const unsigned long error = RemoveStore(store)) clean = NoteFailure(failure, error, StoreRelative());
     return clean;
+}
+
+bool Contains(const std::vector<std::wstring>& paths, const std::wstring& path) {
+    return std::find(paths.begin(), paths.end(), path) != paths.end();
 }
 
 }  // namespace
@@ -463,23 +474,34 @@ void InstallSwap::RollBack(InstallFailure* failure) {
     std::wstring unflushed;
     unsigned long ignored = 0;
     flusher_.Finish(&unflushed, &ignored);  // every staged file is closed after it
-    journal_.reset();
     open_ = false;
     bool clean = true;
+    std::vector<std::wstring> afterJournal;
     // Only the renames this run made; a file it never set aside is left as it is.
     for (const File& f : files_) {
-        if (f.progress == Progress::Staged) continue;
-        if (const unsigned long error = PutBack(Full(f.relative), f.replaces)) {
+        const std::wstring full = Full(f.relative);
+        if (f.progress == Progress::Staged) {
+            // One that appeared where none stood: the journal calls it ours while our staged file is gone.
+            if (!f.replaces && Exists(full)) afterJournal.push_back(StagedPath(full));
+            continue;
+        }
+        if (const unsigned long error = PutBack(full, f.replaces, &afterJournal)) {
             clean = false;
             NoteUnrestored(failure, error, f.relative);
         }
     }
-    for (const std::wstring& relative : created_) clean = DeleteStep(StagedPath(Full(relative))) && clean;
+    for (const std::wstring& relative : created_) {
+        const std::wstring staged = StagedPath(Full(relative));
+        if (!Contains(afterJournal, staged)) clean = DeleteStep(staged) && clean;
+    }
     for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) RemoveFolderStep(Full(*it));
     if (recordStaged_) clean = DropStagedRecord(StoreFolder(folder_)) == 0 && clean;
     if (storeMade_) RemoveFolderStep(StoreFolder(folder_));
+    // Held open until here, so that no other instance's recovery works on the same files at once.
+    journal_.reset();
     // Kept while anything is left: the next recovery finishes from the names on disk.
-    if (clean) DeleteStep(JournalPath(folder_));
+    if (clean && DeleteStep(JournalPath(folder_)))
+        for (const std::wstring& staged : afterJournal) DeleteStep(staged);
     files_.clear();
     created_.clear();
     folders_.clear();
@@ -564,21 +586,24 @@ bool RecoverInterruptedInstall(const std::wstring& folder, InstallFailure* failu
     // The new files stand: the originals set aside go, or into the store.
     bool clean = !j.done || FinishAfterDone(folder, j, failure);
     const std::wstring store = StoreFolder(folder);
+    std::vector<std::wstring> afterJournal;
     const auto putBack = [&](const std::wstring& relative, unsigned long error) {
         if (!error) return;
         clean = false;
         NoteUnrestored(failure, error, relative);
     };
     if (!j.done) {
-        for (const SwapEntry& s : j.swapped) putBack(s.relative, PutBack(folder + L"\\" + s.relative, s.replaces));
+        for (const SwapEntry& s : j.swapped) putBack(s.relative, PutBack(folder + L"\\" + s.relative, s.replaces, &afterJournal));
         // An undo cut short: each file as it was before it.
         for (const std::wstring& r : j.undo.restore)
             putBack(r, PutBackUndone(folder + L"\\" + r, OriginalPath(store, r)));
         for (const std::wstring& x : j.undo.remove) putBack(x, PutBackUndone(folder + L"\\" + x, std::wstring()));
     }
-    for (const std::wstring& relative : j.staged)
-        if (!DeleteStep(StagedPath(folder + L"\\" + relative)))
+    for (const std::wstring& relative : j.staged) {
+        const std::wstring staged = StagedPath(folder + L"\\" + relative);
+        if (!Contains(afterJournal, staged) && !DeleteStep(staged))
             clean = NoteFailure(failure, GetLastError(), relative + kStagedSuffix);
+    }
     if (!j.done) {
         // Deepest first; a folder that holds anything else stays.
         for (auto it = j.folders.rbegin(); it != j.folders.rend(); ++it) RemoveFolderStep(folder + L"\\" + *it);
@@ -587,5 +612,8 @@ bool RecoverInterruptedInstall(const std::wstring& folder, InstallFailure* failu
         if (j.storeMade) RemoveFolderStep(store);
     }
     if (!clean) return false;
-    return DeleteStep(journal) || NoteFailure(failure, GetLastError(), kJournalName);
+    if (!DeleteStep(journal)) return NoteFailure(failure, GetLastError(), kJournalName);
+    // Left behind only by a kill right here: the next install of that name removes it.
+    for (const std::wstring& staged : afterJournal) DeleteStep(staged);
+    return true;
 }
