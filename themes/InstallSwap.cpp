@@ -361,7 +361,12 @@ bool InstallSwap::PrepareStore(std::string* lines, InstallFailure* failure) {
                 return NoteFailure(failure, GetLastError(), f.relative);
             f.hashed = true;
         }
-        swapped.push_back({f.relative, f.replaces, f.installed});
+        // The time it was given is the time it goes in with: a rename keeps it.
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        std::uint64_t written = 0;
+        if (GetFileAttributesExW(StagedPath(Full(f.relative)).c_str(), GetFileExInfoStandard, &data))
+            written = (std::uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+        swapped.push_back({f.relative, f.replaces, f.installed, written});
     }
     BackupRecord record;
     std::vector<KeptOriginal> kept;
@@ -375,8 +380,12 @@ bool InstallSwap::PrepareStore(std::string* lines, InstallFailure* failure) {
         storeMade_ = true;
         if (!MakeFolderStep(store)) return NoteFailure(failure, GetLastError(), StoreRelative());
     }
-    if (const unsigned long error = StageRecord(store, record))
+    ScopedFile written;
+    if (const unsigned long error = StageRecord(store, record, &written))
         return NoteFailure(failure, error, StoreRelative(L"record.txt"));
+    // Flushed with the staged files, after them: all are on disk before DONE,
+    // and the record goes live only after DONE.
+    flusher_.Add(std::move(written), StagedRecordPath(store));
     for (const KeptOriginal& k : kept) *lines += "K " + ToUtf8(k.relative) + "|" + ToUtf8(k.kept) + "\n";
     return true;
 }
@@ -395,7 +404,10 @@ bool InstallSwap::AdoptStaged(const std::wstring& relative, InstallFailure* fail
 
 bool InstallSwap::FailFlush(const std::wstring& stagedPath, unsigned long error, InstallFailure* failure) {
     const std::size_t suffix = sizeof kStagedSuffix / sizeof kStagedSuffix[0] - 1;
-    NoteFailure(failure, error, stagedPath.substr(folder_.size() + 1, stagedPath.size() - folder_.size() - 1 - suffix));
+    if (stagedPath.compare(0, folder_.size() + 1, folder_ + L"\\") != 0)
+        NoteFailure(failure, error, StoreRelative(L"record.txt"));  // the one staged file outside the folder
+    else
+        NoteFailure(failure, error, stagedPath.substr(folder_.size() + 1, stagedPath.size() - folder_.size() - 1 - suffix));
     RollBack(failure);
     return false;
 }
