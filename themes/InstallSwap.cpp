@@ -185,7 +185,7 @@ const KeptOriginal* KeptFor(const JournalContents& j, const std::wstring& relati
 // made and then the store removed. False, with the failure, while anything
 // is left: the journal stays for the next recovery.
 bool FinishAfterDone(const std::wstring& folder, const JournalContents& j, InstallFailure* failure) {
-    bool clean = true;
+    bool clean = true, keptAll = true;
     const std::wstring store = StoreFolder(folder);
     for (const SwapEntry& s : j.swapped) {
         if (!s.replaces) continue;
@@ -194,16 +194,17 @@ bool FinishAfterDone(const std::wstring& folder, const JournalContents& j, Insta
         const unsigned long error = kept ? KeepOriginal(folder, s.relative, kept->kept)
                                          : (DeleteStep(aside) ? 0 : GetLastError());
         if (error) clean = NoteFailure(failure, error, s.relative + kAsideSuffix);
+        if (error && kept) keptAll = false;
     }
     // Only once every original is in the store does the record say so.
-    if (j.store && clean)
+    if (j.store && keptAll)
         if (const unsigned long error = ReplaceRecord(store)) clean = NoteFailure(failure, error, StoreRelative(L"record.txt"));
     for (const auto* names : {&j.undo.restore, &j.undo.remove})
         for (const std::wstring& relative : *names)
             if (!DeleteStep(StagedPath(folder + L"\\" + relative)))
                 clean = NoteFailure(failure, GetLastError(), relative + kStagedSuffix);
     for (auto it = j.undo.folders.rbegin(); it != j.undo.folders.rend(); ++it) RemoveFolderStep(folder + L"\\" + *it);
-    if (j.removeStore && clean)
+    if (j.removeStore)
         if (const unsigned long error = RemoveStore(store)) clean = NoteFailure(failure, error, StoreRelative());
     return clean;
 }
