@@ -167,9 +167,11 @@ class StoreSteps(unittest.TestCase):
         return lines, kinds
 
     def check_every_kill(self, start, command, before, after, done_at, total, same=lambda t: t):
-        """Ends `command` at each of its steps in a copy of `start`; the recovery (itself ended at each of its
-        steps in further copies) brings back `before` when the kill came before DONE, else `after` (as far
-        as `same` says two runs can be the same)."""
+        """Ends `command` at each of its steps in a copy of `start`; the recovery brings back `before` when the
+        kill came before DONE, else `after` (as far as `same` says two runs can be the same). Where the recovery
+        has the most to do, right before DONE (every rename to take back) and right after it (every step
+        forward still to take), it is itself ended at each of its steps in further copies, and the next
+        recovery finishes the work."""
         for k in range(1, total + 1):
             state, game = self.copy(start, "k%d" % k)
             self.assertEqual(run_script([["killat", str(k)], command(game)]), ["killed at %d" % k])
@@ -179,12 +181,15 @@ class StoreSteps(unittest.TestCase):
             self.assertIn("recovered", lines, k)
             self.assertEqual(differences(same(expected), same(tree(probe))), "", k)
             recovery_steps = int([l for l in lines if l.startswith("steps ")][0].split()[1])
+            if k not in (done_at, done_at + 1):
+                recovery_steps = 0
             copies = []
             for j in range(1, recovery_steps + 1):
                 copy, copy_game = self.copy(state, "k%d-r%d" % (k, j))
                 self.assertEqual(run_script([["killat", str(j)], ["recover", win(copy_game)]]), ["killed at %d" % j])
                 copies.append((copy, copy_game))
-            self.assertEqual(run_script([["recover", win(g)] for _, g in copies]), ["recovered"] * len(copies), k)
+            if copies:
+                self.assertEqual(run_script([["recover", win(g)] for _, g in copies]), ["recovered"] * len(copies), k)
             for j, (copy, _) in enumerate(copies, 1):
                 self.assertEqual(differences(same(expected), same(tree(copy))), "", (k, j))
             for path in [state, probe] + [c for c, _ in copies]:
@@ -192,8 +197,8 @@ class StoreSteps(unittest.TestCase):
 
     @staticmethod
     def same_install(t):
-        """What two runs of one install have alike: all but the new pack archive's times (it is written anew)
-        and the time the record gives the install."""
+        """What two runs of one install have alike: all but the new pack archive's times (it is written anew, and
+        the record keeps its write time) and the time the record gives the install."""
         t = dict(t)
         archive = os.path.join("Game", "wzCAFG.ZIP")
         if t.get(archive):
@@ -202,6 +207,8 @@ class StoreSteps(unittest.TestCase):
         if t.get(record):
             lines = t[record][0].split(b"\n")
             lines = [b" ".join(l.split(b" ")[:2]) if l.startswith(b"last ") else l for l in lines]
+            lines = [b" ".join(l.split(b" ")[:3]) if l.startswith(b"file ") and l.endswith(b" wzCAFG.ZIP") else l
+                     for l in lines]
             t[record] = (b"\n".join(lines),) + t[record][1:2] + t[record][4:]
         return t
 

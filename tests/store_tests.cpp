@@ -43,9 +43,9 @@ BackupRecord SampleRecord() {
     r.word = "钻石";
     r.time = "2024-05-01T12:34:56Z";
     r.folders = {L"Data\\Menu_SC4", L"Data\\Menu_SC4\\新 folder"};
-    r.files.push_back({L"wzCAFG.ZIP", FileHash{0x1234abcd, 596}, FileHash{0xffffffff, 2503656}});
-    r.files.push_back({L"Data\\Menu_SC4\\Panel 01.dds", std::nullopt, FileHash{0, 0}});
-    r.files.push_back({L"DATA\\Menu\\界面.ini", FileHash{0x0000000f, 5000000000ull}, FileHash{7, 8}});
+    r.files.push_back({L"wzCAFG.ZIP", FileHash{0x1234abcd, 596}, FileHash{0xffffffff, 2503656}, 0x01d4d33d0f13ab00ull});
+    r.files.push_back({L"Data\\Menu_SC4\\Panel 01.dds", std::nullopt, FileHash{0, 0}, 0});
+    r.files.push_back({L"DATA\\Menu\\界面.ini", FileHash{0x0000000f, 5000000000ull}, FileHash{7, 8}, 1});
     return r;
 }
 
@@ -66,6 +66,7 @@ TEST(Record, ReadsBackWhatWasWrittenAndTrustsNothingElse) {
             EXPECT_TRUE(*back.files[i].original == *r.files[i].original);
         }
         EXPECT_TRUE(back.files[i].installed == r.files[i].installed);
+        EXPECT_EQ(back.files[i].written, r.files[i].written);
     }
     // Found whatever the letter case, as Windows finds files.
     EXPECT_TRUE(FindRecorded(back, L"data\\menu\\界面.INI"));
@@ -74,7 +75,7 @@ TEST(Record, ReadsBackWhatWasWrittenAndTrustsNothingElse) {
 
     // A record cut short, of another version, or naming places outside Game
     // (an undo deletes what it names) is not acted on.
-    const std::string line = "file - 00000000:0 ";
+    const std::string line = "file - 00000000:0 - ";
     const std::string broken[] = {
         text.substr(0, text.size() - 1),
         "VELMORA-RECORD 2\n" + text.substr(text.find('\n') + 1),
@@ -84,11 +85,13 @@ TEST(Record, ReadsBackWhatWasWrittenAndTrustsNothingElse) {
         text + line + "DATA\\\\x\n",
         text + line + "DATA\\.\\x\n",
         text + line + "wzcafg.zip\n",
-        text + "file - 0000000:0 x\n",
-        text + "file 0000000g:1 00000000:0 x\n",
+        text + "file - 0000000:0 - x\n",
+        text + "file 0000000g:1 00000000:0 - x\n",
+        text + "file - 00000000:0 01d4d33d0f13ab0 x\n",
+        text + "file - 00000000:0 x\n",
         text + "folder ..\n",
         text + "whatever x\n",
-        "VELMORA-RECORD 1\nfile - 00000000:0 x\n",
+        "VELMORA-RECORD 1\nfile - 00000000:0 - x\n",
         std::string(),
     };
     for (const std::string& b : broken) {
@@ -129,8 +132,7 @@ TEST_F(Scratch, AHashIsTheZipCrcAndSizeAndReadingAnOriginalKeepsItsAccessTime) {
     // No file there, or a folder: missing.
     EXPECT_EQ(HashFile(root_ + L"\\none", &hash), HashResult::Missing);
     EXPECT_EQ(HashFile(root_, &hash), HashResult::Missing);
-    std::uint64_t size = 0;
-    EXPECT_EQ(FileSize(root_ + L"\\none\\x", &size), HashResult::Missing);
+    EXPECT_EQ(HashFile(root_ + L"\\none\\x", &hash), HashResult::Missing);
     SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
@@ -148,12 +150,26 @@ TEST_F(Scratch, TheStateCountsEveryInstalledFileThatNoLongerHoldsWhatWasWritten)
     r.entry = 1;
     r.word = "王者";
     r.time = RecordTimeNow();
-    for (const wchar_t* name : {L"same.ini", L"patched.ini", L"longer.ini", L"gone.ini"}) {
-        ASSERT_TRUE(WriteAll(game + L"\\" + name, kept));
-        r.files.push_back({name, std::nullopt, HashBytes(ByteSpan(kept.data(), kept.size()))});
+    const auto writeAt = [&](const wchar_t* name, const std::string& bytes, int year) {
+        const std::wstring path = game + L"\\" + name;
+        ASSERT_TRUE(WriteAll(path, bytes));
+        HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        SYSTEMTIME st = {WORD(year), 3, 0, 5, 10, 20, 30, 0};
+        FILETIME ft;
+        SystemTimeToFileTime(&st, &ft);
+        ASSERT_TRUE(SetFileTime(h, nullptr, nullptr, &ft));
+        CloseHandle(h);
+    };
+    for (const wchar_t* name : {L"same.ini", L"patched.ini", L"rewritten.ini", L"longer.ini", L"gone.ini"}) {
+        writeAt(name, kept, 2014);
+        WIN32_FILE_ATTRIBUTE_DATA d;
+        ASSERT_TRUE(GetFileAttributesExW((game + L"\\" + name).c_str(), GetFileExInfoStandard, &d));
+        r.files.push_back({name, std::nullopt, HashBytes(ByteSpan(kept.data(), kept.size())),
+                           (std::uint64_t(d.ftLastWriteTime.dwHighDateTime) << 32) | d.ftLastWriteTime.dwLowDateTime});
     }
-    ASSERT_TRUE(WriteAll(game + L"\\patched.ini", patched));  // same size, other bytes
-    ASSERT_TRUE(WriteAll(game + L"\\longer.ini", kept + "!"));
+    writeAt(L"patched.ini", patched, 2020);  // same size, other bytes, a later time
+    writeAt(L"rewritten.ini", kept, 2020);   // written again with the same bytes
+    writeAt(L"longer.ini", kept + "!", 2014);
     ASSERT_TRUE(DeleteFileW((game + L"\\gone.ini").c_str()));
     const std::wstring store = StoreFolder(game);
     ASSERT_TRUE(CreateDirectoryW(store.c_str(), nullptr));

@@ -49,6 +49,22 @@ bool ParseHash(const std::string& field, FileHash* h) {
     return true;
 }
 
+std::string TimeText(std::uint64_t time) {
+    if (time == 0) return "-";
+    char buffer[24];
+    std::snprintf(buffer, sizeof buffer, "%016llx", static_cast<unsigned long long>(time));
+    return buffer;
+}
+
+bool ParseTime(const std::string& field, std::uint64_t* time) {
+    if (field == "-") return *time = 0, true;
+    if (field.size() != 16) return false;
+    for (char c : field)
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    *time = std::strtoull(field.c_str(), nullptr, 16);
+    return true;
+}
+
 // The next field up to a space; false when the line has none left.
 bool TakeField(std::string* rest, std::string* field) {
     const std::size_t space = rest->find(' ');
@@ -66,7 +82,7 @@ std::string FormatRecord(const BackupRecord& r) {
     for (const std::wstring& f : r.folders) out += "folder " + WideToUtf8(f) + "\n";
     for (const RecordedFile& f : r.files)
         out += "file " + (f.original ? HashText(*f.original) : std::string("-")) + " " + HashText(f.installed) + " " +
-               WideToUtf8(f.relative) + "\n";
+               TimeText(f.written) + " " + WideToUtf8(f.relative) + "\n";
     return out;
 }
 
@@ -98,8 +114,10 @@ bool ParseRecord(const std::string& text, BackupRecord* record) {
             r.folders.push_back(relative);
         } else if (kind == "file") {
             RecordedFile f;
-            std::string original, installed;
-            if (!TakeField(&line, &original) || !TakeField(&line, &installed)) return false;
+            std::string original, installed, written;
+            if (!TakeField(&line, &original) || !TakeField(&line, &installed) || !TakeField(&line, &written) ||
+                !ParseTime(written, &f.written))
+                return false;
             if (original != "-") {
                 FileHash h;
                 if (!ParseHash(original, &h)) return false;

@@ -5,12 +5,14 @@
 //   VELMORA-RECORD 1
 //   last <entry number> <UTC time, 2024-05-01T12:34:56Z> <entry word>
 //   folder <folder under Game that an install made>     (parents first)
-//   file <original> <installed> <path under Game>
-// where <original> is "-" when no file stood there, and both hashes are
-// written "<crc32, 8 hex digits>:<size in bytes>". The pack archive
-// wzCAFG.ZIP is a file like any other.
+//   file <original> <installed> <written> <path under Game>
+// where <original> is "-" when no file stood there, both hashes are written
+// "<crc32, 8 hex digits>:<size in bytes>", and <written> is the last-write
+// time the installed file was given (a FILETIME, 16 hex digits; "-" when
+// unknown). The pack archive wzCAFG.ZIP is a file like any other.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +24,7 @@ struct RecordedFile {
     std::wstring relative;              // under Game, "\"-separated
     std::optional<FileHash> original;   // nothing: no file stood there
     FileHash installed;                 // what the last install that wrote it wrote
+    std::uint64_t written = 0;          // the last-write time it was given; 0: unknown
 };
 
 struct BackupRecord {

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <vector>
 
 #include "runtime/ScopedHandle.h"
@@ -14,6 +15,80 @@ namespace {
 
 // The record is a few kilobytes; anything past this is not ours.
 constexpr DWORD kMaxRecordBytes = 16u << 20;
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+
+// Every folder of `relative`'s path under `base` that is missing, made.
+unsigned long MakeParents(const std::wstring& base, const std::wstring& relative) {
+    for (std::size_t at = relative.find(L'\\'); at != std::wstring::npos; at = relative.find(L'\\', at + 1)) {
+        const std::wstring level = base + L"\\" + relative.substr(0, at);
+        if (!Exists(level) && !MakeFolderStep(level)) return GetLastError();
+    }
+    return 0;
+}
+
+// Everything below a folder of the store, files first, then the folders deepest first.
+void ListTree(const std::wstring& folder, std::vector<std::wstring>* files, std::vector<std::wstring>* folders) {
+    WIN32_FIND_DATAW entry;
+    ScopedFind find(FindFirstFileW((folder + L"\\*").c_str(), &entry));
+    if (!find) return;
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            ListTree(folder + L"\\" + name, files, folders);
+            folders->push_back(folder + L"\\" + name);
+        } else {
+            files->push_back(folder + L"\\" + name);
+        }
+    } while (FindNextFileW(find.get(), &entry));
+}
+
+// Where a file stands, with the letter case of its own name on disk.
+std::wstring OnDiskName(const std::wstring& game, const std::wstring& relative) {
+    WIN32_FIND_DATAW entry;
+    ScopedFind find(FindFirstFileW((game + L"\\" + relative).c_str(), &entry));
+    if (!find) return relative;
+    const std::size_t slash = relative.find_last_of(L'\\');
+    return (slash == std::wstring::npos ? std::wstring() : relative.substr(0, slash + 1)) + entry.cFileName;
+}
+
+// The originals move by renaming: the store must be on the Game folder's
+// volume (Game could be a folder mounted from another).
+bool SameVolume(const std::wstring& a, const std::wstring& b) {
+    BY_HANDLE_FILE_INFORMATION ia, ib;
+    ScopedFile fa(CreateFileW(a.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ScopedFile fb(CreateFileW(b.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    // Where it cannot be told, the renames will tell.
+    if (!fa || !fb || !GetFileInformationByHandle(fa.get(), &ia) || !GetFileInformationByHandle(fb.get(), &ib))
+        return true;
+    return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber;
+}
+
+std::wstring Upper(std::wstring s) {
+    if (!s.empty()) CharUpperBuffW(s.data(), DWORD(s.size()));
+    return s;
+}
+
+// A folder's files and folders by their upper-cased names; nothing when it cannot be read.
+std::map<std::wstring, WIN32_FIND_DATAW> ListFolder(const std::wstring& folder) {
+    std::map<std::wstring, WIN32_FIND_DATAW> out;
+    WIN32_FIND_DATAW entry;
+    ScopedFind find(FindFirstFileW((folder + L"\\*").c_str(), &entry));
+    if (!find) return out;
+    do {
+        out[Upper(entry.cFileName)] = entry;
+    } while (FindNextFileW(find.get(), &entry));
+    return out;
+}
+
+std::wstring ParentOf(const std::wstring& path) {
+    const std::size_t slash = path.find_last_of(L'\\');
+    return slash == std::wstring::npos ? path : path.substr(0, slash);
+}
 
 }  // namespace
 
@@ -44,72 +119,6 @@ RecordRead ReadRecord(const std::wstring& store, BackupRecord* record) {
     return ParseRecord(text, record) ? RecordRead::Read : RecordRead::Unreadable;
 }
 
-namespace {
-
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-std::wstring StagedRecordPath(const std::wstring& store) { return StagedPath(RecordPath(store)); }
-
-// Every folder of `relative`'s path under `base` that is missing, made.
-unsigned long MakeParents(const std::wstring& base, const std::wstring& relative) {
-    for (std::size_t at = relative.find(L'\\'); at != std::wstring::npos; at = relative.find(L'\\', at + 1)) {
-        const std::wstring level = base + L"\\" + relative.substr(0, at);
-        if (!Exists(level) && !MakeFolderStep(level)) return GetLastError();
-    }
-    return 0;
-}
-
-// Everything below a folder of the store, files first, then the folders deepest first.
-void ListTree(const std::wstring& folder, std::vector<std::wstring>* files, std::vector<std::wstring>* folders) {
-    WIN32_FIND_DATAW entry;
-    ScopedFind find(FindFirstFileW((folder + L"\\*").c_str(), &entry));
-    if (!find) return;
-    do {
-        const std::wstring name = entry.cFileName;
-        if (name == L"." || name == L"..") continue;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            ListTree(folder + L"\\" + name, files, folders);
-            folders->push_back(folder + L"\\" + name);
-        } else {
-            files->push_back(folder + L"\\" + name);
-        }
-    } while (FindNextFileW(find.get(), &entry));
-}
-
-}  // namespace
-
-namespace {
-
-// Where a file stands, with the letter case of its own name on disk.
-std::wstring OnDiskName(const std::wstring& game, const std::wstring& relative) {
-    WIN32_FIND_DATAW entry;
-    ScopedFind find(FindFirstFileW((game + L"\\" + relative).c_str(), &entry));
-    if (!find) return relative;
-    const std::size_t slash = relative.find_last_of(L'\\');
-    return (slash == std::wstring::npos ? std::wstring() : relative.substr(0, slash + 1)) + entry.cFileName;
-}
-
-// The originals move by renaming: the store must be on the Game folder's
-// volume (Game could be a folder mounted from another).
-bool SameVolume(const std::wstring& a, const std::wstring& b) {
-    BY_HANDLE_FILE_INFORMATION ia, ib;
-    ScopedFile fa(CreateFileW(a.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    ScopedFile fb(CreateFileW(b.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    // Where it cannot be told, the renames will tell.
-    if (!fa || !fb || !GetFileInformationByHandle(fa.get(), &ia) || !GetFileInformationByHandle(fb.get(), &ib))
-        return true;
-    return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber;
-}
-
-std::wstring ParentOf(const std::wstring& path) {
-    const std::size_t slash = path.find_last_of(L'\\');
-    return slash == std::wstring::npos ? path : path.substr(0, slash);
-}
-
-}  // namespace
-
 std::wstring StoreRelative(const std::wstring& name) {
     return std::wstring(L"..\\") + kStoreName + (name.empty() ? L"" : L"\\" + name);
 }
@@ -124,34 +133,30 @@ bool PlanRecord(const std::wstring& game, const std::vector<SwappedFile>& files,
     if (!SameVolume(game, ParentOf(store))) return NoteFailure(failure, ERROR_NOT_SAME_DEVICE, StoreRelative());
     for (const SwappedFile& f : files) {
         const std::wstring full = game + L"\\" + f.relative;
-        RecordedFile* r = FindRecorded(record, f.relative);
+        const RecordedFile* known = FindRecorded(record, f.relative);
         FileHash now;
         bool keep = false;
         if (f.replaces) {
             const HashResult hashed = HashOriginal(full, &now);
             if (hashed == HashResult::Unreadable) return NoteFailure(failure, GetLastError(), f.relative);
             // Gone since it was staged: the swap stops at it anyway.
-            keep = hashed == HashResult::Hashed && (!r || now != r->installed);
+            keep = hashed == HashResult::Hashed && (!known || now != known->installed);
         }
+        if (!known) record.files.push_back({f.relative, std::nullopt, FileHash()});
+        RecordedFile* r = FindRecorded(record, f.relative);
         if (keep) {
             const std::wstring name = OnDiskName(game, f.relative);
             // Only an older original of this place may give way to it: any
             // other file kept under that name is one the record lost track
             // of, and it is not ours to delete.
-            if ((!r || !r->original) && GetFileAttributesW(OriginalPath(store, name).c_str()) != INVALID_FILE_ATTRIBUTES)
+            if (!r->original && GetFileAttributesW(OriginalPath(store, name).c_str()) != INVALID_FILE_ATTRIBUTES)
                 return NoteStoreDamaged(failure, StoreRelative(L"originals\\" + name));
             kept->push_back({f.relative, name});
-            if (!r) {
-                record.files.push_back({name, now, f.installed});
-                continue;
-            }
             r->relative = name;
             r->original = now;
-        } else if (!r) {
-            record.files.push_back({f.relative, std::nullopt, f.installed});
-            continue;
         }
         r->installed = f.installed;
+        r->written = f.written;
     }
     for (const std::wstring& folder : madeFolders)
         if (!HasFolder(record, folder)) record.folders.push_back(folder);
@@ -162,16 +167,17 @@ bool PlanRecord(const std::wstring& game, const std::vector<SwappedFile>& files,
     return true;
 }
 
-unsigned long StageRecord(const std::wstring& store, const BackupRecord& record) {
+std::wstring StagedRecordPath(const std::wstring& store) { return StagedPath(RecordPath(store)); }
+
+unsigned long StageRecord(const std::wstring& store, const BackupRecord& record, ScopedFile* written) {
     const std::wstring path = StagedRecordPath(store);
     if (!DeleteStep(path)) return GetLastError();  // a leftover of a run whose journal was lost
     ScopedFile file(CreateFileStep(path, CREATE_NEW));
     if (!file) return GetLastError();
     const std::string text = FormatRecord(record);
     if (!WriteStep(InstallStep::Write, file.get(), text.data(), DWORD(text.size()), path)) return GetLastError();
-    // On disk before the journal says what to do with it.
-    if (DurableWrites() && !(TellStep(InstallStep::Flush, path) && FlushFileBuffers(file.get()))) return GetLastError();
-    return CloseHandle(file.release()) ? 0 : GetLastError();
+    *written = std::move(file);
+    return 0;
 }
 
 unsigned long DropStagedRecord(const std::wstring& store) {
@@ -220,17 +226,30 @@ InstalledState ReadInstalledState(const std::wstring& game) {
     if (state.record != RecordRead::Read) return state;
     state.entry = record.entry;
     state.word = record.word;
+    // Under Wine each look at a single file costs as much as reading a small
+    // one: one listing a folder tells size and time of all of its files.
+    std::map<std::wstring, std::map<std::wstring, WIN32_FIND_DATAW>> folders;
     for (const RecordedFile& f : record.files) {
-        const std::wstring path = game + L"\\" + f.relative;
-        std::uint64_t size = 0;
-        const HashResult sized = FileSize(path, &size);
-        if (sized == HashResult::Unreadable) continue;
-        if (sized == HashResult::Missing || size != f.installed.size) {
+        const std::size_t slash = f.relative.find_last_of(L'\\');
+        const std::wstring folder = slash == std::wstring::npos ? std::wstring() : f.relative.substr(0, slash);
+        const std::wstring key = Upper(folder);
+        if (!folders.count(key)) folders[key] = ListFolder(folder.empty() ? game : game + L"\\" + folder);
+        const auto& listed = folders[key];
+        const auto found = listed.find(Upper(f.relative.substr(slash == std::wstring::npos ? 0 : slash + 1)));
+        if (found == listed.end() || (found->second.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
             ++state.changed;
             continue;
         }
+        const WIN32_FIND_DATAW& d = found->second;
+        const std::uint64_t size = (std::uint64_t(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
+        const std::uint64_t written = (std::uint64_t(d.ftLastWriteTime.dwHighDateTime) << 32) | d.ftLastWriteTime.dwLowDateTime;
+        if (size != f.installed.size) {
+            ++state.changed;
+            continue;
+        }
+        if (written == f.written && f.written != 0) continue;
         FileHash now;
-        const HashResult hashed = HashFile(path, &now);
+        const HashResult hashed = HashFile(game + L"\\" + f.relative, &now);
         if (hashed == HashResult::Missing || (hashed == HashResult::Hashed && now != f.installed)) ++state.changed;
     }
     return state;

@@ -34,6 +34,7 @@ struct SwappedFile {
     std::wstring relative;
     bool replaces = false;  // a file stood there and is set aside
     FileHash installed;
+    std::uint64_t written = 0;  // the last-write time it goes in with
 };
 // An original that an install keeps: the set-aside file of `relative`,
 // kept in the store under `kept` (its own letter case).
@@ -59,8 +60,12 @@ std::wstring StoreRelative(const std::wstring& name = std::wstring());
 // a crash left it. 0, or the Win32 error that stopped it.
 
 // Before DONE: the record to be, written beside the store's as
-// "record.txt.velmora-new" and put on disk. The store's folder exists.
-unsigned long StageRecord(const std::wstring& store, const BackupRecord& record);
+// "record.txt.velmora-new" (the store's folder exists). Its bytes are not
+// yet on disk: `written` is handed to the swap's flushes, which are all
+// done before DONE.
+unsigned long StageRecord(const std::wstring& store, const BackupRecord& record, ScopedFile* written);
+// The staged record's path.
+std::wstring StagedRecordPath(const std::wstring& store);
 // Rolled back: the staged record goes.
 unsigned long DropStagedRecord(const std::wstring& store);
 // After DONE: the set-aside original of `relative` (Game\<relative>.velmora-old)
@@ -82,6 +87,8 @@ struct InstalledState {
     Text word;
     int changed = 0;
 };
-// Reads the record and hashes the files it names (a file whose size
-// differs is not read). A file that cannot be read counts as unchanged.
+// Reads the record, lists each folder it names once, and hashes only the
+// files whose size is as written but whose last-write time is not: one
+// with another size holds something else, one with both as written holds
+// what was written. A file that cannot be read counts as unchanged.
 InstalledState ReadInstalledState(const std::wstring& game);

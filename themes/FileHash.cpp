@@ -33,15 +33,6 @@ FileHash HashBytes(ByteSpan bytes) {
     return h;
 }
 
-HashResult FileSize(const std::wstring& path, std::uint64_t* size) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
-        return Missing(GetLastError()) ? HashResult::Missing : HashResult::Unreadable;
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return HashResult::Missing;
-    *size = (std::uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    return HashResult::Hashed;
-}
-
 FileReader::FileReader(const std::wstring& path, bool keepAccessTime) : path_(path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (keepAccessTime && GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {

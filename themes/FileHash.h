@@ -44,7 +44,3 @@ private:
     bool timesKnown_ = false;
     FILETIME accessed_ = {};
 };
-
-// The size alone, without reading: a file whose size differs holds
-// something else. Missing when there is no file.
-HashResult FileSize(const std::wstring& path, std::uint64_t* size);

@@ -192,7 +192,7 @@ const KeptOriginal* KeptFor(const JournalContents& j, const std::wstring& relati
 // made and then the store removed. False, with the failure, while anything
 // is left: the journal stays for the next recovery.
 bool FinishAfterDone(const std::wstring& folder, const JournalContents& j, InstallFailure* failure) {
-    bool clean = true;
+    bool clean = true, keptAll = true;
     const std::wstring store = StoreFolder(folder);
     for (const SwapEntry& s : j.swapped) {
         if (!s.replaces) continue;
@@ -201,16 +201,17 @@ bool FinishAfterDone(const std::wstring& folder, const JournalContents& j, Insta
         const unsigned long error = kept ? KeepOriginal(folder, s.relative, kept->kept)
                                          : (DeleteStep(aside) ? 0 : GetLastError());
         if (error) clean = NoteFailure(failure, error, s.relative + kAsideSuffix);
+        if (error && kept) keptAll = false;
     }
     // Only once every original is in the store does the record say so.
-    if (j.store && clean)
+    if (j.store && keptAll)
         if (const unsigned long error = ReplaceRecord(store)) clean = NoteFailure(failure, error, StoreRelative(L"record.txt"));
     for (const auto* names : {&j.undo.restore, &j.undo.remove})
         for (const std::wstring& relative : *names)
             if (!DeleteStep(StagedPath(folder + L"\\" + relative)))
                 clean = NoteFailure(failure, GetLastError(), relative + kStagedSuffix);
     for (auto it = j.undo.folders.rbegin(); it != j.undo.folders.rend(); ++it) RemoveFolderStep(folder + L"\\" + *it);
-    if (j.removeStore && clean)
+    if (j.removeStore)
         if (const unsigned long error = RemoveStore(store)) clean = NoteFailure(failure, error, StoreRelative());
     return clean;
 }
@@ -372,7 +373,12 @@ bool InstallSwap::PrepareStore(std::string* lines, InstallFailure* failure) {
                 return NoteFailure(failure, GetLastError(), f.relative);
             f.hashed = true;
         }
-        swapped.push_back({f.relative, f.replaces, f.installed});
+        // The time it was given is the time it goes in with: a rename keeps it.
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        std::uint64_t written = 0;
+        if (GetFileAttributesExW(StagedPath(Full(f.relative)).c_str(), GetFileExInfoStandard, &data))
+            written = (std::uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+        swapped.push_back({f.relative, f.replaces, f.installed, written});
     }
     BackupRecord record;
     std::vector<KeptOriginal> kept;
@@ -386,8 +392,12 @@ bool InstallSwap::PrepareStore(std::string* lines, InstallFailure* failure) {
         storeMade_ = true;
         if (!MakeFolderStep(store)) return NoteFailure(failure, GetLastError(), StoreRelative());
     }
-    if (const unsigned long error = StageRecord(store, record))
+    ScopedFile written;
+    if (const unsigned long error = StageRecord(store, record, &written))
         return NoteFailure(failure, error, StoreRelative(L"record.txt"));
+    // Flushed with the staged files, after them: all are on disk before DONE,
+    // and the record goes live only after DONE.
+    flusher_.Add(std::move(written), StagedRecordPath(store));
     for (const KeptOriginal& k : kept) *lines += "K " + ToUtf8(k.relative) + "|" + ToUtf8(k.kept) + "\n";
     return true;
 }
@@ -406,7 +416,10 @@ bool InstallSwap::AdoptStaged(const std::wstring& relative, InstallFailure* fail
 
 bool InstallSwap::FailFlush(const std::wstring& stagedPath, unsigned long error, InstallFailure* failure) {
     const std::size_t suffix = sizeof kStagedSuffix / sizeof kStagedSuffix[0] - 1;
-    NoteFailure(failure, error, stagedPath.substr(folder_.size() + 1, stagedPath.size() - folder_.size() - 1 - suffix));
+    if (stagedPath.compare(0, folder_.size() + 1, folder_ + L"\\") != 0)
+        NoteFailure(failure, error, StoreRelative(L"record.txt"));  // the one staged file outside the folder
+    else
+        NoteFailure(failure, error, stagedPath.substr(folder_.size() + 1, stagedPath.size() - folder_.size() - 1 - suffix));
     RollBack(failure);
     return false;
 }

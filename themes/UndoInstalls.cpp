@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include "runtime/Dialogs.h"
-#include "runtime/Encoding.h"
 #include "themes/InstallMessages.h"
 #include "themes/InstallPack.h"
 #include "themes/InstallSteps.h"
