@@ -42,6 +42,7 @@
 #include "runtime/Encoding.h"
 #include "runtime/LongPath.h"
 #include "themes/ArchiveExtract.h"
+#include "themes/InstallFailure.h"
 #include "themes/InstallPack.h"
 #include "themes/InstallSteps.h"
 #include "themes/UndoInstalls.h"

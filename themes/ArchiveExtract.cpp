@@ -19,7 +19,9 @@
 #include "runtime/LongPath.h"
 #include "runtime/ScopedHandle.h"
 #include "themes/InstallSteps.h"
+#include "themes/InstallSwap.h"
 #include "themes/MemberNames.h"
+#include "themes/SwapNames.h"
 #include "themes/ZipReadBuffer.h"
 
 namespace {

@@ -6,8 +6,9 @@
 #include <vector>
 
 #include "runtime/ScopedHandle.h"
+#include "themes/InstallFailure.h"
 #include "themes/InstallSteps.h"
-#include "themes/InstallSwap.h"
+#include "themes/SwapNames.h"
 
 const wchar_t kStoreName[] = L"Velmora备份";
 

@@ -13,9 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "runtime/ScopedHandle.h"
 #include "runtime/Text.h"
 #include "themes/BackupRecord.h"
-#include "themes/InstallSwap.h"
+#include "themes/InstallFailure.h"
 
 extern const wchar_t kStoreName[];  // L"Velmora备份"
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "runtime/Text.h"
-#include "themes/InstallSwap.h"
+#include "themes/InstallFailure.h"
 
 extern const char kInstallTitle[];  // "温馨提示°"
 

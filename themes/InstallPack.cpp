@@ -6,7 +6,10 @@
 
 #include "runtime/Encoding.h"
 #include "runtime/ScopedHandle.h"
+#include "themes/InstallFailure.h"
 #include "themes/InstallSteps.h"
+#include "themes/InstallSwap.h"
+#include "themes/SwapNames.h"
 
 const wchar_t kPackArchiveName[] = L"wzCAFG.ZIP";
 

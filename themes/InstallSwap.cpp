@@ -6,14 +6,12 @@
 
 #include "themes/BackupStore.h"
 #include "themes/InstallSteps.h"
+#include "themes/SwapNames.h"
 
 const wchar_t kJournalName[] = L"velmora-install.velmora-journal";
 
 namespace {
 
-const wchar_t kStagedSuffix[] = L".velmora-new";
-const wchar_t kAsideSuffix[] = L".velmora-old";
-static_assert(sizeof kStagedSuffix == sizeof kAsideSuffix, "one length cut off either suffix");
 const char kJournalHeader[] = "VELMORA-JOURNAL 3\n";
 // Journals without the backup store's lines, which the same code reads.
 const char kJournalHeaderV2[] = "VELMORA-JOURNAL 2\n";
@@ -222,39 +220,6 @@ bool Contains(const std::vector<std::wstring>& paths, const std::wstring& path) 
 
 }  // namespace
 
-bool NoteFailure(InstallFailure* failure, unsigned long error, const std::wstring& relativePath) {
-    if (!failure || failure->problem != InstallProblem::None) return false;
-    switch (error) {
-        case ERROR_SHARING_VIOLATION: case ERROR_LOCK_VIOLATION: case ERROR_USER_MAPPED_FILE:
-            failure->problem = InstallProblem::InUse; break;
-        case ERROR_ACCESS_DENIED: case ERROR_WRITE_PROTECT: case ERROR_PRIVILEGE_NOT_HELD:
-            failure->problem = InstallProblem::AccessDenied; break;
-        case ERROR_DISK_FULL: case ERROR_HANDLE_DISK_FULL:
-            failure->problem = InstallProblem::DiskFull; break;
-        default:
-            failure->problem = InstallProblem::Other;
-    }
-    failure->error = error;
-    failure->relativePath = relativePath;
-    return false;
-}
-
-bool NoteDamaged(InstallFailure* failure, const std::wstring& relativePath) {
-    if (!failure || failure->problem != InstallProblem::None) return false;
-    failure->problem = InstallProblem::Damaged;
-    failure->relativePath = relativePath;
-    return false;
-}
-
-bool NoteStoreDamaged(InstallFailure* failure, const std::wstring& relativePath) {
-    if (!failure || failure->problem != InstallProblem::None) return false;
-    failure->problem = InstallProblem::StoreDamaged;
-    failure->relativePath = relativePath;
-    return false;
-}
-
-std::wstring StagedPath(const std::wstring& path) { return path + kStagedSuffix; }
-std::wstring AsidePath(const std::wstring& path) { return path + kAsideSuffix; }
 std::wstring JournalPath(const std::wstring& folder) { return folder + L"\\" + kJournalName; }
 
 InstallSwap::~InstallSwap() {

@@ -65,33 +65,9 @@
 #include "themes/FileFlusher.h"
 #include "themes/FileHash.h"
 #include "themes/FolderListing.h"
+#include "themes/InstallFailure.h"
 #include "themes/InstallSteps.h"
 
-// Why an install could not land, for the message the user gets.
-enum class InstallProblem { None, InUse, AccessDenied, DiskFull, Damaged, Other, Unfinished, StoreDamaged };
-
-struct InstallFailure {
-    InstallProblem problem = InstallProblem::None;
-    unsigned long error = 0;   // the Win32 error, when there was one
-    std::wstring relativePath;  // the file or folder it happened on
-    // Set when a roll-back or a recovery could not put every original back:
-    // the first game file still waiting for its original, and the Win32
-    // error that stopped it. The journal then stays, and the next recovery
-    // (at start-up, or before the next install) finishes the work.
-    std::wstring unrestoredPath;
-    unsigned long unrestoredError = 0;
-};
-
-// Records a failure from a Win32 error code (the first failure wins);
-// false, so that a failing step can end with it.
-bool NoteFailure(InstallFailure* failure, unsigned long error, const std::wstring& relativePath);
-// Records a damaged pack (the first failure wins); false.
-bool NoteDamaged(InstallFailure* failure, const std::wstring& relativePath);
-// Records a backup store that cannot be trusted (the first failure wins); false.
-bool NoteStoreDamaged(InstallFailure* failure, const std::wstring& relativePath);
-
-std::wstring StagedPath(const std::wstring& path);
-std::wstring AsidePath(const std::wstring& path);
 std::wstring JournalPath(const std::wstring& folder);
 extern const wchar_t kJournalName[];
 

@@ -6,7 +6,9 @@
 #include "themes/InstallMessages.h"
 #include "themes/InstallPack.h"
 #include "themes/InstallSteps.h"
+#include "themes/InstallSwap.h"
 #include "themes/InstallThemePack.h"
+#include "themes/SwapNames.h"
 
 namespace {
 

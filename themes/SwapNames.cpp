@@ -1,0 +1,4 @@
+#include "themes/SwapNames.h"
+
+std::wstring StagedPath(const std::wstring& path) { return path + kStagedSuffix; }
+std::wstring AsidePath(const std::wstring& path) { return path + kAsideSuffix; }
