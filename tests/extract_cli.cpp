@@ -24,6 +24,8 @@
 //   lock|PATH / unlock                 -> holds PATH open without sharing, as a running client does;
 //                                        unlock lets go of everything held
 //   lockread|PATH                      -> holds PATH open for reading, sharing reads only (a virus scanner)
+//   scanwhen|PATH|MS                   -> reads PATH, sharing everything, for MS ms from the moment it
+//                                        can be opened (a virus scanner looking at a new file)
 //   holdwhen|PATH                      -> holds PATH without sharing as soon as it appears (the game
 //                                        opening a file in the middle of an install)
 //   attrib|PATH|HEX / getattr|PATH     -> sets / prints the file attributes
@@ -146,8 +148,11 @@ void PrintUnrestored(const InstallFailure& f) {
 // Watchers that take hold of a file the moment it appears.
 struct Watch {
     std::wstring path;
+    DWORD share = 0;
+    DWORD forMs = INFINITE;  // how long it holds once it has the file
     volatile LONG stop = 0;
     HANDLE held = INVALID_HANDLE_VALUE;
+    bool took = false;
     HANDLE thread = nullptr;
 };
 std::vector<Watch*> g_watches;
@@ -155,10 +160,16 @@ std::vector<Watch*> g_watches;
 DWORD WINAPI WatchFor(void* context) {
     auto* w = static_cast<Watch*>(context);
     while (!w->stop) {
-        w->held = CreateFileW(w->path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (w->held != INVALID_HANDLE_VALUE) return 0;
+        w->held = CreateFileW(w->path.c_str(), GENERIC_READ, w->share, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (w->held != INVALID_HANDLE_VALUE) break;
         Sleep(1);
     }
+    if (w->held == INVALID_HANDLE_VALUE) return 0;
+    w->took = true;
+    if (w->forMs == INFINITE) return 0;
+    Sleep(w->forMs);
+    CloseHandle(w->held);
+    w->held = INVALID_HANDLE_VALUE;
     return 0;
 }
 
@@ -272,16 +283,20 @@ int main(int argc, char** argv) {
                                    read ? FILE_SHARE_READ : 0, nullptr, OPEN_EXISTING, 0, nullptr);
             if (h != INVALID_HANDLE_VALUE) g_held.push_back(h);
             std::printf("locked %d\n", h != INVALID_HANDLE_VALUE);
-        } else if (f[0] == "holdwhen" && f.size() >= 2) {
+        } else if ((f[0] == "holdwhen" && f.size() >= 2) || (f[0] == "scanwhen" && f.size() >= 3)) {
             auto* w = new Watch;
             w->path = GbkToWide(FromUtf8(f[1]));
+            if (f[0] == "scanwhen") {
+                w->share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+                w->forMs = DWORD(std::atoi(f[2].c_str()));
+            }
             w->thread = CreateThread(nullptr, 0, WatchFor, w, 0, nullptr);
             g_watches.push_back(w);
             std::printf("watching\n");
         } else if (f[0] == "unlock") {
             // A watch that took hold says so: the test knows its file was held.
             for (Watch* w : g_watches)
-                if (w->held != INVALID_HANDLE_VALUE) std::printf("held %s\n", ToUtf8(WideToGbk(w->path)).c_str());
+                if (w->took) std::printf("held %s\n", ToUtf8(WideToGbk(w->path)).c_str());
             LetGoOfEverything();
             std::printf("unlocked\n");
         } else if (f[0] == "attrib" && f.size() >= 3) {

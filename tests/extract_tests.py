@@ -795,6 +795,20 @@ class Extraction(unittest.TestCase):
             self.assertEqual(tree(target), before)
             self.assertNoLeftovers(target)
 
+    def test_a_scanner_reading_each_new_file_as_it_is_closed_only_delays_the_install(self):
+        # A virus scanner opens every new file the moment it can, sharing everything, for a while.
+        archive = self.small_pack()
+        target = self.small_game("Game")
+        staged = os.path.join(target, "wzCAFG.ZIP.velmora-new")
+        lines = run_script([["scanwhen", win(staged), "300"], ["scanwhen", win(os.path.join(target, "DATA/Menu/a.ini.velmora-new")), "300"],
+                            ["install", win(archive), win(target)], ["unlock"]])
+        self.assertIn("held " + win(staged), lines)
+        self.assertIn("result 1", lines)
+        with open(archive, "rb") as f:
+            self.assertEqual(tree(target)["wzCAFG.ZIP"], f.read())
+        self.assertEqual(tree(target)[os.path.join("DATA", "Menu", "a.ini")], b"new a" * 30)
+        self.assertNoLeftovers(target)
+
     # ---- a kill at every step ------------------------------------------------------
 
     def small_game(self, name):

@@ -12,6 +12,10 @@ void SetInstallStepHook(InstallStepHook hook) { g_hook = hook; }
 void SetDurableWrites(bool durable) { g_durable = durable; }
 bool DurableWrites() { return g_durable; }
 
+bool InUseError(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
+}
+
 bool TellStep(InstallStep step, const std::wstring& path) {
     if (!g_hook) return true;
     const unsigned long error = g_hook(step, path);
@@ -38,16 +42,8 @@ namespace {
 
 bool Move(const std::wstring& from, const std::wstring& to, DWORD flags) {
     if (!TellStep(InstallStep::Rename, from)) return false;
-    for (DWORD wait = 25;; wait *= 2) {
-        if (MoveFileExW(from.c_str(), to.c_str(), flags)) return true;
-        const DWORD error = GetLastError();
-        // A game that holds the file stays in the way: it fails after about a third of a second.
-        if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED && error != ERROR_LOCK_VIOLATION) ||
-            wait > 200)
-            return false;
-        Sleep(wait);
-        SetLastError(error);
-    }
+    // A game that holds the file stays in the way: it fails after about a third of a second.
+    return RetryWhileInUse([&] { return MoveFileExW(from.c_str(), to.c_str(), flags) != FALSE; }, 375);
 }
 
 }  // namespace
@@ -68,7 +64,7 @@ bool DeleteStep(const std::wstring& path) {
     if (attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
         SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (DeleteFileW(path.c_str())) return true;
+    if (RetryWhileInUse([&] { return DeleteFileW(path.c_str()) != FALSE; }, 375)) return true;
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }

@@ -34,13 +34,30 @@ bool DurableWrites();
 // error, when the hook fails it.
 bool TellStep(InstallStep step, const std::wstring& path);
 
+// Whether a Win32 error means that another program has the file open just
+// now (a virus scanner looking at a new file, or the game).
+bool InUseError(DWORD error);
+// Runs `attempt` (a call that returns true on success and leaves a Win32
+// error otherwise) again after growing waits while the file is in use, for
+// up to about `patienceMs` in all; the last error stays the attempt's.
+template <class Attempt>
+bool RetryWhileInUse(Attempt attempt, DWORD patienceMs) {
+    for (DWORD wait = 25, waited = 0;; waited += wait, wait *= 2) {
+        if (attempt()) return true;
+        const DWORD error = GetLastError();
+        if (!InUseError(error) || waited + wait > patienceMs) return false;
+        Sleep(wait);
+        SetLastError(error);
+    }
+}
+
 // Creates (or opens) a file for writing; INVALID_HANDLE_VALUE on failure.
 HANDLE CreateFileStep(const std::wstring& path, DWORD disposition, DWORD share = 0);
 // Writes all bytes or fails; a write cut short without an error is a full disk.
 bool WriteStep(InstallStep step, HANDLE file, const void* data, DWORD size, const std::wstring& path);
 // Renames without replacing anything. A virus scanner opens every new file
 // for a moment: a rename that meets one is tried again briefly before it
-// counts as a failure.
+// counts as a failure. Deletes wait the same way.
 bool RenameStep(const std::wstring& from, const std::wstring& to);
 // The same over an existing file, in one rename (the backup store's record).
 bool ReplaceStep(const std::wstring& from, const std::wstring& to);

@@ -370,9 +370,15 @@ bool InstallSwap::PrepareStore(std::string* lines, InstallFailure* failure) {
 bool InstallSwap::AdoptStaged(const std::wstring& relative, InstallFailure* failure, const FileHash* installed) {
     const std::wstring full = Full(relative);
     if (!RemoveLeftover(AsidePath(relative), failure)) return false;
-    // With write access: the flush needs it.
-    ScopedFile file(CreateFileW(StagedPath(full).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) return NoteFailure(failure, GetLastError(), relative);
+    // With write access: the flush needs it. Nobody but a virus scanner
+    // knows a staged file, and one may be reading it since it was closed:
+    // worth waiting longer for than for a file the game holds.
+    ScopedFile file;
+    const bool opened = RetryWhileInUse([&] {
+        file.reset(CreateFileW(StagedPath(full).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        return bool(file);
+    }, 3000);
+    if (!opened) return NoteFailure(failure, GetLastError(), relative);
     created_.push_back(relative);
     // A folder of that name is not set aside: the move in fails, and the swap rolls back.
     AddStaged(std::move(file), relative, IsFile(full), installed);
