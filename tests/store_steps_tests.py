@@ -239,6 +239,25 @@ class StoreSteps(unittest.TestCase):
         self.check_every_kill(start, lambda g: ["install", win(self.second), win(g), "2", "钻石"], before, after,
                               kinds.index("done") + 1, len(kinds), same=self.same_install)
 
+    def test_a_second_instance_recovering_while_an_install_keeps_originals_loses_none(self):
+        """A second start (an elevated one, or one that gave up waiting) recovers while the install takes its
+        steps from DONE on: each original still ends up in the store, once."""
+        start, game = self.game_folder("start")
+        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+        # The patched file's newest original takes the place of the player's older one in the store.
+        with open(os.path.join(game, "DATA/Menu/a.ini"), "wb") as f:
+            f.write(b"the game's patched a")
+        whole, whole_game = self.copy(start, "whole")
+        lines, kinds = self.steps_of([["install", win(self.second), win(whole_game), "2", "钻石"]])
+        after = self.same_install(tree(whole))
+        for k in range(kinds.index("done") + 1, len(kinds) + 1):
+            copy, copy_game = self.copy(start, "r%d" % k)
+            lines = self.install(self.second, copy_game, 2, "钻石", [["recoverat", str(k), win(copy_game)]])
+            self.assertIn("result 1", lines, k)
+            self.assertEqual(run_script([["recover", win(copy_game)]]), ["recovered"], k)
+            self.assertEqual(differences(after, self.same_install(tree(copy))), "", (k, kinds[k - 1]))
+            shutil.rmtree(copy)
+
     def test_a_kill_at_any_step_of_an_undo_leaves_the_folder_and_store_before_or_after(self):
         start, game = self.game_folder("start")
         original = tree(start)

@@ -65,14 +65,15 @@ struct JournalContents {
 
 // Only whole lines count: a line cut by a crash was never acted on. False
 // with the Win32 error when the journal cannot be read, or is of a kind
-// this program does not know (then it is left alone).
-bool ReadJournal(const std::wstring& folder, JournalContents* out, unsigned long* error) {
+// this program does not know (then it is left alone). `ours`: the caller
+// itself holds it open for writing.
+bool ReadJournal(const std::wstring& folder, JournalContents* out, unsigned long* error, bool ours = false) {
     // A virus scanner may be reading it right now; but one open for writing
     // belongs to an install still running (another instance's): putting its
     // files back under it would mix both, so that refuses (sharing violation).
     ScopedFile file(CreateFileW(JournalPath(folder).c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
-                                nullptr));
+                                FILE_SHARE_READ | FILE_SHARE_DELETE | (ours ? FILE_SHARE_WRITE : 0), nullptr,
+                                OPEN_EXISTING, 0, nullptr));
     LARGE_INTEGER size;
     if (!file || !GetFileSizeEx(file.get(), &size)) return *error = GetLastError(), false;
     if (size.QuadPart > (64 << 20)) return *error = ERROR_FILE_TOO_LARGE, false;
@@ -439,14 +440,11 @@ bool InstallSwap::Commit(InstallFailure* failure) {
         RollBack(failure);
         return false;
     }
-    journal_.reset();
     open_ = false;
     // From here on only forward, the way a recovery goes: from the journal.
     // It stays while anything could not be done yet (a set-aside original
     // held): the next recovery finishes.
-    JournalContents done;
-    if (ReadJournal(folder_, &done, &error) && done.done && FinishAfterDone(folder_, done, nullptr))
-        DeleteStep(JournalPath(folder_));
+    FinishFromJournal();
     files_.clear();
     created_.clear();
     folders_.clear();
@@ -522,13 +520,21 @@ bool InstallSwap::Undo(const UndoPlan& plan, InstallFailure* failure) {
         RollBackUndo(plan, restored, removed, failure);
         return false;
     }
-    journal_.reset();
     open_ = false;
+    FinishFromJournal();
+    return true;
+}
+
+void InstallSwap::FinishFromJournal() {
+    // Still held open for writing meanwhile: a second instance's recovery
+    // then refuses rather than take the same steps at once (two that both
+    // move an original into the store: one deletes what the other moved in).
     JournalContents done;
     unsigned long error = 0;
-    if (ReadJournal(folder_, &done, &error) && done.done && FinishAfterDone(folder_, done, nullptr))
-        DeleteStep(JournalPath(folder_));
-    return true;
+    const bool finished =
+        ReadJournal(folder_, &done, &error, true) && done.done && FinishAfterDone(folder_, done, nullptr);
+    journal_.reset();
+    if (finished) DeleteStep(JournalPath(folder_));
 }
 
 // Only the files this undo touched go back; the others never moved.

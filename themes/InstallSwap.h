@@ -143,6 +143,8 @@ private:
     // The store's record staged and the K lines worked out; false (and nothing of it left) on failure.
     bool PrepareStore(std::string* lines, InstallFailure* failure);
     bool StartJournal(const std::string& lines, bool flush, InstallFailure* failure);
+    // After DONE: every step still to do, taken from the journal, which goes when all are done.
+    void FinishFromJournal();
     void RollBackUndo(const UndoPlan& plan, std::size_t restored, std::size_t removed, InstallFailure* failure);
 
     std::wstring folder_;
