@@ -258,6 +258,27 @@ class StoreSteps(unittest.TestCase):
             self.assertEqual(differences(after, self.same_install(tree(copy))), "", (k, kinds[k - 1]))
             shutil.rmtree(copy)
 
+    def test_two_recoveries_at_once_after_a_kill_at_done_keep_every_original(self):
+        """Two starts at once (an elevated one beside a plain one) both recover an install ended right after DONE:
+        the newest original still ends up in the store, once."""
+        start, game = self.game_folder("start")
+        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+        with open(os.path.join(game, "DATA/Menu/a.ini"), "wb") as f:
+            f.write(b"the game's patched a")
+        whole, whole_game = self.copy(start, "whole")
+        lines, kinds = self.steps_of([["install", win(self.second), win(whole_game), "2", "钻石"]])
+        after = self.same_install(tree(whole))
+        killed, killed_game = self.copy(start, "killed")
+        self.assertEqual(self.install(self.second, killed_game, 2, "钻石", [["killat", str(kinds.index("done") + 2)]]),
+                         ["killed at %d" % (kinds.index("done") + 2)])
+        lines = run_script([["count"], ["recover", win(self.copy(killed, "probe")[1])]])
+        for j in range(1, int([l for l in lines if l.startswith("steps ")][0].split()[1]) + 1):
+            copy, copy_game = self.copy(killed, "r%d" % j)
+            run_script([["recoverat", str(j), win(copy_game)], ["recover", win(copy_game)]])
+            self.assertEqual(run_script([["recover", win(copy_game)]]), ["recovered"], j)
+            self.assertEqual(differences(after, self.same_install(tree(copy))), "", j)
+            shutil.rmtree(copy)
+
     def test_a_kill_at_any_step_of_an_undo_leaves_the_folder_and_store_before_or_after(self):
         start, game = self.game_folder("start")
         original = tree(start)

@@ -192,10 +192,20 @@ unsigned long KeepOriginal(const std::wstring& game, const std::wstring& relativ
     const std::wstring originals = OriginalsFolder(store);
     if (!Exists(originals) && !MakeFolderStep(originals)) return GetLastError();
     if (const unsigned long error = MakeParents(originals, kept)) return error;
-    // While the set-aside one stands, one kept under that name is the older original.
+    // While the set-aside one stands, one kept under that name is the older
+    // original. One rename replaces it, never a delete first: until the newer
+    // one is in, the older stays, and a second recovery doing the same at
+    // once finds the set-aside file gone instead of deleting what came in.
     const std::wstring to = OriginalPath(store, kept);
-    if (!DeleteStep(to) || !RenameStep(aside, to)) return GetLastError();
-    return 0;
+    const DWORD older = GetFileAttributesW(to.c_str());
+    const DWORD stops = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    // (Zero would leave the attributes as they are.)
+    if (older != INVALID_FILE_ATTRIBUTES && (older & stops))
+        SetFileAttributesW(to.c_str(), (older & ~stops) ? older & ~stops : FILE_ATTRIBUTE_NORMAL);
+    if (ReplaceStep(aside, to)) return 0;
+    const DWORD error = GetLastError();
+    if (older != INVALID_FILE_ATTRIBUTES && (older & stops) && Exists(aside)) SetFileAttributesW(to.c_str(), older);
+    return Exists(aside) ? error : 0;
 }
 
 unsigned long ReplaceRecord(const std::wstring& store) {
