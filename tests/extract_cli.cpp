@@ -36,9 +36,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "HoldWhenItAppears.h"
 #include "runtime/Encoding.h"
 #include "runtime/LongPath.h"
 #include "themes/ArchiveExtract.h"
@@ -142,35 +144,11 @@ void PrintUnrestored(const InstallFailure& f) {
     std::printf("unrestored %s %s\n", kProblems[int(kind.problem)], ToUtf8(WideToGbk(f.unrestoredPath)).c_str());
 }
 
-// Watchers that take hold of a file the moment it appears.
-struct Watch {
-    std::wstring path;
-    volatile LONG stop = 0;
-    HANDLE held = INVALID_HANDLE_VALUE;
-    HANDLE thread = nullptr;
-};
-std::vector<Watch*> g_watches;
-
-DWORD WINAPI WatchFor(void* context) {
-    auto* w = static_cast<Watch*>(context);
-    while (!w->stop) {
-        w->held = CreateFileW(w->path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (w->held != INVALID_HANDLE_VALUE) return 0;
-        Sleep(1);
-    }
-    return 0;
-}
+std::vector<std::unique_ptr<HoldWhenItAppears>> g_watches;
 
 void LetGoOfEverything() {
     for (HANDLE h : g_held) CloseHandle(h);
     g_held.clear();
-    for (Watch* w : g_watches) {
-        w->stop = 1;
-        WaitForSingleObject(w->thread, INFINITE);
-        CloseHandle(w->thread);
-        if (w->held != INVALID_HANDLE_VALUE) CloseHandle(w->held);
-        delete w;
-    }
     g_watches.clear();
 }
 
@@ -272,15 +250,12 @@ int main(int argc, char** argv) {
             if (h != INVALID_HANDLE_VALUE) g_held.push_back(h);
             std::printf("locked %d\n", h != INVALID_HANDLE_VALUE);
         } else if (f[0] == "holdwhen" && f.size() >= 2) {
-            auto* w = new Watch;
-            w->path = GbkToWide(FromUtf8(f[1]));
-            w->thread = CreateThread(nullptr, 0, WatchFor, w, 0, nullptr);
-            g_watches.push_back(w);
+            g_watches.push_back(std::make_unique<HoldWhenItAppears>(GbkToWide(FromUtf8(f[1]))));
             std::printf("watching\n");
         } else if (f[0] == "unlock") {
             // A watch that took hold says so: the test knows its file was held.
-            for (Watch* w : g_watches)
-                if (w->held != INVALID_HANDLE_VALUE) std::printf("held %s\n", ToUtf8(WideToGbk(w->path)).c_str());
+            for (const auto& w : g_watches)
+                if (w->held()) std::printf("held %s\n", ToUtf8(WideToGbk(w->path())).c_str());
             LetGoOfEverything();
             std::printf("unlocked\n");
         } else if (f[0] == "attrib" && f.size() >= 3) {
