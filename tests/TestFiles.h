@@ -3,8 +3,8 @@
 
 #include <string>
 
-// The file's bytes, or "<missing>" when it cannot be opened (the program may
-// hold it open for writing meanwhile: that is shared).
+// The file's bytes, or "<missing>" when it cannot be opened; a file the
+// program still has open for writing (its tray log) is read all the same.
 std::string ReadAll(const std::wstring& path);
 // Writes the file anew with these bytes, whatever its attributes were.
 bool WriteAll(const std::wstring& path, const std::string& data);
