@@ -11,6 +11,9 @@
 #include <string>
 
 #include "GuiDriver.h"
+#include "ScreenPixels.h"
+#include "TestFiles.h"
+#include "TestText.h"
 
 namespace {
 
@@ -37,15 +40,7 @@ protected:
     // What the program told the shell's tray, one line a call (VELMORA_TRAY_LOG).
     static std::vector<std::string> TrayLog() {
         std::vector<std::string> lines;
-        const std::wstring path = EnvPath("VELMORA_TRAY_LOG");
-        HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               0, nullptr);
-        if (f == INVALID_HANDLE_VALUE) return lines;
-        std::string all;
-        char buf[4096];
-        DWORD got = 0;
-        while (ReadFile(f, buf, sizeof buf, &got, nullptr) && got) all.append(buf, got);
-        CloseHandle(f);
+        const std::string all = ReadAll(EnvPath("VELMORA_TRAY_LOG"));  // no log yet: no line
         for (std::size_t at = 0, end; (end = all.find('\n', at)) != std::string::npos; at = end + 1)
             lines.push_back(all.substr(at, end - at));
         return lines;
@@ -518,33 +513,18 @@ TEST_F(Velmora, AboutBoxNamesTheHosts) {
 
 // Pixels of the window's area near a colour.
 int PixelsNear(HWND hwnd, COLORREF want, int tolerance = 40) {
-    const RECT rc = gui::WindowRect(hwnd);
-    HDC dc = GetDC(nullptr);
-    int n = 0;
-    for (int y = rc.top; y < rc.bottom; ++y)
-        for (int x = rc.left; x < rc.right; ++x) {
-            const COLORREF c = GetPixel(dc, x, y);
-            if (abs(int(GetRValue(c)) - int(GetRValue(want))) <= tolerance &&
-                abs(int(GetGValue(c)) - int(GetGValue(want))) <= tolerance &&
-                abs(int(GetBValue(c)) - int(GetBValue(want))) <= tolerance)
-                ++n;
-        }
-    ReleaseDC(nullptr, dc);
-    return n;
+    const auto alike = [&](COLORREF c) {
+        return abs(int(GetRValue(c)) - int(GetRValue(want))) <= tolerance &&
+               abs(int(GetGValue(c)) - int(GetGValue(want))) <= tolerance &&
+               abs(int(GetBValue(c)) - int(GetBValue(want))) <= tolerance;
+    };
+    return ScreenPixels(gui::WindowRect(hwnd), alike);
 }
 
 // Text pixels that are a pure red (no green, no blue), as the flicker draws.
 int FlickerRedPixels(HWND hwnd) {
-    const RECT rc = gui::WindowRect(hwnd);
-    HDC dc = GetDC(nullptr);
-    int n = 0;
-    for (int y = rc.top; y < rc.bottom; ++y)
-        for (int x = rc.left; x < rc.right; ++x) {
-            const COLORREF c = GetPixel(dc, x, y);
-            if (GetRValue(c) >= 100 && GetGValue(c) < 30 && GetBValue(c) < 30) ++n;
-        }
-    ReleaseDC(nullptr, dc);
-    return n;
+    const auto red = [](COLORREF c) { return GetRValue(c) >= 100 && GetGValue(c) < 30 && GetBValue(c) < 30; };
+    return ScreenPixels(gui::WindowRect(hwnd), red);
 }
 
 std::wstring ReadRecorded(const std::wstring& path) {
@@ -641,21 +621,11 @@ TEST_F(Velmora, MenuUpdateCheckWithoutAnAnswerSaysItFailed) {
 
 // ---- the update check against pages served on 127.0.0.1 ------------------------
 
-std::string Utf8(const std::wstring& w) {
-    std::string out(w.size() * 4 + 1, '\0');
-    out.resize(WideCharToMultiByte(CP_UTF8, 0, w.c_str(), int(w.size()), out.data(), int(out.size()), nullptr, nullptr));
-    return out;
-}
-
 void WritePage(const wchar_t* name, const std::wstring& html) {
-    const std::wstring path = EnvPath("VELMORA_PAGES_DIR") + L"\\" + name;
-    if (FILE* f = _wfopen(path.c_str(), L"wb")) {
-        const std::string bytes = Utf8(html);
-        fwrite(bytes.data(), 1, bytes.size(), f);
-        fclose(f);
-    }
+    WriteAll(EnvPath("VELMORA_PAGES_DIR") + L"\\" + name, Utf8(html));
 }
 
+const std::wstring kNewVersion = L"VelmoraV2.6.0.0101";
 const std::wstring kNotes =
     L"<html><body><p>首1</p><p>修复了界面错位</p><p>尾1</p><p>首2</p><p>新增三款主题</p><p>尾2</p></body></html>";
 
@@ -674,6 +644,11 @@ protected:
         WritePage(L"notes.htm", notes);
         WritePage(L"version.htm", version);
         Velmora::SetUp();
+    }
+    // Started with a newer version on offer, downloaded from this address: the offer's box.
+    HWND StartWithOffer(const std::wstring& download) {
+        Start(kNotes, VersionPage(kNewVersion, download));
+        return gui::WaitForBox(program_.pid, L"新版本提示：");
     }
     void TearDown() override {
         Velmora::TearDown();
@@ -695,10 +670,9 @@ TEST_F(UpdateCheck, TheSameVersionIsSilentAtStartAndToldFromTheMenu) {
 }
 
 TEST_F(UpdateCheck, ANewVersionIsOfferedWithBothNotesAndNoGoesOn) {
-    Start(kNotes, VersionPage(L"VelmoraV2.6.0.0101", L"http://127.0.0.1/x.zip"));
-    HWND offer = gui::WaitForBox(program_.pid, L"新版本提示：");
+    HWND offer = StartWithOffer(L"http://127.0.0.1/x.zip");
     ASSERT_TRUE(offer);
-    EXPECT_EQ(gui::BoxText(offer), Offer(L"VelmoraV2.6.0.0101", L"修复了界面错位", L"新增三款主题"));
+    EXPECT_EQ(gui::BoxText(offer), Offer(kNewVersion, L"修复了界面错位", L"新增三款主题"));
     EXPECT_TRUE(gui::ButtonOf(offer, L"是"));
     gui::Press(gui::ButtonOf(offer, L"否"));
     EXPECT_TRUE(PassNotice());
@@ -724,8 +698,7 @@ TEST_F(UpdateCheck, APageWithoutTheVersionOffersNothing) {
 TEST_F(UpdateCheck, YesOpensTheDownloadAndEndsWithoutEverShowingTheWindow) {
     const std::wstring record = RecordOpenedAddresses();
     ASSERT_FALSE(record.empty());
-    Start(kNotes, VersionPage(L"VelmoraV2.6.0.0101", L"http://127.0.0.1:18931/download/Velmora-2.6.zip"));
-    HWND offer = gui::WaitForBox(program_.pid, L"新版本提示：");
+    HWND offer = StartWithOffer(L"http://127.0.0.1:18931/download/Velmora-2.6.zip");
     ASSERT_TRUE(offer);
     gui::Press(gui::ButtonOf(offer, L"是"));
     bool shown = false;
@@ -743,8 +716,7 @@ TEST_F(UpdateCheck, YesOpensTheDownloadAndEndsWithoutEverShowingTheWindow) {
 TEST_F(UpdateCheck, YesWithAnAddressOfAnotherSchemeOpensNothing) {
     const std::wstring record = RecordOpenedAddresses();
     ASSERT_FALSE(record.empty());
-    Start(kNotes, VersionPage(L"VelmoraV2.6.0.0101", L"file:///C:/windows/notepad.exe"));
-    HWND offer = gui::WaitForBox(program_.pid, L"新版本提示：");
+    HWND offer = StartWithOffer(L"file:///C:/windows/notepad.exe");
     ASSERT_TRUE(offer);
     gui::Press(gui::ButtonOf(offer, L"是"));
     HWND box = gui::WaitForBox(program_.pid, L"更新提示");
@@ -819,8 +791,7 @@ TEST_F(UpdateCheck, AStartWhileTheClosedOneStillWaitsForThePagesComesUp) {
 TEST_F(UpdateCheck, ASecondMenuCheckWhileTheOfferIsOpenDoesNothing) {
     const std::wstring record = RecordOpenedAddresses();
     ASSERT_FALSE(record.empty());
-    Start(kNotes, VersionPage(L"VelmoraV2.6.0.0101", L"http://127.0.0.1:18931/download/Velmora-2.6.zip"));
-    HWND offer = gui::WaitForBox(program_.pid, L"新版本提示：");
+    HWND offer = StartWithOffer(L"http://127.0.0.1:18931/download/Velmora-2.6.zip");
     ASSERT_TRUE(offer);
     gui::Press(gui::ButtonOf(offer, L"否"));
     ASSERT_TRUE(PassNotice());

@@ -38,9 +38,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "HoldWhenItAppears.h"
 #include "runtime/Encoding.h"
 #include "runtime/LongPath.h"
 #include "themes/ArchiveExtract.h"
@@ -145,44 +147,11 @@ void PrintUnrestored(const InstallFailure& f) {
     std::printf("unrestored %s %s\n", kProblems[int(kind.problem)], ToUtf8(WideToGbk(f.unrestoredPath)).c_str());
 }
 
-// Watchers that take hold of a file the moment it appears.
-struct Watch {
-    std::wstring path;
-    DWORD share = 0;
-    DWORD forMs = INFINITE;  // how long it holds once it has the file
-    volatile LONG stop = 0;
-    HANDLE held = INVALID_HANDLE_VALUE;
-    bool took = false;
-    HANDLE thread = nullptr;
-};
-std::vector<Watch*> g_watches;
-
-DWORD WINAPI WatchFor(void* context) {
-    auto* w = static_cast<Watch*>(context);
-    while (!w->stop) {
-        w->held = CreateFileW(w->path.c_str(), GENERIC_READ, w->share, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (w->held != INVALID_HANDLE_VALUE) break;
-        Sleep(1);
-    }
-    if (w->held == INVALID_HANDLE_VALUE) return 0;
-    w->took = true;
-    if (w->forMs == INFINITE) return 0;
-    Sleep(w->forMs);
-    CloseHandle(w->held);
-    w->held = INVALID_HANDLE_VALUE;
-    return 0;
-}
+std::vector<std::unique_ptr<HoldWhenItAppears>> g_watches;
 
 void LetGoOfEverything() {
     for (HANDLE h : g_held) CloseHandle(h);
     g_held.clear();
-    for (Watch* w : g_watches) {
-        w->stop = 1;
-        WaitForSingleObject(w->thread, INFINITE);
-        CloseHandle(w->thread);
-        if (w->held != INVALID_HANDLE_VALUE) CloseHandle(w->held);
-        delete w;
-    }
     g_watches.clear();
 }
 
@@ -283,20 +252,18 @@ int main(int argc, char** argv) {
                                    read ? FILE_SHARE_READ : 0, nullptr, OPEN_EXISTING, 0, nullptr);
             if (h != INVALID_HANDLE_VALUE) g_held.push_back(h);
             std::printf("locked %d\n", h != INVALID_HANDLE_VALUE);
-        } else if ((f[0] == "holdwhen" && f.size() >= 2) || (f[0] == "scanwhen" && f.size() >= 3)) {
-            auto* w = new Watch;
-            w->path = GbkToWide(FromUtf8(f[1]));
-            if (f[0] == "scanwhen") {
-                w->share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-                w->forMs = DWORD(std::atoi(f[2].c_str()));
-            }
-            w->thread = CreateThread(nullptr, 0, WatchFor, w, 0, nullptr);
-            g_watches.push_back(w);
+        } else if (f[0] == "holdwhen" && f.size() >= 2) {
+            g_watches.push_back(std::make_unique<HoldWhenItAppears>(GbkToWide(FromUtf8(f[1]))));
+            std::printf("watching\n");
+        } else if (f[0] == "scanwhen" && f.size() >= 3) {
+            g_watches.push_back(std::make_unique<HoldWhenItAppears>(
+                GbkToWide(FromUtf8(f[1])), FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                DWORD(std::atoi(f[2].c_str()))));
             std::printf("watching\n");
         } else if (f[0] == "unlock") {
             // A watch that took hold says so: the test knows its file was held.
-            for (Watch* w : g_watches)
-                if (w->took) std::printf("held %s\n", ToUtf8(WideToGbk(w->path)).c_str());
+            for (const auto& w : g_watches)
+                if (w->took()) std::printf("held %s\n", ToUtf8(WideToGbk(w->path())).c_str());
             LetGoOfEverything();
             std::printf("unlocked\n");
         } else if (f[0] == "attrib" && f.size() >= 3) {

@@ -9,40 +9,22 @@ import random
 import shutil
 import struct
 import subprocess
-import sys
 import tempfile
 import unittest
 import zipfile
 import zlib
 
-WINE_RUN = EXTRACT_CLI = None
+import wine_script
+from wine_script import py_zip, tree, win
 
 RO, HIDDEN, SYSTEM = 0x1, 0x2, 0x4
-
-
-def win(path):
-    return "Z:" + path.replace("/", "\\")
+ANSWERS = ("result", "progress", "second", "locked", "unlocked", "attrib", "attr", "unknown", "failure", "crashed",
+           "recovered", "recovery-incomplete", "watching", "held", "unrestored", "killed", "steps", "step")
 
 
 def run_script(commands):
     """Runs the commands through extract_cli in one Wine process; returns its answer lines."""
-    with tempfile.NamedTemporaryFile("w", suffix=".txt", delete=False, encoding="utf-8") as f:
-        f.write("\n".join("|".join(c) for c in commands) + "\n")
-        script = f.name
-    try:
-        out = subprocess.run([WINE_RUN, EXTRACT_CLI, win(script)], capture_output=True, timeout=600)
-    finally:
-        os.unlink(script)
-    text = out.stdout.decode("utf-8", "replace")
-    # 3: a crash asked for by the script. Wine may report a process that ends
-    # itself while its flush workers run as a segmentation fault (139): it
-    # still ended where it was asked to.
-    asked = "killed at" in text or "crashed after" in text
-    if out.returncode not in (0, 3) and not (asked and out.returncode == 139):
-        raise AssertionError("extract_cli failed: %s %s" % (text, out.stderr[-2000:]))
-    return [l for l in text.splitlines() if l.split(" ")[0] in
-            ("result", "progress", "second", "locked", "unlocked", "attrib", "attr", "unknown", "failure", "crashed",
-             "recovered", "recovery-incomplete", "watching", "held", "unrestored", "killed", "steps", "step")]
+    return wine_script.run_script(commands, ANSWERS)
 
 
 def extract(archive, target, stop_at=None):
@@ -68,18 +50,6 @@ def failure_of(lines):
     return None
 
 
-def tree(root):
-    """{relative path: bytes or None for folders}"""
-    out = {}
-    for dirpath, dirs, files in os.walk(root):
-        for d in dirs:
-            out[os.path.relpath(os.path.join(dirpath, d), root)] = None
-        for f in files:
-            with open(os.path.join(dirpath, f), "rb") as fh:
-                out[os.path.relpath(os.path.join(dirpath, f), root)] = fh.read()
-    return out
-
-
 def make_source(root, seed=1):
     """A small HUD-like tree: texts, binary files, an incompressible one, nested folders."""
     rnd = random.Random(seed)
@@ -98,26 +68,6 @@ def make_source(root, seed=1):
             f.write(data)
     os.makedirs(os.path.join(root, "DATA/Menu_SC4/featured"), exist_ok=True)
     return files
-
-
-def py_zip(path, members, method=zipfile.ZIP_DEFLATED, dirs=True):
-    """members: {name: bytes}; folders get their own members before their contents."""
-    with zipfile.ZipFile(path, "w", method) as z:
-        seen = set()
-        for name in sorted(members, key=lambda n: (n != "ClientZips.txt", n)):
-            if dirs:
-                parts = name.split("/")[:-1]
-                for i in range(1, len(parts) + 1):
-                    d = "/".join(parts[:i]) + "/"
-                    if d not in seen:
-                        seen.add(d)
-                        info = zipfile.ZipInfo(d)
-                        info.external_attr = 0x10
-                        z.writestr(info, b"")
-            info = zipfile.ZipInfo(name, date_time=(2014, 1, 29, 12, 30, 10))
-            info.external_attr = 0x20
-            info.compress_type = method
-            z.writestr(info, members[name])
 
 
 def raw_zip(members):
@@ -953,6 +903,5 @@ class Extraction(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    WINE_RUN, EXTRACT_CLI = sys.argv[1], sys.argv[2]
-    del sys.argv[1:3]
+    wine_script.take_arguments()
     unittest.main(verbosity=2)

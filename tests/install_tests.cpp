@@ -6,86 +6,23 @@
 #include <shellapi.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
 #include <unzip.h>
 #include <iowin32.h>
 
+#include "ExtractDriver.h"
+#include "FolderSnapshot.h"
 #include "GuiDriver.h"
+#include "HoldWhenItAppears.h"
+#include "ScratchProgram.h"
+#include "ScreenPixels.h"
+#include "TestFiles.h"
+#include "TestText.h"
 
 namespace {
-
-const std::wstring kTitle = L"VelmoraV2.5.3.1025";
-
-std::string Gbk(const std::wstring& w) {
-    std::string out(w.size() * 2 + 1, '\0');
-    out.resize(WideCharToMultiByte(936, 0, w.c_str(), int(w.size()), out.data(), int(out.size()), nullptr, nullptr));
-    return out;
-}
-
-std::string Utf8(const std::wstring& w) {
-    std::string out(w.size() * 4 + 1, '\0');
-    out.resize(WideCharToMultiByte(CP_UTF8, 0, w.c_str(), int(w.size()), out.data(), int(out.size()), nullptr, nullptr));
-    return out;
-}
-
-std::string ReadAll(const std::wstring& path) {
-    std::string out;
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    if (f == INVALID_HANDLE_VALUE) return "<missing>";
-    char buf[65536];
-    DWORD got = 0;
-    while (ReadFile(f, buf, sizeof buf, &got, nullptr) && got) out.append(buf, got);
-    CloseHandle(f);
-    return out;
-}
-
-bool WriteAll(const std::wstring& path, const std::string& data) {
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return false;
-    DWORD wrote = 0;
-    WriteFile(f, data.data(), DWORD(data.size()), &wrote, nullptr);
-    CloseHandle(f);
-    return wrote == data.size();
-}
-
-// Takes hold of a file, without sharing, the moment it appears: the game
-// opening a file in the middle of an install.
-class HoldWhenItAppears {
-public:
-    explicit HoldWhenItAppears(std::wstring path) : path_(std::move(path)) {
-        thread_ = CreateThread(nullptr, 0, Watch, this, 0, nullptr);
-    }
-    ~HoldWhenItAppears() { Release(); }
-    void Release() {
-        stop_ = 1;
-        if (thread_) WaitForSingleObject(thread_, INFINITE), CloseHandle(thread_);
-        thread_ = nullptr;
-        if (held_ != INVALID_HANDLE_VALUE) CloseHandle(held_);
-        held_ = INVALID_HANDLE_VALUE;
-    }
-    bool held() const { return held_ != INVALID_HANDLE_VALUE; }
-
-private:
-    static DWORD WINAPI Watch(void* self) {
-        auto* h = static_cast<HoldWhenItAppears*>(self);
-        while (!h->stop_) {
-            h->held_ = CreateFileW(h->path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-            if (h->held_ != INVALID_HANDLE_VALUE) return 0;
-            Sleep(1);
-        }
-        return 0;
-    }
-    std::wstring path_;
-    HANDLE thread_ = nullptr;
-    HANDLE held_ = INVALID_HANDLE_VALUE;
-    volatile LONG stop_ = 0;
-};
 
 // Saves the screen when the tests are told where (VELMORA_SHOTS).
 void SaveShot(const std::wstring& name) {
@@ -98,16 +35,8 @@ void SaveShot(const std::wstring& name) {
 bool ShowsErrorIcon(HWND box) {
     for (HWND h : gui::Children(box)) {
         if (gui::ClassOf(h) != L"Static" || (GetWindowLongW(h, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) continue;
-        const RECT rc = gui::WindowRect(h);
-        HDC dc = GetDC(nullptr);
-        int red = 0;
-        for (int y = rc.top; y < rc.bottom; ++y)
-            for (int x = rc.left; x < rc.right; ++x) {
-                const COLORREF c = GetPixel(dc, x, y);
-                if (GetRValue(c) > 180 && GetGValue(c) < 90 && GetBValue(c) < 90) ++red;
-            }
-        ReleaseDC(nullptr, dc);
-        return red > 50;
+        const auto red = [](COLORREF c) { return GetRValue(c) > 180 && GetGValue(c) < 90 && GetBValue(c) < 90; };
+        return ScreenPixels(gui::WindowRect(h), red) > 50;
     }
     return false;
 }
@@ -121,33 +50,21 @@ bool ShowsErrorIcon(HWND box) {
 class MainJob : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        const std::wstring exe = gui::EnvPath("VELMORA_EXE");
-        folder_ = gui::EnvPath("VELMORA_SCRATCH") + L"\\main-job";
-        gui::RemoveTree(folder_);
-        CreateDirectoryW(folder_.c_str(), nullptr);
-        exe_ = folder_ + L"\\Velmora.exe";
-        CopyFileW(exe.c_str(), exe_.c_str(), FALSE);
-        game_ = folder_ + L"\\Games\\英雄联盟";
-        CreateDirectoryW((folder_ + L"\\Games").c_str(), nullptr);
+        copy_ = MakeScratchProgram(L"main-job");
+        folder_ = copy_.folder;
+        exe_ = copy_.exe;
+        game_ = copy_.gameFolder;
         CreateDirectoryW(game_.c_str(), nullptr);
         CreateDirectoryW((game_ + L"\\Game").c_str(), nullptr);
     }
     void SetUp() override { ASSERT_FALSE(gui::EnvPath("VELMORA_EXE").empty()); }
     void TearDown() override { gui::Kill(program_); }
 
-    std::wstring PathFile() const { return folder_ + L"\\游戏地址.txt"; }
-    void RememberGameFolder() { ASSERT_TRUE(WriteAll(PathFile(), Gbk(game_))) << GetLastError(); }
+    std::wstring PathFile() const { return copy_.PathFile(); }
+    void RememberGameFolder() { ASSERT_TRUE(::RememberGameFolder(copy_)) << GetLastError(); }
     void ForgetGameFolder() { DeleteFileW(PathFile().c_str()); }
 
-    HWND Start() {
-        program_ = gui::Start(exe_);
-        HWND notice = gui::WaitForBox(program_.pid, L"温馨提醒：");
-        if (!notice) return nullptr;
-        gui::Press(GetDlgItem(notice, IDOK));
-        window_ = gui::WaitForWindow(program_.pid, kTitle, L"VelmoraMainWindow");
-        gui::Settle(200);
-        return window_;
-    }
+    HWND Start() { return window_ = StartPastNotice(exe_, &program_); }
     HWND Find(const std::wstring& text) { return gui::ChildWithText(window_, text); }
     // 按钮1's folder browser, once it has settled on its first selection.
     HWND OpenBrowser() {
@@ -195,11 +112,13 @@ protected:
         return text;
     }
 
+    static ScratchProgram copy_;
     static std::wstring folder_, exe_, game_;
     std::wstring shot_;  // the screen is saved under this name when the next install's box shows
     gui::Program program_;
     HWND window_ = nullptr;
 };
+ScratchProgram MainJob::copy_;
 std::wstring MainJob::folder_, MainJob::exe_, MainJob::game_;
 
 // Every member of the archive is on disk under target with its bytes.
@@ -232,32 +151,10 @@ void ExpectExtracted(const std::wstring& archive, const std::wstring& target, in
     unzClose(zip);
 }
 
-// Every file and folder under root with its bytes (folders map to "<dir>").
-void Snapshot(const std::wstring& root, const std::wstring& rel, std::map<std::wstring, std::string>* out) {
-    WIN32_FIND_DATAW d;
-    HANDLE h = FindFirstFileW((root + rel + L"\\*").c_str(), &d);
-    if (h == INVALID_HANDLE_VALUE) return;
-    do {
-        const std::wstring name = d.cFileName;
-        if (name == L"." || name == L"..") continue;
-        if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            (*out)[rel + L"\\" + name] = "<dir>";
-            Snapshot(root, rel + L"\\" + name, out);
-        } else {
-            (*out)[rel + L"\\" + name] = ReadAll(root + rel + L"\\" + name);
-        }
-    } while (FindNextFileW(h, &d));
-    FindClose(h);
-}
-std::map<std::wstring, std::string> Snapshot(const std::wstring& root) {
-    std::map<std::wstring, std::string> out;
-    Snapshot(root, L"", &out);
-    return out;
-}
 // Our staged, set-aside and journal files never outlive an install.
-std::vector<std::wstring> Leftovers(const std::map<std::wstring, std::string>& tree) {
+std::vector<std::wstring> Leftovers(const Tree& tree) {
     std::vector<std::wstring> out;
-    for (const auto& [path, bytes] : tree)
+    for (const auto& [path, e] : tree)
         if (path.find(L".velmora-") != std::wstring::npos) out.push_back(path);
     return out;
 }
@@ -299,21 +196,6 @@ std::string WithBadLastCrc(std::string pack) {
     std::memcpy(&pack[central + 16], &crc, 4);
     std::memcpy(&pack[local + 14], &crc, 4);
     return pack;
-}
-
-// Runs a console program with one argument to its end; its exit code.
-DWORD RunToEnd(const std::wstring& exe, const std::wstring& argument) {
-    std::wstring command = L"\"" + exe + L"\" \"" + argument + L"\"";
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        return DWORD(-1);
-    DWORD code = DWORD(-1);
-    if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return code;
 }
 
 BOOL CALLBACK FirstLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR out) {
@@ -494,7 +376,7 @@ TEST_F(MainJob, AFileHeldByTheGameFailsTheWholeInstallAndChangesNothing) {
     EXPECT_NE(text.find(L"Game\\" + middle), std::wstring::npos) << text;
     EXPECT_NE(text.find(L"关闭游戏"), std::wstring::npos) << text;
     const auto after = Snapshot(game_);
-    EXPECT_TRUE(after == before);
+    EXPECT_EQ(Differences(before, after), "");
     EXPECT_TRUE(Leftovers(after).empty());
     // Nothing in the way any more: the same install lands.
     EXPECT_EQ(InstallAndRead(L"还原原始界面"), L"还原成功,已恢复官方原始默认界面！");
@@ -508,20 +390,15 @@ TEST_F(MainJob, ADamagedPackChangesNothingAndSaysSo) {
     const std::string bad = WithBadLastCrc(gui::PackResource(exe_, 3));
     ASSERT_TRUE(ReplacePack(damaged, 3, bad));
     ASSERT_TRUE(gui::PackResource(damaged, 3) == bad);
-    program_ = gui::Start(damaged);
-    HWND notice = gui::WaitForBox(program_.pid, L"温馨提醒：");
-    ASSERT_TRUE(notice);
-    gui::Press(GetDlgItem(notice, IDOK));
-    window_ = gui::WaitForWindow(program_.pid, kTitle, L"VelmoraMainWindow");
+    window_ = StartPastNotice(damaged, &program_);
     ASSERT_TRUE(window_);
-    gui::Settle(200);
     ASSERT_EQ(InstallAndRead(L"安装黄金界面"), L"修改成功,现在可以登陆游戏看看黄金界面了！");
     const auto before = Snapshot(game_);
     const std::wstring text = InstallAndRead(L"还原原始界面");
     EXPECT_NE(text.find(L"界面包已损坏"), std::wstring::npos) << text;
     EXPECT_NE(text.find(L"没有任何改动"), std::wstring::npos) << text;
     const auto after = Snapshot(game_);
-    EXPECT_TRUE(after == before);
+    EXPECT_EQ(Differences(before, after), "");
     EXPECT_TRUE(Leftovers(after).empty());
     gui::Kill(program_);
     DeleteFileW(damaged.c_str());
@@ -536,18 +413,17 @@ TEST_F(MainJob, AnInstallCutShortIsRolledBackWhenTheProgramStarts) {
     gui::Kill(program_);
     const std::wstring archive = folder_ + L"\\restore.zip";
     ASSERT_TRUE(WriteAll(archive, gui::PackResource(exe_, 3)));
-    const std::wstring script = folder_ + L"\\crash.txt";
     for (int k : {1, 97, 250}) {
         SCOPED_TRACE(k);
         const auto before = Snapshot(game_);
         // The restore pack's swap, ended by force after k renames.
-        ASSERT_TRUE(WriteAll(script, "crash|" + Utf8(archive) + "|" + Utf8(game_ + L"\\Game") + "|" + std::to_string(k) + "\n"));
-        ASSERT_EQ(RunToEnd(cli, script), 3u);
+        const std::string crash = "crash|" + Utf8(archive) + "|" + Utf8(game_ + L"\\Game") + "|" + std::to_string(k);
+        ASSERT_EQ(RunDriver(cli, folder_, crash + "\n", nullptr), 3u);
         ASSERT_FALSE(Leftovers(Snapshot(game_)).empty());
         // The next start puts the old files back before its notice shows.
         ASSERT_TRUE(Start());
         const auto after = Snapshot(game_);
-        EXPECT_TRUE(after == before);
+        EXPECT_EQ(Differences(before, after), "");
         EXPECT_TRUE(Leftovers(after).empty());
         gui::Kill(program_);
     }
@@ -604,7 +480,7 @@ TEST_F(MainJob, AnOriginalHeldWhileTheInstallIsUndoneIsToldAndPutBackLater) {
     gui::Kill(program_);
     ASSERT_TRUE(Start());
     const auto after = Snapshot(game_);
-    EXPECT_TRUE(after == before);
+    EXPECT_EQ(Differences(before, after), "");
     EXPECT_TRUE(Leftovers(after).empty());
 }
 
@@ -618,9 +494,7 @@ TEST_F(MainJob, ARecoveryThatCannotFinishIsToldAfterTheNoticeAndNamedByTheNextIn
     gui::Kill(program_);
     const std::wstring archive = folder_ + L"\\restore.zip";
     ASSERT_TRUE(WriteAll(archive, gui::PackResource(exe_, 3)));
-    const std::wstring script = folder_ + L"\\crash.txt";
-    ASSERT_TRUE(WriteAll(script, "crash|" + Utf8(archive) + "|" + Utf8(target) + "|40\n"));
-    ASSERT_EQ(RunToEnd(cli, script), 3u);
+    ASSERT_EQ(RunDriver(cli, folder_, "crash|" + Utf8(archive) + "|" + Utf8(target) + "|40\n", nullptr), 3u);
     // The running game holds the set-aside ClientZips.txt.
     HANDLE lock = CreateFileW((target + L"\\ClientZips.txt.velmora-old").c_str(), GENERIC_READ, 0, nullptr,
                               OPEN_EXISTING, 0, nullptr);
@@ -641,7 +515,7 @@ TEST_F(MainJob, ARecoveryThatCannotFinishIsToldAfterTheNoticeAndNamedByTheNextIn
     EXPECT_TRUE(ShowsErrorIcon(told));
     gui::Press(GetDlgItem(told, IDOK));
     gui::WaitGone(told);
-    window_ = gui::WaitForWindow(program_.pid, kTitle, L"VelmoraMainWindow");
+    window_ = gui::WaitForWindow(program_.pid, kWindowTitle, L"VelmoraMainWindow");
     ASSERT_TRUE(window_);
     gui::Settle(200);
     // An install meanwhile names the held game file, not the journal.
@@ -670,7 +544,7 @@ TEST_F(MainJob, ClosingTheWindowDuringTheWaitWritesNothingAnywhere) {
     gui::Press(GetDlgItem(ask, IDOK));
     DWORD code = 0;
     EXPECT_TRUE(gui::WaitForExit(program_, 10000, &code));
-    EXPECT_TRUE(Snapshot(game_) == before);
+    EXPECT_EQ(Differences(before, Snapshot(game_)), "");
     EXPECT_EQ(GetFileAttributesW(root.c_str()) != INVALID_FILE_ATTRIBUTES, rootHadOne);
 }
 

@@ -8,13 +8,11 @@ usage: store_steps_tests.py WINE_RUN EXTRACT_CLI
 """
 import os
 import shutil
-import subprocess
-import sys
 import tempfile
 import unittest
-import zipfile
 
-WINE_RUN = EXTRACT_CLI = None
+import wine_script
+from wine_script import py_zip, win
 
 RO, HIDDEN = 0x1, 0x2
 STORE = "Velmora备份"
@@ -22,44 +20,25 @@ ANSWERS = ("result", "failure", "unrestored", "killed", "steps", "step", "recove
            "undone", "attrib", "locked", "unlocked")
 
 
-def win(path):
-    return "Z:" + path.replace("/", "\\")
-
-
 def run_script(commands):
     """Runs the commands through extract_cli in one Wine process; returns its answer lines."""
-    with tempfile.NamedTemporaryFile("w", suffix=".txt", delete=False, encoding="utf-8") as f:
-        f.write("\n".join("|".join(c) for c in commands) + "\n")
-        script = f.name
-    try:
-        out = subprocess.run([WINE_RUN, EXTRACT_CLI, win(script)], capture_output=True, timeout=600)
-    finally:
-        os.unlink(script)
-    text = out.stdout.decode("utf-8", "replace")
-    # 3: a kill asked for by the script. Wine itself now and then crashes as
-    # a process is ended while its flushing threads run: a kill all the same.
-    if out.returncode not in (0, 3) and not (text.startswith("killed at ") and out.returncode > 128):
-        raise AssertionError("extract_cli failed: %s %s" % (text, out.stderr[-2000:]))
-    return [l for l in text.splitlines() if l.split(" ")[0] in ANSWERS]
+    return wine_script.run_script(commands, ANSWERS)
+
+
+def file_state(path):
+    """(bytes, mode, access and write times, extended attributes). Reading a file moves its access time on: it is
+    put back, so that looking changes nothing. Times count in the 100 ns steps that Windows keeps them in."""
+    st = os.stat(path)
+    with open(path, "rb") as fh:
+        data = fh.read()
+    os.utime(path, ns=(st.st_atime_ns, st.st_mtime_ns))
+    xattrs = tuple(sorted((a, os.getxattr(path, a)) for a in os.listxattr(path)))
+    return data, st.st_mode, st.st_atime_ns // 100, st.st_mtime_ns // 100, xattrs
 
 
 def tree(root):
-    """{relative path: None for a folder, or (bytes, mode, access and write times, extended attributes)}.
-    Reading a file moves its access time on: it is put back, so that looking changes nothing. Times count in
-    the 100 ns steps that Windows keeps them in."""
-    out = {}
-    for dirpath, dirs, files in os.walk(root):
-        for d in dirs:
-            out[os.path.relpath(os.path.join(dirpath, d), root)] = None
-        for name in files:
-            path = os.path.join(dirpath, name)
-            st = os.stat(path)
-            with open(path, "rb") as fh:
-                data = fh.read()
-            os.utime(path, ns=(st.st_atime_ns, st.st_mtime_ns))
-            xattrs = tuple(sorted((a, os.getxattr(path, a)) for a in os.listxattr(path)))
-            out[os.path.relpath(path, root)] = (data, st.st_mode, st.st_atime_ns // 100, st.st_mtime_ns // 100, xattrs)
-    return out
+    """{relative path: None for a folder, or the file's state}"""
+    return wine_script.tree(root, file_state)
 
 
 def copy_tree(source, target):
@@ -95,37 +74,18 @@ def differences(want, got):
     return "\n".join(lines)
 
 
-def pack(path, members):
-    """A pack as the catalogue's are: folders before their contents, deflated files."""
-    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
-        seen = set()
-        for name in sorted(members, key=lambda n: (n != "ClientZips.txt", n)):
-            parts = name.split("/")[:-1]
-            for i in range(1, len(parts) + 1):
-                d = "/".join(parts[:i]) + "/"
-                if d not in seen:
-                    seen.add(d)
-                    info = zipfile.ZipInfo(d, date_time=(2014, 1, 29, 12, 30, 10))
-                    info.external_attr = 0x10
-                    z.writestr(info, b"")
-            info = zipfile.ZipInfo(name, date_time=(2014, 1, 29, 12, 30, 10))
-            info.external_attr = 0x20
-            info.compress_type = zipfile.ZIP_DEFLATED
-            z.writestr(info, members[name])
-
-
 class StoreSteps(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="velmora-store-")
         # Two themes: the second replaces some files of the first and one of
         # the player's that the first left alone, and adds a folder.
         self.first = os.path.join(self.dir, "first.zip")
-        pack(self.first, {"ClientZips.txt": b"first list", "DATA/Menu/a.ini": b"first a" * 40,
-                          "DATA/Menu/b.ini": b"first b", "DATA/Menu_SC4/p.dds": b"first p" * 100})
+        py_zip(self.first, {"ClientZips.txt": b"first list", "DATA/Menu/a.ini": b"first a" * 40,
+                            "DATA/Menu/b.ini": b"first b", "DATA/Menu_SC4/p.dds": b"first p" * 100})
         self.second = os.path.join(self.dir, "second.zip")
-        pack(self.second, {"ClientZips.txt": b"second list", "DATA/Menu/a.ini": b"second a",
-                           "Data/Menu/Mine.ini": b"second over the player's", "DATA/Menu_SC4/p.dds": b"second p",
-                           "DATA/Menu_SC4/New/q.dds": b"second q"})
+        py_zip(self.second, {"ClientZips.txt": b"second list", "DATA/Menu/a.ini": b"second a",
+                             "Data/Menu/Mine.ini": b"second over the player's", "DATA/Menu_SC4/p.dds": b"second p",
+                             "DATA/Menu_SC4/New/q.dds": b"second q"})
 
     def tearDown(self):
         shutil.rmtree(self.dir, ignore_errors=True)
@@ -358,6 +318,5 @@ class StoreSteps(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    WINE_RUN, EXTRACT_CLI = sys.argv[1], sys.argv[2]
-    del sys.argv[1:3]
+    wine_script.take_arguments()
     unittest.main(verbosity=2)

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "GuiDriver.h"
+#include "TestFiles.h"
 #include "runtime/Encoding.h"
 #include "runtime/LongPath.h"
 #include "themes/BackupRecord.h"
@@ -13,15 +14,6 @@
 #include "themes/FileHash.h"
 
 namespace {
-
-bool WriteAll(const std::wstring& path, const std::string& data) {
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return false;
-    DWORD wrote = 0;
-    WriteFile(f, data.data(), DWORD(data.size()), &wrote, nullptr);
-    CloseHandle(f);
-    return wrote == data.size();
-}
 
 // A scratch folder of this test's own, as an extended path.
 class Scratch : public ::testing::Test {

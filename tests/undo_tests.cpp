@@ -7,196 +7,22 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <map>
 #include <string>
-#include <vector>
 
+#include "ExtractDriver.h"
+#include "FolderSnapshot.h"
 #include "GuiDriver.h"
+#include "ScratchProgram.h"
+#include "TestFiles.h"
+#include "TestText.h"
 
 namespace {
 
-const std::wstring kTitle = L"VelmoraV2.5.3.1025";
 const std::wstring kBoxTitle = L"温馨提示°";
 // The menu down to the items that tell what is installed ("~": greyed).
 const std::string kMenuHead = u8"显示主窗口|隐藏主窗口|-|关于软件|-|检查更新|-|官方网站|官方论坛|-|";
 const std::string kUndoItem = u8"撤销修改（恢复原来的文件）";
 constexpr int kUndoCommand = 8;  // counted from the top, separators skipped
-
-std::string Gbk(const std::wstring& w) {
-    std::string out(w.size() * 2 + 1, '\0');
-    out.resize(WideCharToMultiByte(936, 0, w.c_str(), int(w.size()), out.data(), int(out.size()), nullptr, nullptr));
-    return out;
-}
-
-std::string ReadAll(const std::wstring& path) {
-    std::string out;
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    if (f == INVALID_HANDLE_VALUE) return "<missing>";
-    char buf[65536];
-    DWORD got = 0;
-    while (ReadFile(f, buf, sizeof buf, &got, nullptr) && got) out.append(buf, got);
-    CloseHandle(f);
-    return out;
-}
-
-bool WriteAll(const std::wstring& path, const std::string& data) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return false;
-    DWORD wrote = 0;
-    WriteFile(f, data.data(), DWORD(data.size()), &wrote, nullptr);
-    CloseHandle(f);
-    return wrote == data.size();
-}
-
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-// What stands at one place of the tree: a folder's attributes, or a file's
-// bytes, attributes and three times. (A folder's own times change with
-// every name made or removed in it; they are not the player's data.)
-struct Entry {
-    bool folder = false;
-    std::string bytes;
-    DWORD attributes = 0;
-    FILETIME created = {}, accessed = {}, written = {};
-};
-
-bool SameTime(const FILETIME& a, const FILETIME& b) { return CompareFileTime(&a, &b) == 0; }
-
-bool operator==(const Entry& a, const Entry& b) {
-    return a.folder == b.folder && a.bytes == b.bytes && a.attributes == b.attributes &&
-           SameTime(a.created, b.created) && SameTime(a.accessed, b.accessed) && SameTime(a.written, b.written);
-}
-
-using Tree = std::map<std::wstring, Entry>;  // relative path, in its letter case, to what stands there
-
-void Walk(const std::wstring& root, const std::wstring& rel, Tree* out) {
-    WIN32_FIND_DATAW d;
-    HANDLE h = FindFirstFileW((root + rel + L"\\*").c_str(), &d);
-    if (h == INVALID_HANDLE_VALUE) return;
-    do {
-        const std::wstring name = d.cFileName;
-        if (name == L"." || name == L"..") continue;
-        const std::wstring path = rel + L"\\" + name;
-        Entry& e = (*out)[path];
-        e.attributes = d.dwFileAttributes;
-        if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            e.folder = true;
-            Walk(root, path, out);
-        } else {
-            e.created = d.ftCreationTime;
-            e.accessed = d.ftLastAccessTime;
-            e.written = d.ftLastWriteTime;
-            e.bytes = ReadAll(root + path);
-            // Reading moved the access time on: looking must not change what is looked at.
-            HANDLE f = CreateFileW((root + path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                   nullptr, OPEN_EXISTING, 0, nullptr);
-            if (f != INVALID_HANDLE_VALUE) SetFileTime(f, nullptr, &e.accessed, nullptr), CloseHandle(f);
-        }
-    } while (FindNextFileW(h, &d));
-    FindClose(h);
-}
-
-Tree Snapshot(const std::wstring& root) {
-    Tree t;
-    Walk(root, L"", &t);
-    return t;
-}
-
-Tree WithoutAccessTimes(Tree t) {
-    for (auto& [path, e] : t) e.accessed = FILETIME{};
-    return t;
-}
-
-// Each place where two trees differ, one line each, for the failure message.
-std::string Differences(const Tree& want, const Tree& got) {
-    std::string out;
-    auto name = [](const std::wstring& w) {
-        std::string s(w.size() * 4 + 1, '\0');
-        s.resize(WideCharToMultiByte(CP_UTF8, 0, w.c_str(), int(w.size()), s.data(), int(s.size()), nullptr, nullptr));
-        return s;
-    };
-    for (const auto& [path, e] : want) {
-        const auto it = got.find(path);
-        if (it == got.end()) out += "missing " + name(path) + "\n";
-        else if (!(it->second == e)) {
-            out += "changed " + name(path) + ":";
-            if (it->second.bytes != e.bytes) out += " bytes";
-            if (it->second.attributes != e.attributes) out += " attributes";
-            if (!SameTime(it->second.created, e.created)) out += " created";
-            if (!SameTime(it->second.accessed, e.accessed)) out += " accessed";
-            if (!SameTime(it->second.written, e.written)) out += " written";
-            out += "\n";
-        }
-    }
-    for (const auto& [path, e] : got)
-        if (!want.count(path)) out += "added " + name(path) + "\n";
-    return out;
-}
-
-// An exact copy of a tree: bytes, attributes and times (the source's access
-// times left as they were).
-bool CopyTree(const std::wstring& from, const std::wstring& to) {
-    if (!CreateDirectoryW(to.c_str(), nullptr)) return false;
-    for (const auto& [path, e] : Snapshot(from)) {
-        const std::wstring target = to + path;
-        if (e.folder) {
-            if (!CreateDirectoryW(target.c_str(), nullptr)) return false;
-            continue;
-        }
-        HANDLE f = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-        if (f == INVALID_HANDLE_VALUE) return false;
-        DWORD wrote = 0;
-        WriteFile(f, e.bytes.data(), DWORD(e.bytes.size()), &wrote, nullptr);
-        const bool timed = SetFileTime(f, &e.created, &e.accessed, &e.written);
-        CloseHandle(f);
-        if (wrote != e.bytes.size() || !timed || !SetFileAttributesW(target.c_str(), e.attributes)) return false;
-    }
-    for (const auto& [path, e] : Snapshot(from))
-        if (e.folder) SetFileAttributesW((to + path).c_str(), e.attributes);
-    return true;
-}
-
-// Runs the extraction driver on a script to its end: its exit code, and
-// what it printed in *output.
-DWORD RunDriver(const std::wstring& cli, const std::wstring& folder, const std::string& script, std::string* output) {
-    const std::wstring scriptPath = folder + L"\\driver.txt", outputPath = folder + L"\\driver-out.txt";
-    HANDLE f = CreateFileW(scriptPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD wrote = 0;
-    WriteFile(f, script.data(), DWORD(script.size()), &wrote, nullptr);
-    CloseHandle(f);
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE out = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-    std::wstring command = L"\"" + cli + L"\" \"" + scriptPath + L"\"";
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = si.hStdError = out;
-    PROCESS_INFORMATION pi = {};
-    DWORD code = DWORD(-1);
-    if (CreateProcessW(cli.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
-        if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
-    }
-    CloseHandle(out);
-    if (output) *output = ReadAll(outputPath);
-    return code;
-}
-
-std::string Utf8(const std::wstring& w) {
-    std::string out(w.size() * 4 + 1, '\0');
-    out.resize(WideCharToMultiByte(CP_UTF8, 0, w.c_str(), int(w.size()), out.data(), int(out.size()), nullptr, nullptr));
-    return out;
-}
-
-// Lifts read-only and hidden everywhere below, so that the tree can go.
-void ClearAttributes(const std::wstring& root) {
-    for (const auto& [path, e] : Snapshot(root))
-        if (!e.folder) SetFileAttributesW((root + path).c_str(), FILE_ATTRIBUTE_NORMAL);
-}
 
 FILETIME At(int year, int minute) {
     SYSTEMTIME st = {WORD(year), 3, 0, 5, 10, WORD(minute), 30, 0};
@@ -210,14 +36,10 @@ FILETIME At(int year, int minute) {
 class Undo : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        folder_ = gui::EnvPath("VELMORA_SCRATCH") + L"\\undo";
-        if (Exists(folder_)) ClearAttributes(folder_);
-        gui::RemoveTree(folder_);
-        CreateDirectoryW(folder_.c_str(), nullptr);
-        exe_ = folder_ + L"\\Velmora.exe";
-        CopyFileW(gui::EnvPath("VELMORA_EXE").c_str(), exe_.c_str(), FALSE);
-        CreateDirectoryW((folder_ + L"\\Games").c_str(), nullptr);
-        gameFolder_ = folder_ + L"\\Games\\英雄联盟";
+        copy_ = MakeScratchProgram(L"undo");
+        folder_ = copy_.folder;
+        exe_ = copy_.exe;
+        gameFolder_ = copy_.gameFolder;
         game_ = gameFolder_ + L"\\Game";
         store_ = gameFolder_ + L"\\Velmora备份";
         // The program tells what its tray menu showed here.
@@ -230,12 +52,7 @@ protected:
         gui::RemoveTree(gameFolder_);
         ASSERT_FALSE(Exists(gameFolder_));
         MakePlayersGameFolder();
-        HANDLE f = CreateFileW((folder_ + L"\\游戏地址.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
-                               nullptr);
-        const std::string path = Gbk(gameFolder_);
-        DWORD wrote = 0;
-        WriteFile(f, path.data(), DWORD(path.size()), &wrote, nullptr);
-        CloseHandle(f);
+        ASSERT_TRUE(RememberGameFolder(copy_));
     }
     void TearDown() override { gui::Kill(program_); }
 
@@ -273,15 +90,7 @@ protected:
         ASSERT_TRUE(WriteAll(gameFolder_ + L"\\TCLS.ini", "launcher"));
     }
 
-    HWND Start() {
-        program_ = gui::Start(exe_);
-        HWND notice = gui::WaitForBox(program_.pid, L"温馨提醒：");
-        if (!notice) return nullptr;
-        gui::Press(GetDlgItem(notice, IDOK));
-        window_ = gui::WaitForWindow(program_.pid, kTitle, L"VelmoraMainWindow");
-        gui::Settle(200);
-        return window_;
-    }
+    HWND Start() { return window_ = StartPastNotice(exe_, &program_); }
     void Restart() {
         gui::Kill(program_);
         ASSERT_TRUE(Start());
@@ -346,10 +155,12 @@ protected:
         return text;
     }
 
+    static ScratchProgram copy_;
     static std::wstring folder_, exe_, gameFolder_, game_, store_, log_;
     gui::Program program_;
     HWND window_ = nullptr;
 };
+ScratchProgram Undo::copy_;
 std::wstring Undo::folder_, Undo::exe_, Undo::gameFolder_, Undo::game_, Undo::store_, Undo::log_;
 
 const std::wstring kQuestion =
