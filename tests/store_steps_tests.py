@@ -199,17 +199,22 @@ class StoreSteps(unittest.TestCase):
         self.check_every_kill(start, lambda g: ["install", win(self.second), win(g), "2", "钻石"], before, after,
                               kinds.index("done") + 1, len(kinds), same=self.same_install)
 
-    def test_a_second_instance_recovering_while_an_install_keeps_originals_loses_none(self):
-        """A second start (an elevated one, or one that gave up waiting) recovers while the install takes its
-        steps from DONE on: each original still ends up in the store, once."""
+    def patched_after_first(self):
+        """The first theme installed, then one of its files patched by the game: the second install's newest
+        original takes the place of the player's older one in the store. Returns the folder, the second
+        install's step kinds and the tree it leaves."""
         start, game = self.game_folder("start")
         self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
-        # The patched file's newest original takes the place of the player's older one in the store.
         with open(os.path.join(game, "DATA/Menu/a.ini"), "wb") as f:
             f.write(b"the game's patched a")
         whole, whole_game = self.copy(start, "whole")
-        lines, kinds = self.steps_of([["install", win(self.second), win(whole_game), "2", "钻石"]])
-        after = self.same_install(tree(whole))
+        _, kinds = self.steps_of([["install", win(self.second), win(whole_game), "2", "钻石"]])
+        return start, kinds, self.same_install(tree(whole))
+
+    def test_a_second_instance_recovering_while_an_install_keeps_originals_loses_none(self):
+        """A second start (an elevated one, or one that gave up waiting) recovers while the install takes its
+        steps from DONE on: each original still ends up in the store, once."""
+        start, kinds, after = self.patched_after_first()
         for k in range(kinds.index("done") + 1, len(kinds) + 1):
             copy, copy_game = self.copy(start, "r%d" % k)
             lines = self.install(self.second, copy_game, 2, "钻石", [["recoverat", str(k), win(copy_game)]])
@@ -221,13 +226,7 @@ class StoreSteps(unittest.TestCase):
     def test_two_recoveries_at_once_after_a_kill_at_done_keep_every_original(self):
         """Two starts at once (an elevated one beside a plain one) both recover an install ended right after DONE:
         the newest original still ends up in the store, once."""
-        start, game = self.game_folder("start")
-        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
-        with open(os.path.join(game, "DATA/Menu/a.ini"), "wb") as f:
-            f.write(b"the game's patched a")
-        whole, whole_game = self.copy(start, "whole")
-        lines, kinds = self.steps_of([["install", win(self.second), win(whole_game), "2", "钻石"]])
-        after = self.same_install(tree(whole))
+        start, kinds, after = self.patched_after_first()
         killed, killed_game = self.copy(start, "killed")
         self.assertEqual(self.install(self.second, killed_game, 2, "钻石", [["killat", str(kinds.index("done") + 2)]]),
                          ["killed at %d" % (kinds.index("done") + 2)])
