@@ -196,15 +196,8 @@ unsigned long KeepOriginal(const std::wstring& game, const std::wstring& relativ
     // original. One rename replaces it, never a delete first: until the newer
     // one is in, the older stays, and a second recovery doing the same at
     // once finds the set-aside file gone instead of deleting what came in.
-    const std::wstring to = OriginalPath(store, kept);
-    const DWORD older = GetFileAttributesW(to.c_str());
-    const DWORD stops = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-    // (Zero would leave the attributes as they are.)
-    if (older != INVALID_FILE_ATTRIBUTES && (older & stops))
-        SetFileAttributesW(to.c_str(), (older & ~stops) ? older & ~stops : FILE_ATTRIBUTE_NORMAL);
-    if (ReplaceStep(aside, to)) return 0;
+    if (ReplaceStep(aside, OriginalPath(store, kept))) return 0;
     const DWORD error = GetLastError();
-    if (older != INVALID_FILE_ATTRIBUTES && (older & stops) && Exists(aside)) SetFileAttributesW(to.c_str(), older);
     return Exists(aside) ? error : 0;
 }
 

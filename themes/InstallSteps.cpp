@@ -40,18 +40,38 @@ bool WriteStep(InstallStep step, HANDLE file, const void* data, DWORD size, cons
 
 namespace {
 
+// Read-only, hidden and system on a file stop a delete, and a rename over it.
+constexpr DWORD kInTheWay = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+// Lifts them; false when there were none (or they stay).
+bool LiftAttributes(const std::wstring& path, DWORD attributes) {
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & kInTheWay)) return false;
+    // Zero would leave the attributes as they are.
+    const DWORD rest = attributes & ~kInTheWay;
+    return SetFileAttributesW(path.c_str(), rest ? rest : FILE_ATTRIBUTE_NORMAL) != FALSE;
+}
+
+// A game that holds the file stays in the way: it fails after about a third of a second.
 bool Move(const std::wstring& from, const std::wstring& to, DWORD flags) {
-    if (!TellStep(InstallStep::Rename, from)) return false;
-    // A game that holds the file stays in the way: it fails after about a third of a second.
     return RetryWhileInUse([&] { return MoveFileExW(from.c_str(), to.c_str(), flags) != FALSE; }, 375);
 }
 
 }  // namespace
 
-bool RenameStep(const std::wstring& from, const std::wstring& to) { return Move(from, to, 0); }
+bool RenameStep(const std::wstring& from, const std::wstring& to) {
+    return TellStep(InstallStep::Rename, from) && Move(from, to, 0);
+}
 
 bool ReplaceStep(const std::wstring& from, const std::wstring& to) {
-    return Move(from, to, MOVEFILE_REPLACE_EXISTING);
+    if (!TellStep(InstallStep::Rename, from)) return false;
+    const DWORD replaced = GetFileAttributesW(to.c_str());
+    const bool lifted = LiftAttributes(to, replaced);
+    if (Move(from, to, MOVEFILE_REPLACE_EXISTING)) return true;
+    const DWORD error = GetLastError();
+    // Nothing took its place: it gets them back.
+    if (lifted) SetFileAttributesW(to.c_str(), replaced);
+    SetLastError(error);
+    return false;
 }
 
 bool DeleteStep(const std::wstring& path) {
@@ -61,9 +81,7 @@ bool DeleteStep(const std::wstring& path) {
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
     }
     if (!TellStep(InstallStep::Delete, path)) return false;
-    if (attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
-        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    LiftAttributes(path, attributes);
     if (RetryWhileInUse([&] { return DeleteFileW(path.c_str()) != FALSE; }, 375)) return true;
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;

@@ -59,7 +59,9 @@ bool WriteStep(InstallStep step, HANDLE file, const void* data, DWORD size, cons
 // for a moment: a rename that meets one is tried again briefly before it
 // counts as a failure. Deletes wait the same way.
 bool RenameStep(const std::wstring& from, const std::wstring& to);
-// The same over an existing file, in one rename (the backup store's record).
+// The same over an existing file, in one rename (the backup store's record
+// and its originals), lifting read-only, hidden and system off the file
+// replaced first (they stop it); it gets them back if the rename fails.
 bool ReplaceStep(const std::wstring& from, const std::wstring& to);
 // Deletes a file, lifting read-only, hidden and system first (they stop a
 // delete). A file that is not there counts as deleted.
