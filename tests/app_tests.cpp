@@ -537,6 +537,14 @@ std::wstring ReadRecorded(const std::wstring& path) {
     return out;
 }
 
+// What the recorder wrote once the shell has started it: under a busy
+// machine Wine takes seconds for that, so the bound is generous.
+std::wstring WaitForRecorded(const std::wstring& path) {
+    std::wstring opened;
+    for (int i = 0; i < 400 && opened.empty(); ++i, Sleep(50)) opened = ReadRecorded(path);
+    return opened;
+}
+
 // Makes the recorder the prefix's handler of http addresses; returns the
 // file it writes them to, emptied.
 std::wstring RecordOpenedAddresses() {
@@ -577,8 +585,7 @@ TEST_F(Velmora, LinkShowsTheSiteHoversAndOpensIt) {
     EXPECT_EQ(PixelsNear(link, RGB(51, 153, 255), 20), 0);
 
     PostMessageW(link, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
-    std::wstring opened;
-    for (int i = 0; i < 100 && opened.empty(); ++i, Sleep(50)) opened = ReadRecorded(record);
+    const std::wstring opened = WaitForRecorded(record);
     EXPECT_EQ(opened, L"http://www.quorvane.com/\n");
     PostMessageW(link, WM_MOUSEMOVE, 0, MAKELPARAM(500, 500));
     gui::Settle(400);
@@ -708,8 +715,7 @@ TEST_F(UpdateCheck, YesOpensTheDownloadAndEndsWithoutEverShowingTheWindow) {
     EXPECT_TRUE(gui::WaitForExit(program_, 0, &code));
     EXPECT_EQ(code, 0u);
     EXPECT_FALSE(shown);
-    std::wstring opened;
-    for (int i = 0; i < 100 && opened.empty(); ++i, Sleep(50)) opened = ReadRecorded(record);
+    const std::wstring opened = WaitForRecorded(record);
     EXPECT_EQ(opened, L"http://127.0.0.1:18931/download/Velmora-2.6.zip\n");
 }
 
