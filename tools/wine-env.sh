@@ -31,11 +31,22 @@ else
   export PATH="$BUILD/wine64-bin:$PATH"
 fi
 
+# Debian's 64-bit Wine has no preloader to hold the low 2 GB for Windows: the
+# kernel puts the loader's heap anywhere in the gigabyte above it, and about
+# one start in several thousand finds it over the shared user data page at
+# 0x7FFE0000 and ends with code 1 before the program runs ("failed to map
+# the shared user data", shown only with err messages on). Without address
+# randomization the heap starts right after the loader, far below that
+# page. The setting passes to every process Wine starts from there.
+no_randomization() {
+  if setarch "$(uname -m)" -R true 2>/dev/null; then echo "setarch $(uname -m) -R"; fi
+}
+
 prepare_wine_prefix() {
   if [ "$VELMORA_ARCH" = 64 ]; then
     mkdir -p "$BUILD/wine64-bin"
     for shim in wine wine-stable; do
-      printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' > "$BUILD/wine64-bin/$shim"
+      printf '#!/bin/sh\nexec %s /usr/lib/wine/wine64 "$@"\n' "$(no_randomization)" > "$BUILD/wine64-bin/$shim"
       chmod +x "$BUILD/wine64-bin/$shim"
     done
   fi
