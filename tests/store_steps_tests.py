@@ -219,20 +219,30 @@ class StoreSteps(unittest.TestCase):
             self.assertEqual(differences(after, self.same_install(tree(copy))), "", (k, kinds[k - 1]))
             shutil.rmtree(copy)
 
-    def test_two_recoveries_at_once_after_a_kill_at_done_keep_every_original(self):
-        """Two starts at once (an elevated one beside a plain one) both recover an install ended right after DONE:
-        the newest original still ends up in the store, once."""
+    def test_two_recoveries_at_once_after_a_kill_at_any_step_leave_the_folder_and_store_before_or_after(self):
+        """Two starts at once (an elevated one beside a plain one) both recover an install ended at any of its
+        steps: the second recovery runs whole at each step of the first, and the folder and the store end up
+        exactly as before the install (a kill before DONE) or as after it, each original kept once. The kills:
+        after the first, a middle and the last rename of the swap, right after DONE, and at the last step."""
         start, kinds, after = self.patched_after_first()
-        killed, killed_game = self.copy(start, "killed")
-        self.assertEqual(self.install(self.second, killed_game, 2, "钻石", [["killat", str(kinds.index("done") + 2)]]),
-                         ["killed at %d" % (kinds.index("done") + 2)])
-        lines = run_script([["count"], ["recover", win(self.copy(killed, "probe")[1])]])
-        for j in range(1, int([l for l in lines if l.startswith("steps ")][0].split()[1]) + 1):
-            copy, copy_game = self.copy(killed, "r%d" % j)
-            run_script([["recoverat", str(j), win(copy_game)], ["recover", win(copy_game)]])
-            self.assertEqual(run_script([["recover", win(copy_game)]]), ["recovered"], j)
-            self.assertEqual(differences(after, self.same_install(tree(copy))), "", j)
-            shutil.rmtree(copy)
+        before = self.same_install(tree(start))
+        done_at = kinds.index("done") + 1
+        renames = [i + 1 for i, kind in enumerate(kinds[:done_at]) if kind == "rename"]
+        for k in sorted({renames[0] + 1, renames[len(renames) // 2] + 1, renames[-1] + 1, done_at + 1, len(kinds)}):
+            killed, killed_game = self.copy(start, "killed%d" % k)
+            self.assertEqual(self.install(self.second, killed_game, 2, "钻石", [["killat", str(k)]]),
+                             ["killed at %d" % k])
+            probe, probe_game = self.copy(killed, "probe%d" % k)
+            lines = run_script([["count"], ["recover", win(probe_game)]])
+            for j in range(1, int([l for l in lines if l.startswith("steps ")][0].split()[1]) + 1):
+                copy, copy_game = self.copy(killed, "k%d-r%d" % (k, j))
+                run_script([["recoverat", str(j), win(copy_game)], ["recover", win(copy_game)]])
+                self.assertEqual(run_script([["recover", win(copy_game)]]), ["recovered"], (k, j))
+                self.assertEqual(differences(before if k <= done_at else after, self.same_install(tree(copy))), "",
+                                 (k, kinds[k - 1], j))
+                shutil.rmtree(copy)
+            for path in (killed, probe):
+                shutil.rmtree(path)
 
     def test_a_kill_at_any_step_of_an_undo_leaves_the_folder_and_store_before_or_after(self):
         start, game = self.game_folder("start")

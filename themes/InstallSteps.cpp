@@ -87,6 +87,18 @@ bool DeleteStep(const std::wstring& path) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
+bool DeleteHeldStep(HANDLE file, const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (!TellStep(InstallStep::Delete, path)) return false;
+    const bool lifted = LiftAttributes(path, attributes);
+    FILE_DISPOSITION_INFO dispose = {TRUE};
+    if (SetFileInformationByHandle(file, FileDispositionInfo, &dispose, sizeof dispose)) return true;
+    const DWORD error = GetLastError();
+    if (lifted) SetFileAttributesW(path.c_str(), attributes);
+    SetLastError(error);
+    return false;
+}
+
 bool MakeFolderStep(const std::wstring& path) {
     return TellStep(InstallStep::MakeFolder, path) && CreateDirectoryW(path.c_str(), nullptr);
 }

@@ -66,6 +66,10 @@ bool ReplaceStep(const std::wstring& from, const std::wstring& to);
 // Deletes a file, lifting read-only, hidden and system first (they stop a
 // delete). A file that is not there counts as deleted.
 bool DeleteStep(const std::wstring& path);
+// Deletes a file through `file`, a handle of it opened with DELETE access:
+// the name goes when that handle closes, and until then no one can open the
+// file (the journal, so that no second recovery reads it in between).
+bool DeleteHeldStep(HANDLE file, const std::wstring& path);
 bool MakeFolderStep(const std::wstring& path);
 // Removes an empty folder; one that holds anything stays (and that is no failure).
 void RemoveFolderStep(const std::wstring& path);

@@ -65,21 +65,14 @@ struct JournalContents {
 
 // Only whole lines count: a line cut by a crash was never acted on. False
 // with the Win32 error when the journal cannot be read, or is of a kind
-// this program does not know (then it is left alone). `ours`: the caller
-// itself holds it open for writing.
-bool ReadJournal(const std::wstring& folder, JournalContents* out, unsigned long* error, bool ours = false) {
-    // A virus scanner may be reading it right now; but one open for writing
-    // belongs to an install still running (another instance's): putting its
-    // files back under it would mix both, so that refuses (sharing violation).
-    ScopedFile file(CreateFileW(JournalPath(folder).c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_DELETE | (ours ? FILE_SHARE_WRITE : 0), nullptr,
-                                OPEN_EXISTING, 0, nullptr));
+// this program does not know (then it is left alone).
+bool ReadJournalFile(HANDLE file, const std::wstring& folder, JournalContents* out, unsigned long* error) {
     LARGE_INTEGER size;
-    if (!file || !GetFileSizeEx(file.get(), &size)) return *error = GetLastError(), false;
+    if (!GetFileSizeEx(file, &size)) return *error = GetLastError(), false;
     if (size.QuadPart > (64 << 20)) return *error = ERROR_FILE_TOO_LARGE, false;
     std::string text(std::size_t(size.QuadPart), '\0');
     DWORD got = 0;
-    if (!text.empty() && !ReadFile(file.get(), text.data(), DWORD(text.size()), &got, nullptr))
+    if (!text.empty() && !ReadFile(file, text.data(), DWORD(text.size()), &got, nullptr))
         return *error = GetLastError(), false;
     text.resize(got);
     const bool v1 = text.compare(0, sizeof kJournalHeaderV1 - 1, kJournalHeaderV1) == 0;
@@ -122,6 +115,26 @@ bool ReadJournal(const std::wstring& folder, JournalContents* out, unsigned long
         out->swapped.push_back({relative, restored || Exists(AsidePath(full)) || Exists(StagedPath(full))});
     }
     return true;
+}
+
+// The journal of an install or undo that holds it open for writing itself.
+bool ReadOwnJournal(const std::wstring& folder, JournalContents* out, unsigned long* error) {
+    ScopedFile file(CreateFileW(JournalPath(folder).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                nullptr));
+    if (!file) return *error = GetLastError(), false;
+    return ReadJournalFile(file.get(), folder, out, error);
+}
+
+// A recovery holds the journal from its first read until it deletes it,
+// with delete access that it shares with no one, and shares nothing but
+// reading (a virus scanner). So a second recovery (another instance's
+// start-up) waits: one that worked from names it saw before this one put an
+// original back would take that original for ours. An install or undo still
+// running holds it open for writing: putting its files back under it would
+// mix both, so that refuses as well (sharing violation).
+HANDLE OpenJournalForRecovery(const std::wstring& journal) {
+    return CreateFileW(journal.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
 // A path with the letter case its last level has on disk (Windows finds
@@ -532,7 +545,7 @@ void InstallSwap::FinishFromJournal() {
     JournalContents done;
     unsigned long error = 0;
     const bool finished =
-        ReadJournal(folder_, &done, &error, true) && done.done && FinishAfterDone(folder_, done, nullptr);
+        ReadOwnJournal(folder_, &done, &error) && done.done && FinishAfterDone(folder_, done, nullptr);
     journal_.reset();
     if (finished) DeleteStep(JournalPath(folder_));
 }
@@ -540,7 +553,6 @@ void InstallSwap::FinishFromJournal() {
 // Only the files this undo touched go back; the others never moved.
 void InstallSwap::RollBackUndo(const UndoPlan& plan, std::size_t restored, std::size_t removed,
                                InstallFailure* failure) {
-    journal_.reset();
     open_ = false;
     const std::wstring store = StoreFolder(folder_);
     bool clean = true;
@@ -554,6 +566,8 @@ void InstallSwap::RollBackUndo(const UndoPlan& plan, std::size_t restored, std::
             clean = false;
             NoteUnrestored(failure, error, plan.remove[i]);
         }
+    // Held open until here, so that no other instance's recovery works on the same files at once.
+    journal_.reset();
     if (clean) DeleteStep(JournalPath(folder_));
 }
 
@@ -570,9 +584,15 @@ InstallFailure RefusedOver(const InstallFailure& recovery) {
 bool RecoverInterruptedInstall(const std::wstring& folder, InstallFailure* failure) {
     const std::wstring journal = JournalPath(folder);
     if (!Exists(journal)) return true;
+    ScopedFile held;
+    if (!RetryWhileInUse([&] { return held.reset(OpenJournalForRecovery(journal)), bool(held); }, 375)) {
+        const unsigned long error = GetLastError();
+        // Another recovery finished it meanwhile.
+        return !Exists(journal) || NoteFailure(failure, error, kJournalName);
+    }
     JournalContents j;
     unsigned long error = 0;
-    if (!ReadJournal(folder, &j, &error)) return NoteFailure(failure, error, kJournalName);
+    if (!ReadJournalFile(held.get(), folder, &j, &error)) return NoteFailure(failure, error, kJournalName);
     // The new files stand: the originals set aside go, or into the store.
     bool clean = !j.done || FinishAfterDone(folder, j, failure);
     const std::wstring store = StoreFolder(folder);
@@ -602,7 +622,8 @@ bool RecoverInterruptedInstall(const std::wstring& folder, InstallFailure* failu
         if (j.storeMade) RemoveFolderStep(store);
     }
     if (!clean) return false;
-    if (!DeleteStep(journal)) return NoteFailure(failure, GetLastError(), kJournalName);
+    if (!DeleteHeldStep(held.get(), journal)) return NoteFailure(failure, GetLastError(), kJournalName);
+    held.reset();
     // Left behind only by a kill right here: the next install of that name removes it.
     for (const std::wstring& staged : afterJournal) DeleteStep(staged);
     return true;

@@ -20,10 +20,12 @@
 //   W <name>   to be swapped; an original stands there and is set aside first
 //   N <name>   to be swapped; no file stood there
 //   DONE       every swap is done: the set-aside originals may go
-// A recovery reads it and never writes it: it rolls back (before DONE) or
-// deletes the set-aside originals (after DONE), each step again resumable,
-// and deletes the journal only when every file is right. A put-back original
-// is never deleted later, because an original is only ever renamed.
+// A recovery reads it and never writes it, and holds it open, shared with
+// readers only, until it deletes it: two recoveries never run at once. It
+// rolls back (before DONE) or deletes the set-aside originals (after DONE),
+// each step again resumable, and deletes the journal only when every file
+// is right. A put-back original is never deleted later, because an original
+// is only ever renamed.
 //
 // The backup store beside the folder (BackupStore.h) takes part in a game's
 // install and in the undo of its installs through these lines:
