@@ -846,6 +846,24 @@ class Extraction(unittest.TestCase):
                 self.assertEqual(tree(target), new if result == ["result 1"] else old, (held, k, lines))
                 self.assertNoLeftovers(target)
 
+    def test_an_install_never_writes_over_a_journal_that_appears_before_its_own(self):
+        """Another instance's install starts its journal between this one's recovery and its own journal: this
+        one refuses and leaves that journal as it is (its owner would delete ours when it ends)."""
+        archive = self.small_pack()
+        probe = self.small_game("Probe")
+        lines = run_script([["trace"], ["install", win(archive), win(probe)]])
+        create_at = [int(l.split()[1]) for l in lines
+                     if l.startswith("step ") and l.split()[2] == "create" and l.endswith("velmora-journal")][0]
+        target = self.small_game("Target")
+        before = tree(target)
+        journal = os.path.join(target, "velmora-install.velmora-journal")
+        lines = run_script([["makeat", str(create_at), win(journal)], ["install", win(archive), win(target)]])
+        self.assertIn("result 0", lines)
+        # Its staged pack archive stays too: in that race the name is the other install's as well.
+        got = tree(target)
+        got.pop("wzCAFG.ZIP.velmora-new", None)
+        self.assertEqual(got, dict(before, **{"velmora-install.velmora-journal": b"the player's"}))
+
     def test_a_file_that_appears_where_none_stood_during_an_install_survives_any_kill(self):
         archive = self.small_pack()
         base = self.small_game("Base")

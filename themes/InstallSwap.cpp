@@ -264,7 +264,9 @@ bool InstallSwap::StartJournal(const std::string& lines, bool flush, InstallFail
         return false;
     }
     const std::wstring journal = JournalPath(folder_);
-    journal_.reset(CreateFileStep(journal, CREATE_ALWAYS, FILE_SHARE_READ));
+    // Never over one that appeared meanwhile (another instance's install):
+    // its owner would delete ours when it ends.
+    journal_.reset(CreateFileStep(journal, CREATE_NEW, FILE_SHARE_READ));
     if (!journal_) return NoteFailure(failure, GetLastError(), kJournalName);
     open_ = true;
     journalSize_ = 0;
