@@ -864,6 +864,35 @@ class Extraction(unittest.TestCase):
         got.pop("wzCAFG.ZIP.velmora-new", None)
         self.assertEqual(got, dict(before, **{"velmora-install.velmora-journal": b"the player's"}))
 
+    def test_a_journal_a_scanner_still_holds_once_its_recovery_deleted_it_is_never_written_over(self):
+        """A scanner reading a crash's journal keeps it on disk, delete pending, past the recovery that deleted it.
+        An install then killed at any step leaves, after the next recovery, the old tree or the new one."""
+        archive = self.small_pack()
+        clean = self.small_game("Clean")
+        old = tree(clean)
+        self.assertIn("result 1", run_script([["install", win(archive), win(clean)]]))
+        new = tree(clean)
+        base = self.small_game("Base")
+        self.assertEqual(run_script([["crash", win(archive), win(base), "1"]]), ["crashed after 1"])
+
+        def scanned(state, *commands):
+            journal = os.path.join(state, "velmora-install.velmora-journal")
+            return run_script([["scanwhen", win(journal), "300"]] + list(commands) + [["unlock"]])
+
+        whole = self.path("Whole")
+        shutil.copytree(base, whole)
+        lines = scanned(whole, ["trace"], ["install", win(archive), win(whole)])
+        steps = len([l for l in lines if l.startswith("step ")])
+        self.assertEqual(run_script([["recover", win(whole)]]), ["recovered"])
+        self.assertEqual(tree(whole), new if "result 1" in lines else old, lines)
+        for k in range(1, steps + 1):
+            state = self.path("Scanned%d" % k)
+            shutil.copytree(base, state)
+            self.assertIn("killed at %d" % k, scanned(state, ["killat", str(k)], ["install", win(archive), win(state)]))
+            self.assertEqual(run_script([["recover", win(state)]]), ["recovered"], k)
+            self.assertIn(tree(state), (old, new), k)
+            self.assertNoLeftovers(state)
+
     def test_a_file_that_appears_where_none_stood_during_an_install_survives_any_kill(self):
         archive = self.small_pack()
         base = self.small_game("Base")
