@@ -51,6 +51,19 @@ bool LiftAttributes(const std::wstring& path, DWORD attributes) {
     return SetFileAttributesW(path.c_str(), rest ? rest : FILE_ATTRIBUTE_NORMAL) != FALSE;
 }
 
+// Runs `attempt` with them lifted off `path`; if it fails, nothing took the
+// file's place, and the file gets them back.
+template <class Attempt>
+bool WithAttributesLifted(const std::wstring& path, Attempt attempt) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const bool lifted = LiftAttributes(path, attributes);
+    if (attempt()) return true;
+    const DWORD error = GetLastError();
+    if (lifted) SetFileAttributesW(path.c_str(), attributes);
+    SetLastError(error);
+    return false;
+}
+
 // A game that holds the file stays in the way: it fails after about a third of a second.
 bool Move(const std::wstring& from, const std::wstring& to, DWORD flags) {
     return RetryWhileInUse([&] { return MoveFileExW(from.c_str(), to.c_str(), flags) != FALSE; }, 375);
@@ -63,15 +76,8 @@ bool RenameStep(const std::wstring& from, const std::wstring& to) {
 }
 
 bool ReplaceStep(const std::wstring& from, const std::wstring& to) {
-    if (!TellStep(InstallStep::Rename, from)) return false;
-    const DWORD replaced = GetFileAttributesW(to.c_str());
-    const bool lifted = LiftAttributes(to, replaced);
-    if (Move(from, to, MOVEFILE_REPLACE_EXISTING)) return true;
-    const DWORD error = GetLastError();
-    // Nothing took its place: it gets them back.
-    if (lifted) SetFileAttributesW(to.c_str(), replaced);
-    SetLastError(error);
-    return false;
+    return TellStep(InstallStep::Rename, from) &&
+           WithAttributesLifted(to, [&] { return Move(from, to, MOVEFILE_REPLACE_EXISTING); });
 }
 
 bool DeleteStep(const std::wstring& path) {
@@ -88,15 +94,10 @@ bool DeleteStep(const std::wstring& path) {
 }
 
 bool DeleteHeldStep(HANDLE file, const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (!TellStep(InstallStep::Delete, path)) return false;
-    const bool lifted = LiftAttributes(path, attributes);
     FILE_DISPOSITION_INFO dispose = {TRUE};
-    if (SetFileInformationByHandle(file, FileDispositionInfo, &dispose, sizeof dispose)) return true;
-    const DWORD error = GetLastError();
-    if (lifted) SetFileAttributesW(path.c_str(), attributes);
-    SetLastError(error);
-    return false;
+    return TellStep(InstallStep::Delete, path) && WithAttributesLifted(path, [&] {
+               return SetFileInformationByHandle(file, FileDispositionInfo, &dispose, sizeof dispose) != FALSE;
+           });
 }
 
 bool MakeFolderStep(const std::wstring& path) {

@@ -393,7 +393,7 @@ bool InstallSwap::AdoptStaged(const std::wstring& relative, InstallFailure* fail
     const bool opened = RetryWhileInUse([&] {
         file.reset(CreateFileW(StagedPath(full).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         return bool(file);
-    }, 3000);
+    }, 1600);
     if (!opened) return NoteFailure(failure, GetLastError(), relative);
     created_.push_back(relative);
     // A folder of that name is not set aside: the move in fails, and the swap rolls back.
