@@ -23,12 +23,13 @@ const char kNotice[] =
     "特别提醒：本软件由Pellix编写，难免有部分杀软误报病毒。如果被报毒，请自行添加信任即可。";
 
 // One theme check box: name, caption, parent, position and width; all 44
-// are 19 high, black, tab stops, and go to SelectTheme.
+// are 19 high, black, tab stops, go to SelectTheme and show their preview.
 constexpr LayoutEntry ThemeBox(const char* name, const char* caption, const char* parent, int left, int top,
                                int width = 95) {
     LayoutEntry box{name, ControlKind::CheckBox, parent, left, top, width, 19, caption, kBlack};
     box.tabStop = true;
     box.onEventFrom = SelectTheme;
+    box.onPointedAt = PreviewTheme;
     return box;
 }
 

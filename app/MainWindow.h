@@ -31,6 +31,8 @@ Text RememberedTarget();
 
 // Theme selection.
 void SelectTheme(const char* clickedBox);
+// The pointer rests on a theme's box, or the keyboard focused it: its picture and name beside it.
+void PreviewTheme(const char* box);
 void InstallSelectedTheme();
 
 // Animations.

@@ -7,6 +7,7 @@
 #include "runtime/Process.h"
 #include "themes/Catalogue.h"
 #include "themes/InstallThemePack.h"
+#include "themes/ThemePreviews.h"
 
 namespace {
 
@@ -50,4 +51,10 @@ void InstallSelectedTheme() {
         SetProperty(MainWindow(), "按钮1", kPropDisabled, browseWasDisabled);
         return;
     }
+}
+
+void PreviewTheme(const char* box) {
+    for (const ThemePack& pack : kCatalogue)
+        if (std::strcmp(pack.checkBox, box) == 0)
+            ShowPreviewPopup(MainWindow(), box, ThemePreview(pack), ThemePreviewCaption(pack));
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "runtime/Encoding.h"
+#include "runtime/PreviewPopup.h"
 #include "runtime/Process.h"
 #include "runtime/ScopedHandle.h"
 #include "runtime/SingleInstance.h"
@@ -171,6 +172,9 @@ LRESULT CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             if (Control* c = ControlById(w, int(wp)); c && c->entry->kind == ControlKind::Timer && c->entry->onEvent)
                 c->entry->onEvent();
             return 0;
+        case WM_ACTIVATE:
+            if (LOWORD(wp) == WA_INACTIVE) HidePreviewPopup();
+            break;  // the default handling keeps the focus
         case WM_CLOSE:
             if (!w->events.mayClose || w->events.mayClose()) DestroyWindow(hwnd);
             return 0;
@@ -212,10 +216,15 @@ LRESULT CALLBACK GroupProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 bool FilterDialogKeys(void* raw) {
     MSG* msg = static_cast<MSG*>(raw);
-    if (msg->message < WM_KEYFIRST || msg->message > WM_KEYLAST) return false;
     Window* w = FromHwnd(msg->hwnd);
+    if (!w || !w->hwnd) return false;
+    if (PreviewSeesMessage(w, *msg)) return true;
+    if (msg->message < WM_KEYFIRST || msg->message > WM_KEYLAST) return false;
     // Tab moves between the tab stops and Esc becomes a close request.
-    return w && w->hwnd && IsDialogMessageW(w->hwnd, msg);
+    const HWND focusBefore = GetFocus();
+    const bool handled = IsDialogMessageW(w->hwnd, msg);
+    PreviewAfterKey(w, focusBefore, *msg);
+    return handled;
 }
 
 void RegisterClasses(HINSTANCE instance) {

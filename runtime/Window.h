@@ -46,6 +46,9 @@ struct LayoutEntry {
     int hoverColour = kDefaultColour;
     // A handler shared by several controls: told which one was clicked.
     void (*onEventFrom)(const char* name) = nullptr;
+    // The pointer rests on the control, or the keyboard gave it the focus:
+    // a preview may be shown (runtime/PreviewPopup.h), told which control.
+    void (*onPointedAt)(const char* name) = nullptr;
 };
 
 // The window's own events; every other event of the window is ignored.
