@@ -122,12 +122,14 @@ const LayoutEntry kMainLayout[] = {
     {"分隔条4", ControlKind::MenuItem, "托盘菜单", 0, 0, 0, 0, "-"},
     // Greyed; its caption is set from the game folder each time the menu opens.
     {"菜单_当前界面", ControlKind::MenuItem, "托盘菜单", 0, 0, 0, 0, "当前界面：原始"},
+    // Only there while the game has patched files of the installed theme: "重新安装「王者」".
+    {"菜单_重新安装", ControlKind::MenuItem, "托盘菜单", 0, 0, 0, 0, "重新安装", kDefaultColour, kDefaultColour, nullptr, false, ReinstallCommand},
     {"菜单_撤销修改", ControlKind::MenuItem, "托盘菜单", 0, 0, 0, 0, "撤销修改（恢复原来的文件）", kDefaultColour, kDefaultColour, nullptr, false, UndoCommand},
     {"分隔条5", ControlKind::MenuItem, "托盘菜单", 0, 0, 0, 0, "-"},
     {"菜单_退出", ControlKind::MenuItem, "托盘菜单", 0, 0, 0, 0, "退出", kDefaultColour, kDefaultColour, nullptr, false, ExitCommand},
 };
 const std::size_t kMainLayoutCount = sizeof kMainLayout / sizeof kMainLayout[0];
-static_assert(sizeof kMainLayout / sizeof kMainLayout[0] == 76, "the window, 75 controls and components");
+static_assert(sizeof kMainLayout / sizeof kMainLayout[0] == 77, "the window, 76 controls and components");
 
 // ZIP压缩1: extraction runs through it; the program attaches no observer.
 ZipComponent* ZipComponentNamed(const char* name) {

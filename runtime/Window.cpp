@@ -364,6 +364,7 @@ PropertyValue GetProperty(WindowRef window, const char* control, int number) {
     // A menu item has no window: its caption and state live here until the menu pops up.
     if (kind == ControlKind::MenuItem) {
         if (number == kPropDisabled) return PropertyValue(c->greyed);
+        if (number == kPropVisible) return PropertyValue(!c->hidden);
         if (number == kPropTitle) return PropertyValue(c->captionSet ? c->caption : Text(c->entry->text));
         return PropertyValue();
     }
@@ -416,6 +417,7 @@ void SetProperty(WindowRef window, const char* control, int number, const Proper
     }
     if (kind == ControlKind::MenuItem) {
         if (number == kPropDisabled) c->greyed = value.AsBool();
+        if (number == kPropVisible) c->hidden = !value.AsBool();
         if (number == kPropTitle) c->caption = value.text, c->captionSet = true;
         return;
     }
@@ -461,7 +463,8 @@ void ShowPopupMenu(WindowRef window, const char* menu, int x, int y) {
     HMENU popup = CreatePopupMenu();
     std::wstring shown;  // "|"-separated, a greyed item marked with "~"
     for (const Control& c : window->controls) {
-        if (c.entry->kind != ControlKind::MenuItem || !c.entry->parent || std::strcmp(c.entry->parent, menu) != 0)
+        if (c.entry->kind != ControlKind::MenuItem || !c.entry->parent || std::strcmp(c.entry->parent, menu) != 0 ||
+            c.hidden)
             continue;
         const std::wstring caption = GbkToWide(c.captionSet ? c.caption : Text(c.entry->text));
         if (caption == L"-")

@@ -22,9 +22,9 @@ struct Control {
     bool hover = false, visited = false;  // hyperlink box
     HFONT font = nullptr;
     HBRUSH brush = nullptr;  // own background colour, made on first use
-    // Menu items: a caption set by the logic (instead of the layout's), and greyed.
+    // Menu items: a caption set by the logic (instead of the layout's), greyed, left out.
     Text caption;
-    bool captionSet = false, greyed = false;
+    bool captionSet = false, greyed = false, hidden = false;
 };
 
 struct Window {
