@@ -77,9 +77,9 @@ std::vector<UninstallEntry> UninstallEntries() {
 
 std::vector<Text> FixedDrives() {
     std::vector<Text> drives;
-    const DWORD mask = GetLogicalDrives();
+    // Every letter asked: Wine's list of drives misses one mapped while its
+    // server runs, and a letter without a drive answers at once.
     for (int i = 0; i < 26; ++i) {
-        if (!(mask & (1u << i))) continue;
         const wchar_t root[] = {wchar_t(L'A' + i), L':', L'\\', 0};
         if (GetDriveTypeW(root) == DRIVE_FIXED) drives.push_back(Text{char('A' + i), ':'});
     }

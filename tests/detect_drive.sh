@@ -12,11 +12,20 @@ if [ -e "$drive" ] || [ -L "$drive" ]; then
     exit 1
   fi
 fi
+# Wine's mount manager reads the drives when the server starts: the shell's
+# folder browser shows D: only when it came before the server. Restarted
+# around the suite, persistent as tools/wine-env.sh keeps it.
+restart_server() {
+  wineserver -k 2>/dev/null
+  wineserver -w 2>/dev/null
+  wineserver -p 2>/dev/null || true
+}
 rm -rf "$folder" && mkdir -p "$folder"
 ln -sfn "$folder" "$drive"
-# The server caches the drives: a new one is seen by processes started after this.
+restart_server
 "$(dirname "$0")/../tools/wine-run.sh" "$@"
 rc=$?
 rm -f "$drive"
+restart_server
 rm -rf "$folder"
 exit $rc
