@@ -85,8 +85,9 @@ void Paint(HWND hwnd) {
     EndPaint(hwnd, &ps);
 }
 
-void StopWatchingIfIdle() {
-    if (g.popup && !g.hovered && g.reason == Reason::None) KillTimer(g.popup, kWatchTimer);
+void StopWatchingIfIdle(HWND under) {
+    const bool overWindow = g.window && g.window->hwnd && (under == g.window->hwnd || IsChild(g.window->hwnd, under));
+    if (g.popup && !g.hovered && g.reason == Reason::None && !overWindow) KillTimer(g.popup, kWatchTimer);
 }
 
 // Every 50 ms while a hover waits or the pop-up shows: the rules that close
@@ -101,6 +102,12 @@ void Watch() {
     }
     if (g.reason == Reason::Hover && under != g.shownFor) HidePreviewPopup();
     if (g.hovered && under != g.hovered) g.hovered = nullptr;
+    // A box the pointer reached without a move message seen (moves are merged).
+    if (!g.hovered && WindowIsActive(g.window) && PointedControl(g.window, under)) {
+        g.hovered = under;
+        g.hoverSince = GetTickCount();
+        g.hoverSpent = false;
+    }
     if (g.reason == Reason::Focus && GetFocus() != g.shownFor) HidePreviewPopup();
     if (g.hovered && !g.hoverSpent && g.shownFor != g.hovered && GetTickCount() - g.hoverSince >= kPreviewHoverMs) {
         if (Control* c = PointedControl(g.window, g.hovered)) {
@@ -110,7 +117,7 @@ void Watch() {
             if (g.shownFor && g.shownFor != before) g.reason = Reason::Hover;
         }
     }
-    StopWatchingIfIdle();
+    StopWatchingIfIdle(under);
 }
 
 LRESULT CALLBACK PopupProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {

@@ -112,6 +112,12 @@ protected:
         return false;
     }
     HWND Box(const std::wstring& caption) { return gui::ChildWithText(window_, caption); }
+    // Input is handled a little later than it is sent: waits for the state.
+    static LRESULT CheckState(HWND box, LRESULT want) {
+        LRESULT state = SendMessageW(box, BM_GETCHECK, 0, 0);
+        for (int i = 0; i < 100 && state != want; ++i, Sleep(20)) state = SendMessageW(box, BM_GETCHECK, 0, 0);
+        return state;
+    }
     // The pointer onto a place of the window that is no box: the group box's caption.
     void PointerAway() {
         const RECT rc = gui::WindowRect(window_);
@@ -188,15 +194,13 @@ TEST_P(Preview, HoverShowsThePictureAndItGoesOnLeaveEscAndClick) {
     const POINT d = gui::Centre(diamond);
     gui::Click(d.x, d.y);
     EXPECT_TRUE(PopupGone());
-    gui::Settle(200);
-    EXPECT_EQ(SendMessageW(diamond, BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_EQ(CheckState(diamond, BST_CHECKED), BST_CHECKED);
     EXPECT_FALSE(WaitForPopup(1000));
     HWND king = Box(L"安装王者界面");
     const POINT k = gui::Centre(king);
     gui::Click(k.x, k.y);
-    gui::Settle(300);
-    EXPECT_EQ(SendMessageW(king, BM_GETCHECK, 0, 0), BST_CHECKED);
-    EXPECT_EQ(SendMessageW(diamond, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_EQ(CheckState(king, BST_CHECKED), BST_CHECKED);
+    EXPECT_EQ(CheckState(diamond, BST_UNCHECKED), BST_UNCHECKED);
 }
 
 TEST_P(Preview, KeyboardFocusShowsItWithoutTakingTheFocus) {
