@@ -72,6 +72,9 @@ int wmain(int argc, wchar_t** argv) {
     gui::WaitGone(done);
 
     // The pointer resting on a theme's box: its preview beside it.
+    // Previews show in the active window: a click on its title bar, as a player comes back to it.
+    const RECT frame = gui::WindowRect(window);
+    gui::Click(frame.left + 150, frame.top + 10);
     if (HWND box = Child(window, L"安装钻石界面")) {
         const POINT c = gui::Centre(box);
         gui::MoveMouse(c.x, c.y);
@@ -81,8 +84,7 @@ int wmain(int argc, wchar_t** argv) {
             if (shown) break;
         }
         Shot(shots, L"4-theme-preview");
-        const RECT rc = gui::WindowRect(window);
-        gui::MoveMouse(rc.left + 200, rc.top + 60);
+        gui::MoveMouse(frame.left + 200, frame.top + 60);
     }
     // A game patch writes its own fonts over ours; the tray menu tells so and offers the way back.
     if (PatchOneFile(argv[1])) {
