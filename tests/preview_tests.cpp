@@ -192,13 +192,13 @@ TEST_P(Preview, HoverShowsThePictureAndItGoesOnLeaveEscAndClick) {
     ASSERT_TRUE(HoverShows(L"安装钻石界面", 2, L"钻石界面"));
     HWND diamond = Box(L"安装钻石界面");
     const POINT d = gui::Centre(diamond);
-    gui::Click(d.x, d.y);
+    gui::ClickControlAt(d.x, d.y);
     EXPECT_TRUE(PopupGone());
     EXPECT_EQ(CheckState(diamond, BST_CHECKED), BST_CHECKED);
     EXPECT_FALSE(WaitForPopup(1000));
     HWND king = Box(L"安装王者界面");
     const POINT k = gui::Centre(king);
-    gui::Click(k.x, k.y);
+    gui::ClickControlAt(k.x, k.y);
     EXPECT_EQ(CheckState(king, BST_CHECKED), BST_CHECKED);
     EXPECT_EQ(CheckState(diamond, BST_UNCHECKED), BST_UNCHECKED);
 }
@@ -207,7 +207,7 @@ TEST_P(Preview, KeyboardFocusShowsItWithoutTakingTheFocus) {
     HWND king = Box(L"安装王者界面");
     ASSERT_TRUE(king);
     const POINT k = gui::Centre(king);
-    gui::Click(k.x, k.y);
+    gui::ClickControlAt(k.x, k.y);
     PointerAway();
     gui::Settle(300);
     EXPECT_FALSE(WaitForPopup(600)) << "a click's focus shows nothing";
