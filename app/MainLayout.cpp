@@ -23,12 +23,13 @@ const char kNotice[] =
     "特别提醒：本软件由Pellix编写，难免有部分杀软误报病毒。如果被报毒，请自行添加信任即可。";
 
 // One theme check box: name, caption, parent, position and width; all 44
-// are 19 high, black, tab stops, and go to SelectTheme.
+// are 19 high, black, tab stops, go to SelectTheme and show their preview.
 constexpr LayoutEntry ThemeBox(const char* name, const char* caption, const char* parent, int left, int top,
                                int width = 95) {
     LayoutEntry box{name, ControlKind::CheckBox, parent, left, top, width, 19, caption, kBlack};
     box.tabStop = true;
     box.onEventFrom = SelectTheme;
+    box.onPointedAt = PreviewTheme;
     return box;
 }
 
@@ -121,12 +122,14 @@ const LayoutEntry kMainLayout[] = {
     {"分隔条4", ControlKind::MenuItem, "托盘菜单", 0, 0, 0, 0, "-"},
     // Greyed; its caption is set from the game folder each time the menu opens.
     {"菜单_当前界面", ControlKind::MenuItem, "托盘菜单", 0, 0, 0, 0, "当前界面：原始"},
+    // Only there while the game has patched files of the installed theme: "重新安装「王者」".
+    {"菜单_重新安装", ControlKind::MenuItem, "托盘菜单", 0, 0, 0, 0, "重新安装", kDefaultColour, kDefaultColour, nullptr, false, ReinstallCommand},
     {"菜单_撤销修改", ControlKind::MenuItem, "托盘菜单", 0, 0, 0, 0, "撤销修改（恢复原来的文件）", kDefaultColour, kDefaultColour, nullptr, false, UndoCommand},
     {"分隔条5", ControlKind::MenuItem, "托盘菜单", 0, 0, 0, 0, "-"},
     {"菜单_退出", ControlKind::MenuItem, "托盘菜单", 0, 0, 0, 0, "退出", kDefaultColour, kDefaultColour, nullptr, false, ExitCommand},
 };
 const std::size_t kMainLayoutCount = sizeof kMainLayout / sizeof kMainLayout[0];
-static_assert(sizeof kMainLayout / sizeof kMainLayout[0] == 76, "the window, 75 controls and components");
+static_assert(sizeof kMainLayout / sizeof kMainLayout[0] == 77, "the window, 76 controls and components");
 
 // ZIP压缩1: extraction runs through it; the program attaches no observer.
 ZipComponent* ZipComponentNamed(const char* name) {

@@ -31,7 +31,11 @@ Text RememberedTarget();
 
 // Theme selection.
 void SelectTheme(const char* clickedBox);
+// The pointer rests on a theme's box, or the keyboard focused it: its picture and name beside it.
+void PreviewTheme(const char* box);
 void InstallSelectedTheme();
+// Installs catalogue entry `order` (1 to 44) as 按钮2 does for a ticked box.
+void InstallEntryFromWindow(int order);
 
 // Animations.
 void ScrollNotice();
@@ -51,4 +55,6 @@ void SiteAddressCommand();
 void ForumAddressCommand();
 // Asks, then takes back everything our installs changed in the game folder.
 void UndoCommand();
+// Installs again the theme the game patched files of, as 按钮2 would.
+void ReinstallCommand();
 void ExitCommand();

@@ -7,6 +7,7 @@
 #include "runtime/Process.h"
 #include "themes/Catalogue.h"
 #include "themes/InstallThemePack.h"
+#include "themes/ThemePreviews.h"
 
 namespace {
 
@@ -38,16 +39,32 @@ void SelectTheme(const char* clickedBox) {
 void InstallSelectedTheme() {
     for (const ThemePack& pack : kCatalogue) {
         if (!GetProperty(MainWindow(), pack.checkBox, kPropTicked).AsBool()) continue;
-        // Both greyed until the install's message is closed: a click during
-        // its one-second wait would otherwise start a second install, or
-        // change the folder, inside it. 按钮1 gets back the state it had (it
-        // stays greyed after a successful pick).
-        const bool browseWasDisabled = GetProperty(MainWindow(), "按钮1", kPropDisabled).AsBool();
-        SetProperty(MainWindow(), "按钮1", kPropDisabled, true);
-        SetProperty(MainWindow(), "按钮2", kPropDisabled, true);
-        InstallIntoRememberedFolder(pack);
-        SetProperty(MainWindow(), "按钮2", kPropDisabled, false);
-        SetProperty(MainWindow(), "按钮1", kPropDisabled, browseWasDisabled);
+        InstallEntryFromWindow(pack.order);
         return;
     }
+}
+
+void InstallEntryFromWindow(int order) {
+    if (order < 1 || order > int(kThemePackCount)) return;
+    // The tray menu still opens during an install's wait: one install at a time.
+    static bool installing = false;
+    if (installing) return;
+    installing = true;
+    // Both greyed until the install's message is closed: a click during
+    // its one-second wait would otherwise start a second install, or
+    // change the folder, inside it. 按钮1 gets back the state it had (it
+    // stays greyed after a successful pick).
+    const bool browseWasDisabled = GetProperty(MainWindow(), "按钮1", kPropDisabled).AsBool();
+    SetProperty(MainWindow(), "按钮1", kPropDisabled, true);
+    SetProperty(MainWindow(), "按钮2", kPropDisabled, true);
+    InstallIntoRememberedFolder(kCatalogue[order - 1]);
+    SetProperty(MainWindow(), "按钮2", kPropDisabled, false);
+    SetProperty(MainWindow(), "按钮1", kPropDisabled, browseWasDisabled);
+    installing = false;
+}
+
+void PreviewTheme(const char* box) {
+    for (const ThemePack& pack : kCatalogue)
+        if (std::strcmp(pack.checkBox, box) == 0)
+            ShowPreviewPopup(MainWindow(), box, ThemePreview(pack), ThemePreviewCaption(pack));
 }

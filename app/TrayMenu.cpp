@@ -4,6 +4,7 @@
 #include "runtime/Dialogs.h"
 #include "runtime/Process.h"
 #include "runtime/ShellUtil.h"
+#include "themes/Catalogue.h"
 #include "themes/UndoInstalls.h"
 #include "update/UpdateCheck.h"
 
@@ -40,6 +41,19 @@ const char kUndoQuestion[] =
     "确定要撤销修改，恢复原来的文件吗？\r\n\r\n"
     "Velmora将删除它添加的界面文件，并把被它替换的文件恢复成第一次修改之前的样子。";
 
+// The entry 重新安装 installs again: the one the menu last showed as patched.
+int g_reinstallEntry = 0;
+
+// 重新安装「<word>」 under the 当前界面 line, there only while the game has
+// changed files of the installed entry.
+void ShowReinstallItem(const InstalledState& state) {
+    const bool patched =
+        state.record == RecordRead::Read && state.changed > 0 && state.entry >= 1 && state.entry <= int(kThemePackCount);
+    g_reinstallEntry = patched ? state.entry : 0;
+    if (patched) SetProperty(MainWindow(), "菜单_重新安装", kPropTitle, "重新安装「" + state.word + "」");
+    SetProperty(MainWindow(), "菜单_重新安装", kPropVisible, patched);
+}
+
 // 当前界面 and 撤销修改 as the game folder stands right now: read (and
 // its files hashed) as the menu opens, never at start-up.
 void ShowInstalledState() {
@@ -56,6 +70,7 @@ void ShowInstalledState() {
     SetProperty(MainWindow(), "菜单_当前界面", kPropTitle, caption);
     SetProperty(MainWindow(), "菜单_当前界面", kPropDisabled, true);
     SetProperty(MainWindow(), "菜单_撤销修改", kPropDisabled, state.record == RecordRead::None);
+    ShowReinstallItem(state);
 }
 
 void ToggleMainWindow() {
@@ -121,5 +136,7 @@ void UndoCommand() {
     if (ShowMessage(kUndoQuestion, kBoxOkCancel, Text(kUndoTitle)) == kPressedOk) UndoThemeInstalls(RememberedTarget());
     running = false;
 }
+
+void ReinstallCommand() { InstallEntryFromWindow(g_reinstallEntry); }
 
 void ExitCommand() { EndProgram(0); }

@@ -1,5 +1,6 @@
 #include "gamefolder/GameFolder.h"
 
+#include "gamefolder/GameDetect.h"
 #include "runtime/Dialogs.h"
 #include "runtime/FileUtil.h"
 
@@ -27,9 +28,12 @@ Text PathFilePath() { return ProgramFolder() + "\\游戏地址.txt"; }
 int FindGameFolderWord(const Text& path) { return FindText(path, kGameFolderWord); }
 
 void LoadGameFolder(const GameFolderControls& controls) {
-    if (!FileExists(PathFilePath())) return;
-    const Text saved = BytesToText(ReadFileBytes(PathFilePath()));
-    if (!Accept(saved) || g_folderCheck != kGameFolderWord) return;
+    const Text saved = FileExists(PathFilePath()) ? BytesToText(ReadFileBytes(PathFilePath())) : Text();
+    if (!Accept(saved) || g_folderCheck != kGameFolderWord) {
+        // No folder known: the browser opens where the game was found, if it was.
+        g_acceptedFolder = DetectGameFolder();
+        return;
+    }
     g_acceptedFolder = saved;
     SetProperty(controls.window, controls.pathBox, kPropContent, saved);
 }

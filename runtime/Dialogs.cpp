@@ -24,7 +24,12 @@ int ShowMessage(const Text& text, int flags, const std::optional<Text>& title) {
 namespace {
 
 int CALLBACK SelectInitialFolder(HWND dialog, UINT msg, LPARAM, LPARAM data) {
-    if (msg == BFFM_INITIALIZED && data) SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, data);
+    if (msg == BFFM_INITIALIZED && data) {
+        SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, data);
+        // Wine fills the tree of the process's first browser only after this
+        // message: asked again once the dialog runs, the selection is made.
+        PostMessageW(dialog, BFFM_SETSELECTIONW, TRUE, data);
+    }
     return 0;
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "runtime/Encoding.h"
+#include "runtime/PreviewPopup.h"
 #include "runtime/Process.h"
 #include "runtime/ScopedHandle.h"
 #include "runtime/SingleInstance.h"
@@ -171,6 +172,9 @@ LRESULT CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             if (Control* c = ControlById(w, int(wp)); c && c->entry->kind == ControlKind::Timer && c->entry->onEvent)
                 c->entry->onEvent();
             return 0;
+        case WM_ACTIVATE:
+            if (LOWORD(wp) == WA_INACTIVE) HidePreviewPopup();
+            break;  // the default handling keeps the focus
         case WM_CLOSE:
             if (!w->events.mayClose || w->events.mayClose()) DestroyWindow(hwnd);
             return 0;
@@ -212,10 +216,15 @@ LRESULT CALLBACK GroupProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 bool FilterDialogKeys(void* raw) {
     MSG* msg = static_cast<MSG*>(raw);
-    if (msg->message < WM_KEYFIRST || msg->message > WM_KEYLAST) return false;
     Window* w = FromHwnd(msg->hwnd);
+    if (!w || !w->hwnd) return false;
+    if (PreviewSeesMessage(w, *msg)) return true;
+    if (msg->message < WM_KEYFIRST || msg->message > WM_KEYLAST) return false;
     // Tab moves between the tab stops and Esc becomes a close request.
-    return w && w->hwnd && IsDialogMessageW(w->hwnd, msg);
+    const HWND focusBefore = GetFocus();
+    const bool handled = IsDialogMessageW(w->hwnd, msg);
+    PreviewAfterKey(w, focusBefore, *msg);
+    return handled;
 }
 
 void RegisterClasses(HINSTANCE instance) {
@@ -355,6 +364,7 @@ PropertyValue GetProperty(WindowRef window, const char* control, int number) {
     // A menu item has no window: its caption and state live here until the menu pops up.
     if (kind == ControlKind::MenuItem) {
         if (number == kPropDisabled) return PropertyValue(c->greyed);
+        if (number == kPropVisible) return PropertyValue(!c->hidden);
         if (number == kPropTitle) return PropertyValue(c->captionSet ? c->caption : Text(c->entry->text));
         return PropertyValue();
     }
@@ -407,6 +417,7 @@ void SetProperty(WindowRef window, const char* control, int number, const Proper
     }
     if (kind == ControlKind::MenuItem) {
         if (number == kPropDisabled) c->greyed = value.AsBool();
+        if (number == kPropVisible) c->hidden = !value.AsBool();
         if (number == kPropTitle) c->caption = value.text, c->captionSet = true;
         return;
     }
@@ -452,7 +463,8 @@ void ShowPopupMenu(WindowRef window, const char* menu, int x, int y) {
     HMENU popup = CreatePopupMenu();
     std::wstring shown;  // "|"-separated, a greyed item marked with "~"
     for (const Control& c : window->controls) {
-        if (c.entry->kind != ControlKind::MenuItem || !c.entry->parent || std::strcmp(c.entry->parent, menu) != 0)
+        if (c.entry->kind != ControlKind::MenuItem || !c.entry->parent || std::strcmp(c.entry->parent, menu) != 0 ||
+            c.hidden)
             continue;
         const std::wstring caption = GbkToWide(c.captionSet ? c.caption : Text(c.entry->text));
         if (caption == L"-")

@@ -46,6 +46,9 @@ struct LayoutEntry {
     int hoverColour = kDefaultColour;
     // A handler shared by several controls: told which one was clicked.
     void (*onEventFrom)(const char* name) = nullptr;
+    // The pointer rests on the control, or the keyboard gave it the focus:
+    // a preview may be shown (runtime/PreviewPopup.h), told which control.
+    void (*onPointedAt)(const char* name) = nullptr;
 };
 
 // The window's own events; every other event of the window is ignored.
@@ -89,8 +92,9 @@ enum PropertyNumber {
 enum WindowState { kStateNormal = 0, kStateMinimised = 2, kStateMaximised = 3 };
 
 // The control name nullptr (or "") addresses the window itself. A menu
-// item takes its caption (kPropTitle) and greyed state (kPropDisabled),
-// shown the next time its menu pops up.
+// item takes its caption (kPropTitle), greyed state (kPropDisabled) and
+// whether it is there at all (kPropVisible), shown the next time its menu
+// pops up.
 PropertyValue GetProperty(WindowRef window, const char* control, int number);
 void SetProperty(WindowRef window, const char* control, int number, const PropertyValue& value);
 

@@ -22,9 +22,9 @@ struct Control {
     bool hover = false, visited = false;  // hyperlink box
     HFONT font = nullptr;
     HBRUSH brush = nullptr;  // own background colour, made on first use
-    // Menu items: a caption set by the logic (instead of the layout's), and greyed.
+    // Menu items: a caption set by the logic (instead of the layout's), greyed, left out.
     Text caption;
-    bool captionSet = false, greyed = false;
+    bool captionSet = false, greyed = false, hidden = false;
 };
 
 struct Window {
@@ -56,3 +56,10 @@ void AddTrayIconAgain(Window* w);
 
 // ---- hyperlink box (HyperLink.cpp)
 LRESULT CALLBACK LinkProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+
+// ---- preview pop-up (PreviewPopup.cpp)
+// Sees each message of the window's thread before it is dispatched: the
+// pointer's moves and clicks, Esc. True when it took the message.
+bool PreviewSeesMessage(Window* w, const MSG& msg);
+// After the dialog keyboard handling: the focus the keys moved.
+void PreviewAfterKey(Window* w, HWND focusBefore, const MSG& msg);

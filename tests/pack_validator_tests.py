@@ -56,7 +56,14 @@ def zip_of(members, flags=0, trailing=b"", stored_files=False, deflated_dirs=Fal
 def good_members(form=FORM_B):
     return [("ClientZips.txt", form), ("DATA/", b""), ("DATA/Menu/", b""),
             ("DATA/Menu/fontconfig_zh_CN.txt", b"[FontConfig]\r\n"), ("DATA/Menu/textures/", b""),
-            ("DATA/Menu/textures/HUDAtlas.dds", b"DDS " + bytes(200))]
+            ("DATA/Menu/textures/HUDAtlas.dds", small_dds())]
+
+
+def small_dds(width=4, height=4, pixels=None):
+    """An uncompressed 32-bit BGRA DDS; pixels: width x height x 4 bytes (grey when omitted)."""
+    header = struct.pack("<4sIIIIIII44sII4sIIIIIIIIII", b"DDS ", 124, 0x100F, height, width, width * 4, 0, 1,
+                         bytes(44), 32, 0x41, bytes(4), 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000, 0x1000, 0, 0, 0, 0)
+    return header + (pixels if pixels is not None else bytes((128, 128, 128, 255)) * (width * height))
 
 
 class Validator(unittest.TestCase):

@@ -135,12 +135,19 @@ protected:
         return all.substr(from, all.find('\n', from) - from);
     }
     static std::string Shows(const std::string& installed, bool undoable = true) {
-        return kMenuHead + u8"~当前界面：" + installed + "|" + (undoable ? "" : "~") + kUndoItem + u8"|-|退出";
+        // A theme the game patched files of can be installed again from under the line.
+        const std::size_t patched = installed.find(u8"（");
+        const std::string again = patched == std::string::npos ? "" : u8"重新安装「" + installed.substr(0, patched) + u8"」|";
+        return kMenuHead + u8"~当前界面：" + installed + "|" + again + (undoable ? "" : "~") + kUndoItem + u8"|-|退出";
+    }
+    // The menu's n-th command as it shows now: one further down under a re-install item.
+    int UndoCommandNow() {
+        return MenuShows().find(u8"重新安装") == std::string::npos ? kUndoCommand : kUndoCommand + 1;
     }
     // 撤销修改 from the tray menu: the question's text, then (on OK) the
     // text of the box that ends it; "<no question>" when none came.
     std::wstring ChooseUndo(bool ok, std::wstring* question = nullptr) {
-        if (!gui::ChooseTrayMenuItem(kUndoCommand)) return L"<no menu>";
+        if (!gui::ChooseTrayMenuItem(UndoCommandNow())) return L"<no menu>";
         HWND ask = WaitForNewBox(nullptr, 3000);
         if (!ask) return L"<no question>";
         if (question) *question = gui::BoxText(ask);
@@ -276,6 +283,35 @@ TEST_F(Undo, AnUndoEndedAtAnyStepIsRolledBackOrFinishedWhenTheProgramStarts) {
         gui::Kill(program_);
         EXPECT_EQ(Differences(k <= done ? installed : original, Snapshot(gameFolder_)), "");
     }
+}
+
+TEST_F(Undo, AThemeTheGamePatchedIsInstalledAgainFromTheMenu) {
+    ASSERT_TRUE(Start());
+    ASSERT_EQ(Install(L"安装钻石界面"), L"修改成功,现在可以登陆游戏看看钻石界面了！");
+    EXPECT_EQ(MenuShows(), Shows(u8"钻石"));
+    const Tree installed = WithoutAccessTimes(Snapshot(gameFolder_));
+    // A game patch puts its own files over two of ours.
+    ASSERT_TRUE(WriteAll(game_ + L"\\DATA\\Menu\\fontconfig_zh_CN.txt", "the game's new fonts"));
+    ASSERT_TRUE(WriteAll(game_ + L"\\ClientZips.txt", "Aatrox.zip\r\nAzir.zip"));
+    EXPECT_EQ(MenuShows(), Shows(u8"钻石（2个文件已被游戏更新）"));
+
+    // The item under the line installs the recorded entry again, with the install's own box.
+    ASSERT_TRUE(gui::ChooseTrayMenuItem(kUndoCommand));
+    HWND done = WaitForNewBox(nullptr);
+    ASSERT_TRUE(done);
+    EXPECT_EQ(gui::BoxText(done), L"修改成功,现在可以登陆游戏看看钻石界面了！");
+    gui::Press(GetDlgItem(done, IDOK));
+    gui::WaitGone(done);
+    EXPECT_EQ(MenuShows(), Shows(u8"钻石"));
+    // What the first install wrote, back in place; the store still holds the player's originals.
+    const Tree again = WithoutAccessTimes(Snapshot(gameFolder_));
+    for (const wchar_t* file : {L"\\Game\\DATA\\Menu\\fontconfig_zh_CN.txt", L"\\Game\\ClientZips.txt"}) {
+        ASSERT_TRUE(again.count(file) && installed.count(file));
+        EXPECT_EQ(again.at(file).bytes, installed.at(file).bytes);
+    }
+    // And the undo still takes everything back to the player's own files.
+    EXPECT_EQ(ChooseUndo(true).substr(0, 14), L"撤销成功,已恢复原来的文件！");
+    EXPECT_EQ(MenuShows(), Shows(u8"原始", false));
 }
 
 }  // namespace

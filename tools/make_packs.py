@@ -100,18 +100,18 @@ def cased(entry, folder):
     return "/".join(parts) + "/"
 
 
-def dds(width, height, rnd, tint):
+def dds(width, height, rnd, tint, draw=None):
     # DDS_HEADER with an uncompressed 32-bit BGRA pixel format.
     header = struct.pack("<4sIIIIIII44sII4sIIIIIIIIII", b"DDS ", 124, 0x100F, height, width, width * 4, 0, 1,
                          bytes(44), 32, 0x41, b"\0\0\0\0", 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000, 0x1000,
                          0, 0, 0, 0)
     assert len(header) == 128
-    return header + picture(width, height, rnd, tint)
+    return header + (draw or picture)(width, height, rnd, tint)
 
 
-def tga(width, height, rnd, tint):
+def tga(width, height, rnd, tint, draw=None):
     header = struct.pack("<BBBHHBHHHHBB", 0, 0, 2, 0, 0, 0, 0, 0, width, height, 32, 0x28)
-    return header + picture(width, height, rnd, tint)
+    return header + (draw or picture)(width, height, rnd, tint)
 
 
 def picture(width, height, rnd, tint):
@@ -122,6 +122,42 @@ def picture(width, height, rnd, tint):
         for x in range(width):
             top += bytes(((tint[0] * x) // width, (tint[1] * (y + 1)) // band, tint[2], 255))
     return bytes(top) + rnd.randbytes((height - band) * width * 4)
+
+
+def atlas_picture(width, height, rnd, tint):
+    """A HUD atlas: a sheet of sprites in the theme's colour (bars, a ring, a
+    disc, buttons) on transparency, then grain that is all transparent, so
+    that the pack keeps its size and its preview shows the sprites."""
+    sheet = min(height, width)
+    r, g, b = tint
+    light = tuple(min(255, c + 90) for c in tint)
+    out = bytearray(width * sheet * 4)
+
+    def put(x, y, colour, alpha=255):
+        i = (y * width + x) * 4
+        out[i:i + 4] = bytes((colour[2], colour[1], colour[0], alpha))  # BGRA
+
+    for y in range(sheet):
+        for x in range(width):
+            u, v = x * 256 // width, y * 256 // sheet
+            if 12 <= v < 44 and 8 <= u < 248:  # a bar whose colour runs from the tint to its light
+                k = (u - 8) * 255 // 240
+                put(x, y, tuple((c * (255 - k) + l * k) // 255 for c, l in zip(tint, light)))
+            elif 56 <= v < 64 and 8 <= u < 248:
+                put(x, y, light, 160)
+            elif 72 <= v < 176:
+                d2 = (u - 64) ** 2 + (v - 124) ** 2  # a ring
+                e2 = (u - 186) ** 2 + (v - 124) ** 2  # a disc lit from the top
+                if 38 ** 2 <= d2 < 48 ** 2:
+                    put(x, y, light)
+                elif e2 < 48 ** 2:
+                    put(x, y, tuple(c * (176 - v) // 104 + 40 for c in (r // 2, g // 2, b // 2)), 230)
+            elif 192 <= v < 248 and (u % 48) < 40 and 8 <= u < 248:  # buttons
+                edge = (u % 48) in (0, 39) or v in (192, 247)
+                put(x, y, light if edge else tint, 255 if edge else 200)
+    grain = bytearray(rnd.randbytes((height - sheet) * width * 4))
+    grain[3::4] = bytes(len(grain) // 4)
+    return bytes(out) + bytes(grain)
 
 
 def ini_text(order, folder, index):
@@ -138,7 +174,7 @@ def layout(entry):
     order, word, _, dirs, files, top, form, extras = entry
     members = {f: [] for f in FOLDER_ORDER}
     members["Menu"].append(("fontconfig_zh_CN.txt", "file", FONTCONFIG))
-    members["Menu/textures"].append(("hudatlas.dds" if top == "data" else "HUDAtlas.dds", "dds", None))
+    members["Menu/textures"].append(("hudatlas.dds" if top == "data" else "HUDAtlas.dds", "atlas", None))
     used = {"", "Menu", "Menu/textures"}
     for folder, kind, what in extras:
         key = "Menu/textures" if folder == "Menu/Textures" else folder
@@ -150,7 +186,7 @@ def layout(entry):
                 members[key].append(("%s%02d.ini" % (key.split("/")[-1], i + 1), "file", ini_text(order, key, i)))
         elif kind == "tex":
             for name in what:
-                members[key].append((name, name[-3:], None))
+                members[key].append((name, "atlas_tga" if name == "HUDAtlas.tga" else name[-3:], None))
         elif kind in ("dds", "tga"):
             for i in range(what):
                 members[key].append(("%s_%02d.%s" % ("Announce" if kind == "tga" else "Panel", i + 1, kind), kind, None))
@@ -193,7 +229,7 @@ def zip_bytes(members, wide_dirs):
 def build(entry):
     order, word, target = entry[0], entry[1], entry[2]
     plan = layout(entry)
-    textures = [i for i, m in enumerate(plan) if m[1] in ("dds", "tga")]
+    textures = [i for i, m in enumerate(plan) if m[1] in ("dds", "tga", "atlas", "atlas_tga")]
     # The two empty folders of the restore pack carry 0x30.
     wide_dirs = {m[0] for m in plan if m[1] == "dir" and m[0].lower().endswith(("announcements/", "featured/"))}
     fixed = zip_bytes([(m[0], m[2] or b"") for m in plan], wide_dirs)
@@ -205,15 +241,24 @@ def build(entry):
         data = {}
         for k, i in enumerate(textures):
             rnd = random.Random(order * 7919 + k)
-            data[i] = (dds if plan[i][1] == "dds" else tga)(256, rows[k], rnd, tint)
+            kind = plan[i][1]
+            data[i] = (dds if kind in ("dds", "atlas") else tga)(256, rows[k], rnd, tint,
+                                                                 atlas_picture if kind.startswith("atlas") else None)
         return zip_bytes([(m[0], data.get(i, m[2] or b"")) for i, m in enumerate(plan)], wide_dirs)
 
     blob = assemble()
-    # The colour bands compress: one more pass spends what they saved.
-    short = (target - len(blob)) // ROW
-    for k in range(len(textures)):
-        rows[k] = max(8, rows[k] + short // len(textures) + (1 if k < short % len(textures) else 0))
-    return assemble()
+    # The colour bands and the atlas's sprites compress: more passes spend
+    # what they saved, at the bytes a row was seen to cost.
+    per_row = ROW
+    for _ in range(4):
+        short = (target - len(blob)) // per_row
+        if abs(target - len(blob)) <= ROW or short == 0:
+            break
+        for k in range(len(textures)):
+            rows[k] = max(8, rows[k] + short // len(textures) + (1 if k < short % len(textures) else 0))
+        before, blob = len(blob), assemble()
+        per_row = max(ROW // 4, min(ROW, abs(len(blob) - before) // max(1, abs(short))))
+    return blob
 
 
 def main(out_dir):

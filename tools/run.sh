@@ -3,7 +3,8 @@
 # display it simply starts the program. Without one it shows the main job on
 # a virtual display: a demo game folder whose path holds 英雄联盟, a theme
 # installed through the real window, what landed in its Game folder, and
-# screenshots of each step.
+# screenshots of each step (with a theme's preview pop-up, and the tray menu
+# after a game patch changed one of the installed files).
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 export BUILD=$ROOT/build-run

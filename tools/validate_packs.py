@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Checks theme pack archives against what Velmora relies on, before they are
-embedded. Each problem names the file, the member and the rule; a pack whose
+embedded, and that its HUD atlas decodes (the preview is drawn from it).
+Each problem names the file, the member and the rule; a pack whose
 member count or size differs from the catalogue only draws a warning (an
 updated theme may differ). Errors and warnings go to standard error, so that
 a build that hides its commands' output still shows them.
@@ -18,10 +19,12 @@ import os
 import re
 import struct
 import sys
+import zipfile
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from make_packs import CATALOGUE, FORM_A, FORM_B  # noqa: E402
+import hud_atlas  # noqa: E402
 
 END = 0x06054B50
 CENTRAL = 0x02014B50
@@ -113,8 +116,17 @@ def check(path):
         error(members[0][0] if members else None, "the first member must be ClientZips.txt")
     lower = {m.lower() for m, _ in members}
     for common in COMMON:
-        if common not in lower:
+        # A pack without a DDS atlas may have it as TGA.
+        if common not in lower and not (common.endswith(".dds") and common[:-3] + "tga" in lower):
             error(common, "a member every pack has is missing")
+    if not errors:
+        # The preview is drawn from the atlas: it must decode.
+        member = hud_atlas.atlas_member(m for m, _ in members)
+        try:
+            with zipfile.ZipFile(path) as z:
+                hud_atlas.decode(member, z.read(member))
+        except hud_atlas.AtlasError as e:
+            error(member, "the HUD atlas does not decode: %s" % e)
     order = pack_order(path)
     if order is not None and not errors:
         entry = CATALOGUE[order - 1]
