@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "runtime/ScopedHandle.h"
 #include "runtime/WindowInternal.h"
@@ -114,6 +115,16 @@ bool HandOverToRunningInstance() {
             return false;
         }
     }
+}
+
+void ExitDecided() {
+    static bool decided = false;
+    if (decided) return;
+    decided = true;
+    // For tests: the milliseconds VELMORA_TEST_EXIT_DELAY names are spent
+    // here without reading messages, as a slow shell, a scanner or a loaded
+    // machine would make the exit take that much longer.
+    if (const wchar_t* delay = _wgetenv(L"VELMORA_TEST_EXIT_DELAY"); delay && *delay) Sleep(DWORD(_wtoi(delay)));
 }
 
 void ReleaseInstanceClaim() {

@@ -16,6 +16,10 @@ unsigned MakeWayMessage();
 // claim, or runs without it after a bounded wait for an instance that holds
 // the claim but shows no window (one starting, or one that never lets go).
 bool HandOverToRunningInstance();
+// The program's exit is decided (确定 in the exit question, 退出, the
+// update's 是, making way for an administrator's start, EndProgram).
+// On the thread that made the claim.
+void ExitDecided();
 // The main window is gone: a new start may run while this process ends.
 // On the thread that made the claim.
 void ReleaseInstanceClaim();

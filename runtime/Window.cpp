@@ -142,6 +142,7 @@ LRESULT CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == MakeWayMessage()) {
         // A start run as administrator while we run without: it runs in our
         // place, so we go unasked.
+        ExitDecided();
         DestroyWindow(hwnd);
         return 0;
     }
@@ -172,7 +173,10 @@ LRESULT CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
                 c->entry->onEvent();
             return 0;
         case WM_CLOSE:
-            if (!w->events.mayClose || w->events.mayClose()) DestroyWindow(hwnd);
+            if (!w->events.mayClose || w->events.mayClose()) {
+                ExitDecided();
+                DestroyWindow(hwnd);
+            }
             return 0;
         case WM_QUERYENDSESSION:
             return (!w->events.mayClose || w->events.mayClose()) ? TRUE : FALSE;
@@ -183,6 +187,7 @@ LRESULT CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             if (const int kind = TrayKind(lp); kind && w->events.tray) w->events.tray(kind);
             return 0;
         case kDestroyLaterMessage:
+            ExitDecided();
             DestroyWindow(hwnd);
             return 0;
         case WM_DESTROY:
@@ -478,6 +483,7 @@ void ShowPopupMenu(WindowRef window, const char* menu, int x, int y) {
 
 void DestroyWindowLater(WindowRef window, bool now) {
     if (!WindowAlive(window)) return;
+    ExitDecided();
     if (now)
         DestroyWindow(window->hwnd);
     else
