@@ -135,9 +135,11 @@ LRESULT CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         return 0;
     }
     if (msg == ShowAgainMessage()) {
+        // The claim is let go of already: the start that asks comes up.
+        if (ExitIsDecided()) return kShowAgainEnding;
         if (w->events.shownAgain) w->events.shownAgain();
         if (IsWindowVisible(hwnd)) SetForegroundWindow(hwnd);
-        return 1;  // taken: the second start may end
+        return kShowAgainTaken;
     }
     if (msg == MakeWayMessage()) {
         // A start run as administrator while we run without: it runs in our
