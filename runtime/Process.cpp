@@ -85,6 +85,8 @@ int CursorY() { return Cursor().y; }
 void AtProgramEnd(std::function<void()> step) { EndSteps().push_back(std::move(step)); }
 
 void EndProgram(int exitCode) {
+    // The thread reads no message from here on: a start meanwhile gets no
+    // answer and finds the claim free.
     ExitDecided();
     auto& steps = EndSteps();
     while (!steps.empty()) {

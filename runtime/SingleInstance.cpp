@@ -23,7 +23,6 @@ constexpr LRESULT kNoAnswer = -1;
 // The claim is the mutex's ownership, held by the GUI thread: a waiting
 // start is woken when it is let go of, or when its owner dies (abandoned).
 HANDLE g_claim = nullptr;
-bool g_exitDecided = false;
 LRESULT g_answer = kNoAnswer;
 
 bool Take(HANDLE claim, DWORD waitMs) {
@@ -135,18 +134,17 @@ bool HandOverToRunningInstance() {
 }
 
 void ExitDecided() {
-    if (g_exitDecided) return;
-    g_exitDecided = true;
     // First of all: a start from now on finds the claim free and comes up,
     // however long the windows take to go.
     ReleaseInstanceClaim();
     // For tests: the milliseconds VELMORA_TEST_EXIT_DELAY names are spent
-    // here without reading messages, as a slow shell, a scanner or a loaded
-    // machine would make the exit take that much longer.
+    // here, once, without reading messages, as a slow shell, a scanner or a
+    // loaded machine would make the exit take that much longer.
+    static bool delayed = false;
+    if (delayed) return;
+    delayed = true;
     if (const wchar_t* delay = _wgetenv(L"VELMORA_TEST_EXIT_DELAY"); delay && *delay) Sleep(DWORD(_wtoi(delay)));
 }
-
-bool ExitIsDecided() { return g_exitDecided; }
 
 void ReleaseInstanceClaim() {
     if (!g_claim) return;

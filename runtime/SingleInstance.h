@@ -23,11 +23,11 @@ unsigned MakeWayMessage();
 // (one starting, one too busy, or one that never lets go).
 bool HandOverToRunningInstance();
 // The program's exit is decided (确定 in the exit question, 退出, the
-// update's 是, making way for an administrator's start, EndProgram): from
-// here on it takes no hand-overs, and the claim is let go of at once, before
-// any window is hidden or destroyed. On the thread that made the claim.
+// update's 是, making way for an administrator's start, EndProgram): the
+// claim is let go of at once, before any window is hidden or destroyed, and
+// the main window answers kShowAgainEnding from here on (or, in EndProgram,
+// nothing). On the thread that made the claim.
 void ExitDecided();
-bool ExitIsDecided();
 // The main window is gone: a new start may run while this process ends.
 // On the thread that made the claim.
 void ReleaseInstanceClaim();

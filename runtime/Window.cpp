@@ -115,6 +115,14 @@ void OnDestroy(Window* w) {
     PostQuitMessage(0);
 }
 
+// Before anything is hidden or taken down, which under Wine without a window
+// manager costs seconds a window: a start meanwhile must come up, not hand
+// over to us.
+void DecideExit(Window* w) {
+    w->ending = true;
+    ExitDecided();
+}
+
 // A program with fewer rights may not send messages to ours when we run as
 // administrator; these two it must reach: the shell's new taskbar, and a
 // second start asking for the window.
@@ -136,7 +144,7 @@ LRESULT CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     }
     if (msg == ShowAgainMessage()) {
         // The claim is let go of already: the start that asks comes up.
-        if (ExitIsDecided()) return kShowAgainEnding;
+        if (w->ending) return kShowAgainEnding;
         if (w->events.shownAgain) w->events.shownAgain();
         if (IsWindowVisible(hwnd)) SetForegroundWindow(hwnd);
         return kShowAgainTaken;
@@ -144,7 +152,7 @@ LRESULT CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == MakeWayMessage()) {
         // A start run as administrator while we run without: it runs in our
         // place, so we go unasked.
-        ExitDecided();
+        DecideExit(w);
         DestroyWindow(hwnd);
         return 0;
     }
@@ -176,7 +184,7 @@ LRESULT CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             return 0;
         case WM_CLOSE:
             if (!w->events.mayClose || w->events.mayClose()) {
-                ExitDecided();
+                DecideExit(w);
                 DestroyWindow(hwnd);
             }
             return 0;
@@ -189,7 +197,7 @@ LRESULT CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             if (const int kind = TrayKind(lp); kind && w->events.tray) w->events.tray(kind);
             return 0;
         case kDestroyLaterMessage:
-            ExitDecided();
+            DecideExit(w);
             DestroyWindow(hwnd);
             return 0;
         case WM_DESTROY:
@@ -485,7 +493,7 @@ void ShowPopupMenu(WindowRef window, const char* menu, int x, int y) {
 
 void DestroyWindowLater(WindowRef window, bool now) {
     if (!WindowAlive(window)) return;
-    ExitDecided();
+    DecideExit(window);
     if (now)
         DestroyWindow(window->hwnd);
     else
