@@ -139,6 +139,7 @@ TEST_F(PlainDisplay, AStartWhileTheClosedOneIsStillEndingComesUp) {
                         "the close; the first ended %lu ms after it\n",
                         moment, firstStillThere ? "still running" : "already gone", outcome.c_str(), seen,
                         firstEndedAt);
+            EXPECT_TRUE(firstStillThere) << "started after the exit, not during it";
             EXPECT_TRUE(notice) << "the second start " << outcome;
             EXPECT_NE(firstEndedAt, 0u) << "the closed one ends";
             gui::Kill(*running);
