@@ -7,6 +7,7 @@
 
 #include "runtime/Encoding.h"
 #include "runtime/FileUtil.h"
+#include "runtime/SingleInstance.h"
 
 namespace {
 
@@ -84,6 +85,9 @@ int CursorY() { return Cursor().y; }
 void AtProgramEnd(std::function<void()> step) { EndSteps().push_back(std::move(step)); }
 
 void EndProgram(int exitCode) {
+    // The thread reads no message from here on: a start meanwhile gets no
+    // answer and finds the claim free.
+    ExitDecided();
     auto& steps = EndSteps();
     while (!steps.empty()) {
         auto step = std::move(steps.back());

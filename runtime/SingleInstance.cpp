@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "runtime/ScopedHandle.h"
 #include "runtime/WindowInternal.h"
@@ -11,16 +12,18 @@ namespace {
 
 // Local\: the user's own session; another user's Velmora is not ours to show.
 constexpr wchar_t kClaimName[] = L"Local\\Velmora.SingleInstance";
-// How long a start waits for an instance that holds the claim without a
-// window: one still starting shows its window well within this, one ending
-// lets go of the claim with its window.
+// How long a start waits for an instance that holds the claim without
+// handing over: one still starting shows its window well within this, one
+// busy (inside an install) answers when it next reads its messages, and one
+// ending lets go of the claim as soon as its exit is decided.
 constexpr ULONGLONG kClaimWaitMs = 5000;
-// A busy instance (inside an install) answers when it next reads its messages.
-constexpr UINT kAnswerWaitMs = 3000;
+// The running window's answer to our request, while none has come.
+constexpr LRESULT kNoAnswer = -1;
 
 // The claim is the mutex's ownership, held by the GUI thread: a waiting
 // start is woken when it is let go of, or when its owner dies (abandoned).
 HANDLE g_claim = nullptr;
+LRESULT g_answer = kNoAnswer;
 
 bool Take(HANDLE claim, DWORD waitMs) {
     const DWORD got = WaitForSingleObject(claim, waitMs);
@@ -52,15 +55,27 @@ bool LacksOurRights(HWND running) {
     return process && !Elevated(process.get(), true);
 }
 
-// True when the window took the request, or is busy and will read it later.
-// False when it is going (the window was being destroyed) or refused us.
-bool AskForWindowBack(HWND running) {
+void CALLBACK TakeAnswer(HWND, UINT, ULONG_PTR, LRESULT answer) { g_answer = answer; }
+
+// Asked without waiting for the answer: a window whose thread is busy, or
+// inside the taking down of a window (seconds, under Wine without a window
+// manager), answers late or never, and meanwhile an instance that is ending
+// lets go of the claim. The answer comes while we read our messages.
+void AskForWindowBack(HWND running) {
     // We were started by the user and may pass the foreground on.
     AllowSetForegroundWindow(ProcessOf(running));
-    DWORD_PTR taken = 0;
-    if (SendMessageTimeoutW(running, ShowAgainMessage(), 0, 0, SMTO_ABORTIFHUNG, kAnswerWaitMs, &taken))
-        return taken == 1;
-    return GetLastError() == ERROR_TIMEOUT && IsWindow(running);
+    SendMessageCallbackW(running, ShowAgainMessage(), 0, 0, TakeAnswer, 0);
+}
+
+// True when the claim was taken (we had a handle to it) within waitMs; an
+// answer that came meanwhile is in g_answer.
+bool WaitForClaimOrAnswer(HANDLE claim, DWORD waitMs) {
+    const DWORD got = MsgWaitForMultipleObjects(claim ? 1 : 0, &claim, FALSE, waitMs, QS_ALLINPUT);
+    if (claim && (got == WAIT_OBJECT_0 || got == WAIT_ABANDONED_0)) return true;
+    // Delivers the answer; nothing is posted to a start without a window.
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    return false;
 }
 
 }  // namespace
@@ -78,6 +93,7 @@ unsigned MakeWayMessage() {
 bool HandOverToRunningInstance() {
     const ULONGLONG deadline = GetTickCount64() + kClaimWaitMs;
     bool askedToMakeWay = false;
+    HWND asked = nullptr;
     for (;;) {
         ScopedKernelHandle claim(CreateMutexW(nullptr, TRUE, kClaimName));
         const DWORD error = GetLastError();  // read at once: nothing may come between
@@ -89,31 +105,45 @@ bool HandOverToRunningInstance() {
         // mutex a start without those rights may not open. Anything else:
         // there is no claim to be had, so nothing to hand over to.
         if (!claim && error != ERROR_ACCESS_DENIED) return false;
-        // Let go of by an instance whose window is gone, or left by one that died.
+        // Let go of by an instance whose exit is decided, or left by one that died.
         if (claim && Take(claim.get(), 0)) {
             g_claim = claim.release();
             return false;
         }
+        // Only an instance that stays says so; a time-out is no answer.
+        if (g_answer == kShowAgainTaken) return true;
         if (HWND running = FindWindowW(kMainClass, nullptr)) {
-            if (!LacksOurRights(running)) {
-                if (AskForWindowBack(running)) return true;
-            } else if (!askedToMakeWay) {
-                PostMessageW(running, MakeWayMessage(), 0, 0);
+            if (LacksOurRights(running)) {
+                if (!askedToMakeWay) PostMessageW(running, MakeWayMessage(), 0, 0);
                 askedToMakeWay = true;
+            } else if (running != asked) {
+                AskForWindowBack(running);
+                asked = running;
             }
         }
         const ULONGLONG now = GetTickCount64();
-        // A claim still held with no window behind it, or by one that did not
-        // make way: run all the same, rather than end with nothing on screen.
+        // A claim still held by one that neither answered nor let go, or
+        // did not make way: run all the same, rather than end with nothing
+        // on screen.
         if (now >= deadline) return false;
-        const DWORD wait = DWORD(std::min<ULONGLONG>(100, deadline - now));
-        if (!claim) {
-            Sleep(wait);
-        } else if (Take(claim.get(), wait)) {
+        if (WaitForClaimOrAnswer(claim.get(), DWORD(std::min<ULONGLONG>(100, deadline - now)))) {
             g_claim = claim.release();
             return false;
         }
     }
+}
+
+void ExitDecided() {
+    // First of all: a start from now on finds the claim free and comes up,
+    // however long the windows take to go.
+    ReleaseInstanceClaim();
+    // For tests: the milliseconds VELMORA_TEST_EXIT_DELAY names are spent
+    // here, once, without reading messages, as a slow shell, a scanner or a
+    // loaded machine would make the exit take that much longer.
+    static bool delayed = false;
+    if (delayed) return;
+    delayed = true;
+    if (const wchar_t* delay = _wgetenv(L"VELMORA_TEST_EXIT_DELAY"); delay && *delay) Sleep(DWORD(_wtoi(delay)));
 }
 
 void ReleaseInstanceClaim() {

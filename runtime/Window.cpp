@@ -116,6 +116,14 @@ void OnDestroy(Window* w) {
     PostQuitMessage(0);
 }
 
+// Before anything is hidden or taken down, which under Wine without a window
+// manager costs seconds a window: a start meanwhile must come up, not hand
+// over to us.
+void DecideExit(Window* w) {
+    w->ending = true;
+    ExitDecided();
+}
+
 // A program with fewer rights may not send messages to ours when we run as
 // administrator; these two it must reach: the shell's new taskbar, and a
 // second start asking for the window.
@@ -136,13 +144,16 @@ LRESULT CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         return 0;
     }
     if (msg == ShowAgainMessage()) {
+        // The claim is let go of already: the start that asks comes up.
+        if (w->ending) return kShowAgainEnding;
         if (w->events.shownAgain) w->events.shownAgain();
         if (IsWindowVisible(hwnd)) SetForegroundWindow(hwnd);
-        return 1;  // taken: the second start may end
+        return kShowAgainTaken;
     }
     if (msg == MakeWayMessage()) {
         // A start run as administrator while we run without: it runs in our
         // place, so we go unasked.
+        DecideExit(w);
         DestroyWindow(hwnd);
         return 0;
     }
@@ -176,7 +187,10 @@ LRESULT CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             if (LOWORD(wp) == WA_INACTIVE) HidePreviewPopup();
             break;  // the default handling keeps the focus
         case WM_CLOSE:
-            if (!w->events.mayClose || w->events.mayClose()) DestroyWindow(hwnd);
+            if (!w->events.mayClose || w->events.mayClose()) {
+                DecideExit(w);
+                DestroyWindow(hwnd);
+            }
             return 0;
         case WM_QUERYENDSESSION:
             return (!w->events.mayClose || w->events.mayClose()) ? TRUE : FALSE;
@@ -187,6 +201,7 @@ LRESULT CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             if (const int kind = TrayKind(lp); kind && w->events.tray) w->events.tray(kind);
             return 0;
         case kDestroyLaterMessage:
+            DecideExit(w);
             DestroyWindow(hwnd);
             return 0;
         case WM_DESTROY:
@@ -490,6 +505,7 @@ void ShowPopupMenu(WindowRef window, const char* menu, int x, int y) {
 
 void DestroyWindowLater(WindowRef window, bool now) {
     if (!WindowAlive(window)) return;
+    DecideExit(window);
     if (now)
         DestroyWindow(window->hwnd);
     else

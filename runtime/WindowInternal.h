@@ -35,6 +35,8 @@ struct Window {
     bool trayAdded = false;
     std::wstring trayTip;  // kept for adding the icon again
     std::vector<HFONT> ownFonts;
+    // Its end is decided: no more hand-overs to it.
+    bool ending = false;
 };
 
 Window* FromHwnd(HWND hwnd);

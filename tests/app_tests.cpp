@@ -398,6 +398,37 @@ TEST_F(Velmora, AStartRightAfterClosingComesUp) {
     gui::Kill(second);
 }
 
+// Every start of such a test spends this long right after its exit is
+// decided, reading no messages: longer than a second start ever waited for
+// an answer.
+constexpr wchar_t kSlowExitMs[] = L"4000";
+
+class SlowExit : public Velmora {
+protected:
+    void SetUp() override {
+        SetEnvironmentVariableW(L"VELMORA_TEST_EXIT_DELAY", kSlowExitMs);
+        Velmora::SetUp();
+    }
+    void TearDown() override {
+        Velmora::TearDown();
+        SetEnvironmentVariableW(L"VELMORA_TEST_EXIT_DELAY", nullptr);
+    }
+};
+
+TEST_F(SlowExit, AStartRightAfterExitFromTheTrayMenuComesUp) {
+    HWND window = PassNotice();
+    ASSERT_TRUE(window);
+    ChooseTrayCommand(9);  // 退出
+    Sleep(300);
+    ASSERT_FALSE(gui::WaitForExit(program_, 0));  // still ending
+    gui::Program second = gui::Start(EnvPath("VELMORA_EXE"));
+    EXPECT_TRUE(gui::WaitForBox(second.pid, kNoticeTitle, 15000));
+    DWORD code = 1;
+    EXPECT_TRUE(gui::WaitForExit(program_, 15000, &code));
+    EXPECT_EQ(code, 0u);
+    gui::Kill(second);
+}
+
 // As Windows starts a program for a user who did not choose "run as administrator".
 class UnelevatedVelmora : public Velmora {
 protected:
@@ -717,6 +748,23 @@ TEST_F(UpdateCheck, YesOpensTheDownloadAndEndsWithoutEverShowingTheWindow) {
     EXPECT_FALSE(shown);
     const std::wstring opened = WaitForRecorded(record);
     EXPECT_EQ(opened, L"http://127.0.0.1:18931/download/Velmora-2.6.zip\n");
+}
+
+TEST_F(UpdateCheck, AStartRightAfterYesComesUp) {
+    const std::wstring record = RecordOpenedAddresses();
+    ASSERT_FALSE(record.empty());
+    SetEnvironmentVariableW(L"VELMORA_TEST_EXIT_DELAY", kSlowExitMs);
+    HWND offer = StartWithOffer(L"http://127.0.0.1:18931/download/Velmora-2.6.zip");
+    SetEnvironmentVariableW(L"VELMORA_TEST_EXIT_DELAY", nullptr);
+    ASSERT_TRUE(offer);
+    gui::Press(gui::ButtonOf(offer, L"是"));
+    Sleep(300);
+    ASSERT_FALSE(gui::WaitForExit(program_, 0));  // still ending
+    gui::Program second = gui::Start(EnvPath("VELMORA_EXE"));
+    // It comes up as the first did: with the same offer.
+    EXPECT_TRUE(gui::WaitForBox(second.pid, L"新版本提示：", 20000));
+    EXPECT_TRUE(gui::WaitForExit(program_, 15000));
+    gui::Kill(second);
 }
 
 TEST_F(UpdateCheck, YesWithAnAddressOfAnotherSchemeOpensNothing) {

@@ -194,6 +194,21 @@ TEST_F(LayoutWindow, CloseAsksAndDestroyLaterSkipsTheQuestion) {
     EXPECT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
 }
 
+TEST_F(LayoutWindow, ASecondStartHearsFromTheMomentTheEndIsDecidedThatTheWindowIsEnding) {
+    HWND hwnd = FindWindowW(nullptr, L"测试窗口");
+    const UINT showAgain = RegisterWindowMessageW(L"Velmora.ShowMainWindowAgain");
+    // Cancel in the exit question: it stays, and takes the request.
+    g_allowClose = false;
+    SendMessageW(hwnd, WM_CLOSE, 0, 0);
+    EXPECT_EQ(SendMessageW(hwnd, showAgain, 0, 0), 1);
+    // Destroyed without asking (the update's 是): ending before it is done.
+    DestroyWindowLater(window_);
+    ASSERT_TRUE(WindowAlive(window_));
+    EXPECT_EQ(SendMessageW(hwnd, showAgain, 0, 0), 2);
+    Delay(50);
+    EXPECT_FALSE(WindowAlive(window_));
+}
+
 // ---- messages from programs with fewer rights ---------------------------------
 
 struct FilterCall {

@@ -51,13 +51,14 @@ void SendMouse(DWORD flags) {
 
 namespace {
 
-// As the given token (nullptr: our own).
-Program StartAs(const std::wstring& exe, HANDLE token) {
+// As the given token (nullptr: our own), on our desktop or the named one.
+Program StartAs(const std::wstring& exe, HANDLE token, std::wstring desktop = std::wstring()) {
     Program p;
     std::wstring folder = exe.substr(0, exe.find_last_of(L'\\'));
     std::wstring command = L"\"" + exe + L"\"";
     STARTUPINFOW si = {};
     si.cb = sizeof si;
+    if (!desktop.empty()) si.lpDesktop = desktop.data();
     PROCESS_INFORMATION pi = {};
     const BOOL started =
         token ? CreateProcessAsUserW(token, exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
@@ -75,6 +76,10 @@ Program StartAs(const std::wstring& exe, HANDLE token) {
 }  // namespace
 
 Program Start(const std::wstring& exe) { return StartAs(exe, nullptr); }
+
+Program StartOnDesktop(const std::wstring& exe, const std::wstring& desktop) {
+    return StartAs(exe, nullptr, desktop);
+}
 
 Program StartUnelevated(const std::wstring& exe) {
     HANDLE own = nullptr;

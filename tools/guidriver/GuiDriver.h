@@ -17,6 +17,8 @@ struct Program {
 
 // Starts the program in its own folder.
 Program Start(const std::wstring& exe);
+// The same on a desktop of our window station, by its name.
+Program StartOnDesktop(const std::wstring& exe, const std::wstring& desktop);
 // The same without the administrator's rights, as Windows starts a program
 // unless asked to "run as administrator" (Wine runs every program elevated
 // otherwise). Empty where this process holds no elevated token.
