@@ -2,10 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <wininet.h>
 
+#include <cstdio>
 #include <cstdlib>
 
+#include "runtime/Encoding.h"
 #include "runtime/HttpUtil.h"
+#include "update/PageFetch.h"
 
 namespace {
 
@@ -80,6 +84,126 @@ TEST_F(HttpGet, AnEndlessBodyStopsAtTheCap) {
     const Bytes body = HttpGetBytes(Page("/endless"));
     EXPECT_EQ(body.size(), kHttpMaxBodyBytes);
     EXPECT_EQ(Bytes(body.begin(), body.begin() + 1000), Pattern(1000));
+}
+
+// ---- requests that end, redirects, cookies -------------------------------------
+
+HttpOptions OnlyLoopback(unsigned long long deadline = 0) {
+    HttpOptions options;
+    options.deadline = deadline;
+    options.mayRedirectTo = [](const std::wstring& address) {
+        return address.rfind(L"http://127.0.0.1:", 0) == 0 || address.rfind(L"https://127.0.0.1:", 0) == 0;
+    };
+    return options;
+}
+
+TEST_F(HttpGet, RedirectsGoOnlyToListedHostsAndAtMostFiveTimes) {
+    EXPECT_EQ(HttpGetBytes(Page("/redirect/1"), OnlyLoopback()), Pattern(10));
+    EXPECT_EQ(HttpGetBytes(Page("/redirect/5"), OnlyLoopback()), Pattern(10));
+    EXPECT_TRUE(HttpGetBytes(Page("/redirect/6"), OnlyLoopback()).empty());
+    // localhost is the same machine, but no list names it.
+    EXPECT_TRUE(HttpGetBytes(Page("/redirect/offlist"), OnlyLoopback()).empty());
+    BytesToText(HttpGetBytes(Page("/hits")));
+    EXPECT_TRUE(HttpGetBytes(Page("/redirect/self"), OnlyLoopback()).empty());
+    const Text hits = BytesToText(HttpGetBytes(Page("/hits")));
+    std::printf("a page redirecting to itself was asked for %s times\n", hits.c_str());
+    EXPECT_EQ(hits, "6");  // the first request and five redirects
+    // Without a list nothing is followed: the redirecting answer is the body.
+    EXPECT_EQ(BytesToText(HttpGetBytes(Page("/redirect/self"))), "moved");
+    EXPECT_EQ(BytesToText(HttpGetBytes(Page("/hits"))), "1");
+}
+
+TEST_F(HttpGet, NoCookieIsStoredOrSentBack) {
+    EXPECT_EQ(BytesToText(HttpGetBytes(Page("/setcookie"))), "cookie set");
+    EXPECT_EQ(BytesToText(HttpGetBytes(Page("/setcookie"), OnlyLoopback())), "cookie set");
+    const Text echo = BytesToText(HttpGetBytes(Page("/echo")));
+    EXPECT_EQ(echo.find("Cookie"), Text::npos) << echo;
+    EXPECT_EQ(echo.find("planted"), Text::npos) << echo;
+    wchar_t cookies[1024] = {};
+    DWORD size = ARRAYSIZE(cookies);
+    const std::wstring url = GbkToWide(Page("/"));
+    EXPECT_FALSE(InternetGetCookieW(url.c_str(), nullptr, cookies, &size)) << cookies;
+}
+
+// A server that sends a byte every 700 ms never lets one read time out; a
+// stalled one never sends: the deadline ends them all.
+TEST_F(HttpGet, TheDeadlineEndsEveryRequest) {
+    for (const char* path : {"/trickle/700", "/stall", "/stallbody", "/redirect/self"}) {
+        const ULONGLONG t0 = GetTickCount64();
+        const ULONGLONG deadline = t0 + 2000;
+        const Bytes body = HttpGetBytes(Page(path), OnlyLoopback(deadline));
+        const ULONGLONG late = GetTickCount64() > deadline ? GetTickCount64() - deadline : 0;
+        std::printf("%s: ended %llu ms after its deadline\n", path, late);
+        EXPECT_TRUE(body.empty()) << path;
+        EXPECT_LT(late, 2500u) << path;  // at most a second on a quiet machine
+    }
+}
+
+// A request or a page fetch on a thread of its own.
+struct Call {
+    Text address;
+    HttpCancel* cancel = nullptr;
+    unsigned fetchDeadlineMs = 0;  // a FetchPages call when set
+    Bytes body;
+};
+DWORD WINAPI RunCall(void* p) {
+    auto* c = static_cast<Call*>(p);
+    c->body = c->fetchDeadlineMs ? FetchPages({c->address}, c->fetchDeadlineMs)[0]
+                                 : HttpGetBytes(c->address, HttpOptions(), c->cancel);
+    return 0;
+}
+
+TEST_F(HttpGet, ACancelFromAnotherThreadEndsABlockedRead) {
+    HttpCancel cancel;
+    Call call{Page("/stallbody"), &cancel, 0, {}};
+    HANDLE thread = CreateThread(nullptr, 0, RunCall, &call, 0, nullptr);
+    ASSERT_TRUE(thread);
+    Sleep(1000);
+    const ULONGLONG t0 = GetTickCount64();
+    cancel.Cancel();
+    const DWORD waited = WaitForSingleObject(thread, 15000);
+    const ULONGLONG took = GetTickCount64() - t0;
+    std::printf("a blocked read returned %llu ms after its handles were closed\n", took);
+    EXPECT_EQ(waited, WAIT_OBJECT_0);
+    EXPECT_TRUE(call.body.empty());
+    CloseHandle(thread);
+}
+
+TEST_F(HttpGet, PagesHoldAtMost256KiB) {
+    const auto pages = FetchPages({Page("/length/262144"), Page("/nolength/262145"), Page("/huge")}, 20000);
+    EXPECT_EQ(pages[0], Pattern(262144));
+    EXPECT_TRUE(pages[1].empty());
+    EXPECT_TRUE(pages[2].empty());
+}
+
+TEST_F(HttpGet, NoPageWorkerOutlivesItsDeadline) {
+    const ULONGLONG t0 = GetTickCount64();
+    const auto pages = FetchPages({Page("/trickle/700"), Page("/stall"), Page("/stallbody"), Page("/huge"),
+                                   Page("/redirect/self"), Page("/redirect/offlist")}, 2000);
+    for (const Bytes& page : pages) EXPECT_TRUE(page.empty());
+    const ULONGLONG deadline = t0 + 2000;
+    while (PageWorkersRunning() > 0 && GetTickCount64() < deadline + 15000) Sleep(10);
+    const ULONGLONG late = GetTickCount64() - deadline;
+    std::printf("the last page worker ended %llu ms after the deadline\n", late);
+    EXPECT_EQ(PageWorkersRunning(), 0);
+    EXPECT_LT(late, 2500u);  // a second on a quiet machine
+}
+
+TEST_F(HttpGet, APageIsReadByOneWorkerAtATime) {
+    for (int i = 0; i < 1000 && PageWorkersRunning() > 0; ++i) Sleep(10);  // an earlier test's
+    ASSERT_EQ(PageWorkersRunning(), 0);
+    Call first{Page("/trickle/500"), nullptr, 3000, {}};
+    HANDLE thread = CreateThread(nullptr, 0, RunCall, &first, 0, nullptr);
+    ASSERT_TRUE(thread);
+    Sleep(500);
+    EXPECT_EQ(PageWorkersRunning(), 1);
+    // The same page again while the first read runs: no second worker.
+    const auto again = FetchPages({Page("/trickle/500"), Page("/length/10")}, 1000);
+    EXPECT_TRUE(again[0].empty());
+    EXPECT_EQ(again[1], Pattern(10));
+    EXPECT_LE(PageWorkersRunning(), 1);
+    WaitForSingleObject(thread, 20000);
+    CloseHandle(thread);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@ PACKAGES=(
   cmake make gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev
   gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix
   wine wine32:i386 wine64 xvfb xauth fonts-wqy-zenhei imagemagick
-  googletest zip python3 dpkg-dev locales
+  googletest zip python3 python3-cryptography dpkg-dev locales
 )
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
