@@ -163,12 +163,14 @@ bool HttpCancel::Adopt(void* handle) {
 
 // Each handle is closed exactly once, by whichever thread comes first: the
 // worker when its request is over, or the waiting thread at the deadline.
+// Closed outside the lock: a close may wait for a call in progress on the
+// handle, and that call's thread may want the lock when it returns.
 void HttpCancel::CloseAll() {
-    AcquireSRWLockExclusive(&state_->lock);
     std::vector<HINTERNET> handles;
+    AcquireSRWLockExclusive(&state_->lock);
     handles.swap(state_->handles);
-    for (auto h = handles.rbegin(); h != handles.rend(); ++h) InternetCloseHandle(*h);
     ReleaseSRWLockExclusive(&state_->lock);
+    for (auto h = handles.rbegin(); h != handles.rend(); ++h) InternetCloseHandle(*h);
 }
 
 void HttpCancel::Cancel() {

@@ -22,9 +22,11 @@ bool OpenWithHtmHandler(const std::wstring& address) {
     std::size_t cut = line.find(L"\"%1\"");
     if (cut == std::wstring::npos) cut = line.find(L"%1");
     if (cut != std::wstring::npos) line.resize(cut);
-    // One quoted argument: an address with a quote of its own could not be
+    // One quoted argument: an address with a quote of its own, or ending in
+    // a backslash (which would escape the closing quote), could not be
     // passed as one, so it is not passed at all.
-    if (address.find(L'"') != std::wstring::npos || (!address.empty() && address.back() == L'\\')) return false;
+    const bool quotable = address.find(L'"') == std::wstring::npos && (address.empty() || address.back() != L'\\');
+    if (!quotable) return false;
     line += L" \"" + address + L"\"";
     STARTUPINFOW si = {};
     si.cb = sizeof si;

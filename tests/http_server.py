@@ -16,7 +16,7 @@ Pages:
   /redirect/self     redirects to itself (/hits counts them)
   /redirect/N        N redirects on 127.0.0.1, then /length/10
   /redirect/offlist  to localhost, a host no download list names
-  /setcookie         a body with Set-Cookie headers
+  /setcookie/NAME    a body with Set-Cookie headers for NAME and NAME_session
   /hits              how many /redirect/self requests came, since the last /hits
   /page/NAME         the file NAME from the folder in VELMORA_PAGES (UTF-8 pages)
 
@@ -128,10 +128,11 @@ class Handler(socketserver.BaseRequestHandler):
             with HITS_LOCK:
                 count, HITS["self"] = HITS["self"], 0
             self.send(sock, b"200 OK", str(count).encode(), ctype=b"text/plain")
-        elif target == "/setcookie":
+        elif target.startswith("/setcookie/"):
+            name = target.split("/")[2].encode()
             self.send(sock, b"200 OK", b"cookie set", ctype=b"text/plain",
-                      extra=b"Set-Cookie: velmora_test=planted; Path=/; Expires=Wed, 01 Jan 2031 00:00:00 GMT\r\n"
-                            b"Set-Cookie: velmora_session=planted; Path=/\r\n")
+                      extra=b"Set-Cookie: " + name + b"=planted; Path=/; Expires=Wed, 01 Jan 2031 00:00:00 GMT\r\n"
+                            b"Set-Cookie: " + name + b"_session=planted; Path=/\r\n")
         elif target.startswith("/page/") and page_mode() == "endless":
             self.huge(sock)
         elif target.startswith("/page/") and page_mode() == "selfredirect":

@@ -116,7 +116,9 @@ std::vector<Bytes> FetchPages(const std::vector<Text>& addresses, unsigned deadl
     std::vector<Bytes> bodies;
     for (const auto& job : jobs) {
         const bool done = WaitForSingleObject(job->done, 0) == WAIT_OBJECT_0;
-        // Its handles closed now, a worker blocked in WinINet returns.
+        // Its handles closed now, a worker blocked in WinINet returns (on
+        // Windows; Wine's ends the call at its own timeout, which the
+        // deadline bounds too).
         if (!done) job->cancel.Cancel();
         bodies.push_back(done ? job->body : Bytes());
     }
