@@ -187,6 +187,10 @@ bool HttpCancel::Cancelled() {
     return cancelled;
 }
 
+bool RedirectKeepsSecurity(const std::wstring& from, const std::wstring& to) {
+    return _wcsnicmp(from.c_str(), L"https:", 6) != 0 || _wcsnicmp(to.c_str(), L"https:", 6) == 0;
+}
+
 Bytes HttpGetBytes(const Text& address) { return HttpGetBytes(address, HttpOptions()); }
 
 Bytes HttpGetBytes(const Text& address, const HttpOptions& options, HttpCancel* cancel) {
@@ -202,8 +206,8 @@ Bytes HttpGetBytes(const Text& address, const HttpOptions& options, HttpCancel* 
         handles.CloseAll();
         if (step == Step::kFailed) return Bytes();
         if (step == Step::kBody) return body;
-        const bool downgrade = _wcsnicmp(url.c_str(), L"https:", 6) == 0 && _wcsnicmp(next.c_str(), L"https:", 6) != 0;
-        if (redirects == kHttpMaxRedirects || downgrade || !options.mayRedirectTo(next)) return Bytes();
+        if (redirects == kHttpMaxRedirects || !RedirectKeepsSecurity(url, next) || !options.mayRedirectTo(next))
+            return Bytes();
         url = next;
     }
 }

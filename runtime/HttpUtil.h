@@ -50,6 +50,9 @@ private:
     State* state_;
 };
 
+// A redirect from an https address may lead only to another https address.
+bool RedirectKeepsSecurity(const std::wstring& from, const std::wstring& to);
+
 // The response body whatever the status code; the empty byte set when the
 // request cannot be made, when a redirect is refused and when the deadline
 // passes; the bytes read so far when reading fails. Cookies are neither sent
