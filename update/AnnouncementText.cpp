@@ -4,28 +4,26 @@ namespace {
 
 bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
-// The first `characters` characters of a GBK text, control bytes replaced or
-// dropped; `cut` tells whether anything was left over.
+// The first `characters` characters of a GBK text, its unwanted control
+// bytes dropped or shown as "?"; `cut` tells whether anything was left over.
 Text Characters(const Text& text, int characters, bool keepLineBreaks, bool replace, bool* cut) {
     Text out;
     int n = 0;
     *cut = false;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
-        const bool lineBreak = c == '\r' || c == '\n';
-        if (IsControl(c) && !(keepLineBreaks && lineBreak)) {
-            if (!replace) continue;
-        }
+        const bool unwanted = IsControl(c) && !(keepLineBreaks && (c == '\r' || c == '\n'));
+        if (unwanted && !replace) continue;
         if (n == characters) {
             *cut = true;
             break;
         }
         ++n;
         if (IsLeadByte(text[i]) && i + 1 < text.size()) {
-            out += text.substr(i, 2);
+            out += text.substr(i, 2);  // a double-byte character whole
             ++i;
         } else {
-            out += IsControl(c) && !(keepLineBreaks && lineBreak) ? '?' : char(c);
+            out += unwanted ? '?' : char(c);
         }
     }
     return out;
