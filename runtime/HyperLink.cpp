@@ -22,7 +22,12 @@ bool OpenWithHtmHandler(const std::wstring& address) {
     std::size_t cut = line.find(L"\"%1\"");
     if (cut == std::wstring::npos) cut = line.find(L"%1");
     if (cut != std::wstring::npos) line.resize(cut);
-    line += L" " + address;
+    // One quoted argument: an address with a quote of its own, or ending in
+    // a backslash (which would escape the closing quote), could not be
+    // passed as one, so it is not passed at all.
+    const bool quotable = address.find(L'"') == std::wstring::npos && (address.empty() || address.back() != L'\\');
+    if (!quotable) return false;
+    line += L" \"" + address + L"\"";
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESHOWWINDOW;

@@ -7,10 +7,14 @@
 
 #include "runtime/Encoding.h"
 
-void OpenUrl(const Text& address) {
+bool OpenWideUrl(const std::wstring& address) {
     HWND owner = FindWindowW(nullptr, L"Microsoft Internet Explorer");
-    ShellExecuteW(owner, L"open", GbkToWide(address).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    const auto result = reinterpret_cast<INT_PTR>(
+        ShellExecuteW(owner, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    return result > 32;
 }
+
+bool OpenUrl(const Text& address) { return OpenWideUrl(GbkToWide(address)); }
 
 bool SetClipboardText(const Text& text) {
     if (!OpenClipboard(nullptr)) return false;

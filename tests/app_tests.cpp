@@ -3,6 +3,7 @@
 
 #include <windows.h>
 #include <shellapi.h>
+#include <wininet.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -31,7 +32,7 @@ std::wstring Shot(const std::wstring& name) {
 class Velmora : public ::testing::Test {
 protected:
     void SetUp() override {
-        const std::wstring exe = EnvPath("VELMORA_EXE");
+        const std::wstring exe = EnvPath(exeVariable_);
         ASSERT_FALSE(exe.empty()) << "VELMORA_EXE names the program";
         logStart_ = TrayLog().size();
         program_ = gui::Start(exe);
@@ -54,6 +55,8 @@ protected:
         return n;
     }
     std::size_t logStart_ = 0;
+    // The environment variable that names the program to start.
+    const char* exeVariable_ = "VELMORA_EXE";
     void TearDown() override { gui::Kill(program_); }
 
     // Presses OK in the notice and waits for the window.
@@ -584,9 +587,10 @@ std::wstring RecordOpenedAddresses() {
     const std::wstring record = recorder.substr(0, recorder.find_last_of(L'\\')) + L"\\opened-urls.txt";
     DeleteFileW(record.c_str());
     const std::wstring command = L"\"" + recorder + L"\" \"" + record + L"\" \"%1\"";
-    if (RegSetValueW(HKEY_CLASSES_ROOT, L"http\\shell\\open\\command", REG_SZ, command.c_str(),
-                     DWORD(command.size() * sizeof(wchar_t))) != ERROR_SUCCESS)
-        return std::wstring();
+    for (const wchar_t* key : {L"http\\shell\\open\\command", L"https\\shell\\open\\command"})
+        if (RegSetValueW(HKEY_CLASSES_ROOT, key, REG_SZ, command.c_str(), DWORD(command.size() * sizeof(wchar_t))) !=
+            ERROR_SUCCESS)
+            return std::wstring();
     return record;
 }
 
@@ -623,6 +627,38 @@ TEST_F(Velmora, LinkShowsTheSiteHoversAndOpensIt) {
     // Visited: drawn in its own dark red whatever the flicker sets.
     EXPECT_GT(PixelsNear(link, RGB(128, 0, 0), 10), 0);
     EXPECT_EQ(FlickerRedPixels(link) , PixelsNear(link, RGB(128, 0, 0), 29));
+}
+
+// When the shell cannot open the address, the link starts the .htm handler
+// itself with the address as one quoted argument.
+TEST_F(Velmora, LinkFallsBackToThePageHandlerWithTheAddressQuoted) {
+    const std::wstring record = RecordOpenedAddresses();
+    ASSERT_FALSE(record.empty());
+    const std::wstring recorder = EnvPath("VELMORA_URL_RECORDER");
+    const std::wstring missing = L"\"Z:\\nonexistent\\no-browser.exe\" \"%1\"";
+    const std::wstring handler = L"\"" + recorder + L"\" \"" + record + L"\" \"%1\"";
+    ASSERT_EQ(RegSetValueW(HKEY_CLASSES_ROOT, L"http\\shell\\open\\command", REG_SZ, missing.c_str(),
+                           DWORD(missing.size() * sizeof(wchar_t))), ERROR_SUCCESS);
+    wchar_t before[256] = {};
+    LONG beforeSize = sizeof before;
+    const bool hadHtm = RegQueryValueW(HKEY_CLASSES_ROOT, L".htm", before, &beforeSize) == ERROR_SUCCESS;
+    ASSERT_EQ(RegSetValueW(HKEY_CLASSES_ROOT, L".htm", REG_SZ, L"VelmoraTestPage", 15 * sizeof(wchar_t)), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueW(HKEY_CLASSES_ROOT, L"VelmoraTestPage\\shell\\open\\command", REG_SZ, handler.c_str(),
+                           DWORD(handler.size() * sizeof(wchar_t))), ERROR_SUCCESS);
+    HWND window = PassNotice();
+    ASSERT_TRUE(window);
+    HWND link = nullptr;
+    for (HWND h : gui::Children(window))
+        if (gui::ClassOf(h) == L"VelmoraHyperLink") link = h;
+    ASSERT_TRUE(link);
+    PostMessageW(link, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
+    EXPECT_EQ(WaitForRecorded(record), L"http://www.quorvane.com/\n");
+    if (hadHtm)
+        RegSetValueW(HKEY_CLASSES_ROOT, L".htm", REG_SZ, before, DWORD(wcslen(before) * sizeof(wchar_t)));
+    else
+        RegDeleteKeyW(HKEY_CLASSES_ROOT, L".htm");
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, L"VelmoraTestPage");
+    RecordOpenedAddresses();
 }
 
 TEST_F(Velmora, TabVisitsTheThemeBoxesTheEditBoxAndTheButtonsOnly) {
@@ -664,6 +700,8 @@ void WritePage(const wchar_t* name, const std::wstring& html) {
 }
 
 const std::wstring kNewVersion = L"VelmoraV2.6.0.0101";
+const std::wstring kRefusedTitle = L"温馨提示°";
+const std::wstring kRefused = L"下载地址未通过安全检查，没有打开：\r\n";
 const std::wstring kNotes =
     L"<html><body><p>首1</p><p>修复了界面错位</p><p>尾1</p><p>首2</p><p>新增三款主题</p><p>尾2</p></body></html>";
 
@@ -736,7 +774,7 @@ TEST_F(UpdateCheck, APageWithoutTheVersionOffersNothing) {
 TEST_F(UpdateCheck, YesOpensTheDownloadAndEndsWithoutEverShowingTheWindow) {
     const std::wstring record = RecordOpenedAddresses();
     ASSERT_FALSE(record.empty());
-    HWND offer = StartWithOffer(L"http://127.0.0.1:18931/download/Velmora-2.6.zip");
+    HWND offer = StartWithOffer(L"https://127.0.0.1:18931/download/Velmora-2.6.zip");
     ASSERT_TRUE(offer);
     gui::Press(gui::ButtonOf(offer, L"是"));
     bool shown = false;
@@ -747,7 +785,7 @@ TEST_F(UpdateCheck, YesOpensTheDownloadAndEndsWithoutEverShowingTheWindow) {
     EXPECT_EQ(code, 0u);
     EXPECT_FALSE(shown);
     const std::wstring opened = WaitForRecorded(record);
-    EXPECT_EQ(opened, L"http://127.0.0.1:18931/download/Velmora-2.6.zip\n");
+    EXPECT_EQ(opened, L"https://127.0.0.1:18931/download/Velmora-2.6.zip\n");
 }
 
 TEST_F(UpdateCheck, AStartRightAfterYesComesUp) {
@@ -773,18 +811,126 @@ TEST_F(UpdateCheck, YesWithAnAddressOfAnotherSchemeOpensNothing) {
     HWND offer = StartWithOffer(L"file:///C:/windows/notepad.exe");
     ASSERT_TRUE(offer);
     gui::Press(gui::ButtonOf(offer, L"是"));
-    HWND box = gui::WaitForBox(program_.pid, L"更新提示");
+    HWND box = gui::WaitForBox(program_.pid, kRefusedTitle);
     ASSERT_TRUE(box);
-    EXPECT_EQ(gui::BoxText(box), L"未找到有效的下载地址，请稍后再试或访问官网下载新版本。");
+    EXPECT_EQ(gui::BoxText(box), kRefused + L"file:///C:/windows/notepad.exe");
     gui::Press(gui::ButtonOf(box, L"确定"));
     EXPECT_TRUE(PassNotice());
     EXPECT_EQ(ReadRecorded(record), L"");
     EXPECT_FALSE(gui::FindWindowOf(program_.pid, L"Notepad"));
 }
 
+TEST_F(UpdateCheck, YesWithoutAnAddressSaysNoneWasFound) {
+    HWND offer = StartWithOffer(L"");
+    ASSERT_TRUE(offer);
+    gui::Press(gui::ButtonOf(offer, L"是"));
+    HWND box = gui::WaitForBox(program_.pid, L"更新提示");
+    ASSERT_TRUE(box);
+    EXPECT_EQ(gui::BoxText(box), L"未找到有效的下载地址，请稍后再试或访问官网下载新版本。");
+    gui::Press(gui::ButtonOf(box, L"确定"));
+    EXPECT_TRUE(PassNotice());
+}
+
+// Every address a hostile page could announce, offered from the menu one
+// after the other in the same running program: each refused with its box,
+// none reaching the shell; the program goes on and a good address opens once.
+TEST_F(UpdateCheck, EveryHostileAddressIsRefusedBeforeTheShell) {
+    const std::wstring record = RecordOpenedAddresses();
+    ASSERT_FALSE(record.empty());
+    Start(kNotes, VersionPage(L"VelmoraV2.5.3.1025", L"https://127.0.0.1/x.zip"));
+    ASSERT_TRUE(PassNotice());
+    const std::wstring base = L"https://127.0.0.1:18931/";
+    const std::vector<std::wstring> hostile = {
+        base + L"\" --gpu-launcher=\"calc.exe", base + L"a b.zip", base + L"a\r\nb.zip", base + L"a\tb.zip",
+        base + L"a\x01" L"b", base + L"a\x7f" L"b", base + std::wstring(2049 - base.size(), L'a'),
+        L"https://127.0.0.1@evil.example/x.exe", L"https://evil.example\\@127.0.0.1/", base + L"a<b>",
+        base + L"a^b", base + L"a`b", base + L"a{b}", base + L"a|b", L"https://evil.example丂127.0.0.1/",
+        L"https://丂.example/", base + L"a＂ --x＂", base + L"a“b”", base + L"a\u3000" L"b",
+        L"https://127.0.0.1＠evil.example/", L"https://evil.example＼@127.0.0.1/", L"https://127。0。0。1/x",
+        L"http://127.0.0.1:18931/download/Velmora-2.6.zip", L"https://evil.example/x.exe", L"javascript:alert(1)",
+    };
+    for (const std::wstring& address : hostile) {
+        SCOPED_TRACE(testing::Message() << "address " << (&address - hostile.data()));
+        WritePage(L"version.htm", VersionPage(kNewVersion, address));
+        ChooseTrayCommand(4);
+        HWND offer = gui::WaitForBox(program_.pid, L"新版本提示：", 20000);
+        ASSERT_TRUE(offer);
+        gui::Press(gui::ButtonOf(offer, L"是"));
+        HWND box = gui::WaitForBox(program_.pid, kRefusedTitle, 20000);
+        ASSERT_TRUE(box);
+        const std::wstring text = gui::BoxText(box);
+        EXPECT_EQ(text.substr(0, kRefused.size()), kRefused);
+        if (address.size() < 100 && address.find_first_of(L"\r\n\t\x01\x7f") == std::wstring::npos) {
+            EXPECT_EQ(text, kRefused + address);
+        }
+        gui::Press(gui::ButtonOf(box, L"确定"));
+        gui::WaitGone(box);
+    }
+    // A page in GBK instead of UTF-8: 丂's second byte is "@".
+    WriteAll(EnvPath("VELMORA_PAGES_DIR") + L"\\version.htm",
+             std::string(u8"<p>当前版本号为</p><p>VelmoraV2.6</p><p>需要更新</p><p>下载地址</p><p>"
+                         u8"https://evil.example\x81\x40" u8"127.0.0.1/x.exe</p><p>地址</p>"));
+    ChooseTrayCommand(4);
+    HWND offer = gui::WaitForBox(program_.pid, L"新版本提示：", 20000);
+    ASSERT_TRUE(offer);
+    gui::Press(gui::ButtonOf(offer, L"是"));
+    HWND box = gui::WaitForBox(program_.pid, kRefusedTitle, 20000);
+    ASSERT_TRUE(box);
+    gui::Press(gui::ButtonOf(box, L"确定"));
+    gui::WaitGone(box);
+    EXPECT_EQ(ReadRecorded(record), L"");
+    EXPECT_TRUE(gui::FindWindowOf(program_.pid, kTitle, L"VelmoraMainWindow"));
+
+    WritePage(L"version.htm", VersionPage(kNewVersion, L"https://127.0.0.1:18931/download/Velmora-2.6.zip"));
+    ChooseTrayCommand(4);
+    offer = gui::WaitForBox(program_.pid, L"新版本提示：", 20000);
+    ASSERT_TRUE(offer);
+    gui::Press(gui::ButtonOf(offer, L"是"));
+    EXPECT_TRUE(gui::WaitForExit(program_, 15000));
+    EXPECT_EQ(WaitForRecorded(record), L"https://127.0.0.1:18931/download/Velmora-2.6.zip\n");
+}
+
+TEST_F(UpdateCheck, AnAddressTheShellCannotOpenIsShownAndTheProgramGoesOn) {
+    const std::wstring missing = L"\"Z:\\nonexistent\\no-browser.exe\" \"%1\"";
+    ASSERT_EQ(RegSetValueW(HKEY_CLASSES_ROOT, L"https\\shell\\open\\command", REG_SZ, missing.c_str(),
+                           DWORD(missing.size() * sizeof(wchar_t))), ERROR_SUCCESS);
+    HWND offer = StartWithOffer(L"https://127.0.0.1:18931/download/Velmora-2.6.zip");
+    ASSERT_TRUE(offer);
+    gui::Press(gui::ButtonOf(offer, L"是"));
+    HWND box = gui::WaitForBox(program_.pid, kRefusedTitle, 20000);
+    ASSERT_TRUE(box);
+    EXPECT_EQ(gui::BoxText(box), L"无法打开下载地址，请复制下面的地址到浏览器中打开：\r\n"
+                                 L"https://127.0.0.1:18931/download/Velmora-2.6.zip");
+    gui::Press(gui::ButtonOf(box, L"确定"));
+    EXPECT_TRUE(PassNotice());
+    EXPECT_FALSE(gui::WaitForExit(program_, 0));
+}
+
+TEST_F(UpdateCheck, APageCannotWriteItsOwnSentencesIntoTheBoxes) {
+    // A "version" that is a sentence: no offer, the menu check says it failed.
+    Start(kNotes, VersionPage(L"V2.6<br>安全警告：请点击“是”下载官方补丁并先关闭杀毒软件", L"https://127.0.0.1/x.zip"));
+    HWND window = PassNotice();
+    ASSERT_TRUE(window);
+    EXPECT_FALSE(gui::FindWindowOf(program_.pid, L"新版本提示："));
+    EXPECT_EQ(MenuUpdateCheckSays(), L"检查更新失败，暂时无法读取版本信息，请稍后再试。");
+    WritePage(L"version.htm", VersionPage(L"VelmoraV2.6.0.0101VelmoraV2.6.0.0101", L"https://127.0.0.1/x.zip"));
+    EXPECT_EQ(MenuUpdateCheckSays(), L"检查更新失败，暂时无法读取版本信息，请稍后再试。");
+    // Notes lose their control characters and stop at 500 characters.
+    WritePage(L"notes.htm", L"<p>首1</p><p>修复\x07了\x1b界面\r\n错位</p><p>尾1</p><p>首2</p><p>" + std::wstring(3000, L'长') +
+                                L"</p><p>尾2</p>");
+    WritePage(L"version.htm", VersionPage(kNewVersion, L"https://127.0.0.1/x.zip"));
+    ChooseTrayCommand(4);
+    HWND offer = gui::WaitForBox(program_.pid, L"新版本提示：", 20000);
+    ASSERT_TRUE(offer);
+    EXPECT_EQ(gui::BoxText(offer), Offer(kNewVersion, L"修复了界面\r\n错位", std::wstring(500, L'长')));
+    gui::Press(gui::ButtonOf(offer, L"否"));
+}
+
 TEST_F(UpdateCheck, AHostThatNeverAnswersHoldsTheStartOnlyBriefly) {
-    // Accepted and never answered; one byte a second; a connection never accepted.
-    for (const wchar_t* mode : {L"stall", L"trickle", L"blackhole"}) {
+    // Accepted and never answered; one byte a second; a connection never
+    // accepted; 300 MB; a redirect to itself; one off the list; cookies.
+    for (const wchar_t* mode : {L"stall", L"trickle", L"blackhole", L"endless", L"selfredirect", L"offlist",
+                                L"cookie"}) {
         SCOPED_TRACE(mode);
         PagesAnswer(mode);
         const ULONGLONG t0 = GetTickCount64();
@@ -797,6 +943,12 @@ TEST_F(UpdateCheck, AHostThatNeverAnswersHoldsTheStartOnlyBriefly) {
         EXPECT_FALSE(gui::FindWindowOf(program_.pid, L"新版本提示："));  // nothing was read
         gui::Kill(program_);
     }
+    // The cookie the pages set was not kept: this process reads the same store.
+    const std::wstring page = L"http://127.0.0.1:" + EnvPath("VELMORA_HTTP_PORT") + L"/page/version.htm";
+    wchar_t cookies[1024] = {};
+    DWORD size = ARRAYSIZE(cookies);
+    InternetGetCookieW(page.c_str(), nullptr, cookies, &size);
+    EXPECT_EQ(std::wstring(cookies).find(L"velmora_page=planted"), std::wstring::npos);
 }
 
 TEST_F(UpdateCheck, TheMenuCheckWaitsWithTheProgramLive) {
@@ -845,7 +997,7 @@ TEST_F(UpdateCheck, AStartWhileTheClosedOneStillWaitsForThePagesComesUp) {
 TEST_F(UpdateCheck, ASecondMenuCheckWhileTheOfferIsOpenDoesNothing) {
     const std::wstring record = RecordOpenedAddresses();
     ASSERT_FALSE(record.empty());
-    HWND offer = StartWithOffer(L"http://127.0.0.1:18931/download/Velmora-2.6.zip");
+    HWND offer = StartWithOffer(L"https://127.0.0.1:18931/download/Velmora-2.6.zip");
     ASSERT_TRUE(offer);
     gui::Press(gui::ButtonOf(offer, L"否"));
     ASSERT_TRUE(PassNotice());
@@ -866,7 +1018,76 @@ TEST_F(UpdateCheck, ASecondMenuCheckWhileTheOfferIsOpenDoesNothing) {
             if (gui::TextOf(h) == L"新版本提示：") gui::Press(gui::ButtonOf(h, L"是"));
     EXPECT_TRUE(gui::WaitForExit(program_, 0, &code));
     gui::Settle(1000);
-    EXPECT_EQ(ReadRecorded(record), L"http://127.0.0.1:18931/download/Velmora-2.6.zip\n");  // opened once
+    EXPECT_EQ(ReadRecorded(record), L"https://127.0.0.1:18931/download/Velmora-2.6.zip\n");  // opened once
+}
+
+// ---- the program built with a key: only signed announcements are offered --------
+
+const std::wstring kNotVerified = L"新版本公告未能通过验证，没有提供更新。请稍后再试或访问官网下载新版本。";
+
+class SignedUpdateCheck : public UpdateCheck {
+protected:
+    void SetUp() override {
+        UpdateCheck::SetUp();
+        if (IsSkipped()) return;
+        if (EnvPath("VELMORA_SIGNED_EXE").empty()) GTEST_SKIP() << "run with the program built with a key";
+        exeVariable_ = "VELMORA_SIGNED_EXE";
+    }
+    // The version page with the server's signature request in it.
+    static std::wstring SignedPage(const std::wstring& download, const std::wstring& request) {
+        return VersionPage(kNewVersion, download) + L"<!--sign " + request + L"-->";
+    }
+};
+
+TEST_F(SignedUpdateCheck, APageSignedByTheMakersKeyIsOfferedAndOpened) {
+    const std::wstring record = RecordOpenedAddresses();
+    ASSERT_FALSE(record.empty());
+    Start(kNotes, SignedPage(L"https://127.0.0.1:18931/download/Velmora-2.6.zip", L"key=test expires=2099-12-31 alter=0"));
+    HWND offer = gui::WaitForBox(program_.pid, L"新版本提示：");
+    ASSERT_TRUE(offer);
+    EXPECT_EQ(gui::BoxText(offer), Offer(kNewVersion, L"修复了界面错位", L"新增三款主题"));
+    gui::Press(gui::ButtonOf(offer, L"是"));
+    EXPECT_TRUE(gui::WaitForExit(program_, 15000));
+    EXPECT_EQ(WaitForRecorded(record), L"https://127.0.0.1:18931/download/Velmora-2.6.zip\n");
+}
+
+TEST_F(SignedUpdateCheck, AChangedByteAnotherKeyAnOldDateOrNoSignatureOfferNothing) {
+    const std::wstring record = RecordOpenedAddresses();
+    ASSERT_FALSE(record.empty());
+    const std::wstring download = L"https://127.0.0.1:18931/download/Velmora-2.6.zip";
+    // Unsigned at start-up: no offer, no box.
+    Start(kNotes, VersionPage(kNewVersion, download));
+    ASSERT_TRUE(PassNotice());
+    EXPECT_FALSE(gui::FindWindowOf(program_.pid, L"新版本提示："));
+    const std::wstring pages[] = {
+        VersionPage(kNewVersion, download),
+        SignedPage(download, L"key=test expires=2099-12-31 alter=1"),
+        SignedPage(download, L"key=other expires=2099-12-31 alter=0"),
+        SignedPage(download, L"key=test expires=2020-01-31 alter=0"),
+    };
+    for (const std::wstring& page : pages) {
+        SCOPED_TRACE(testing::Message() << "page " << (&page - pages));
+        WritePage(L"version.htm", page);
+        ChooseTrayCommand(4);
+        HWND box = gui::WaitForBox(program_.pid, kRefusedTitle, 20000);
+        ASSERT_TRUE(box);
+        EXPECT_EQ(gui::BoxText(box), kNotVerified);
+        EXPECT_FALSE(gui::FindWindowOf(program_.pid, L"新版本提示："));
+        gui::Press(gui::ButtonOf(box, L"确定"));
+        gui::WaitGone(box);
+    }
+    // The version it runs is still told as current, signed or not.
+    WritePage(L"version.htm", VersionPage(L"VelmoraV2.5.3.1025", download));
+    EXPECT_EQ(MenuUpdateCheckSays(), L"当前已是最新版本，感谢使用~o(∩_∩)o ");
+    EXPECT_EQ(ReadRecorded(record), L"");
+}
+
+TEST_F(UpdateCheck, ABuildWithoutAKeyNeedsNoSignatureAndIgnoresOne) {
+    Start(kNotes, VersionPage(kNewVersion, L"https://127.0.0.1/x.zip") + L"<!--sign key=other expires=2020-01-01 alter=1-->");
+    HWND offer = gui::WaitForBox(program_.pid, L"新版本提示：");
+    ASSERT_TRUE(offer);
+    gui::Press(gui::ButtonOf(offer, L"否"));
+    EXPECT_TRUE(PassNotice());
 }
 
 }  // namespace

@@ -11,7 +11,7 @@ PACKAGES=(
   cmake make gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev
   gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix
   wine wine32:i386 wine64 xvfb xauth fonts-wqy-zenhei imagemagick
-  googletest zip python3 python3-pil dpkg-dev locales
+  googletest zip python3 python3-pil python3-cryptography dpkg-dev locales
 )
 # Extra apt-get options, for a throwaway configuration (the tests' -s and -o ...).
 APT_OPTS=(${APT_OPTS[@]+"${APT_OPTS[@]}"})

@@ -1,66 +1,137 @@
 #include "update/DownloadAddress.h"
 
-#include <cstring>
+#include <cwchar>
+
+#include "update/AnnouncementPages.h"
 
 namespace {
 
-bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
-bool IsHex(unsigned char c) { return IsDigit(c) || std::strchr("abcdefABCDEF", c) != nullptr; }
-bool IsAsciiLetter(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+bool IsAsciiLetter(wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'); }
+wchar_t Lower(wchar_t c) { return c >= L'A' && c <= L'Z' ? wchar_t(c + 32) : c; }
 
-// Labels of letters, digits, "-" and "_", or non-ASCII characters (an
-// internationalised name as the user would type it), separated by single
-// dots; a final dot (a fully qualified name) is allowed.
-bool IsDnsName(const Text& host) {
-    if (host.empty() || host[0] == '.') return false;
+std::wstring LowerAscii(std::wstring s) {
+    for (wchar_t& c : s) c = Lower(c);
+    return s;
+}
+
+bool StartsWithNoCase(const std::wstring& s, const wchar_t* prefix) {
+    const std::size_t n = std::wcslen(prefix);
+    return s.size() >= n && LowerAscii(s.substr(0, n)) == prefix;
+}
+
+// What a browser passes on as is: printable ASCII, less the characters that
+// end or quote an argument on a command line or that browsers rewrite.
+bool IsPlainAddressCharacter(wchar_t c) {
+    return c > 0x20 && c < 0x7F && !std::wcschr(L"\"<>\\^`{}|", c);
+}
+
+// Labels of ASCII letters, digits and "-", separated by single dots.
+bool IsAsciiName(const std::wstring& host) {
+    if (host.empty() || host.front() == L'.' || host.back() == L'.') return false;
     for (std::size_t i = 0; i < host.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(host[i]);
-        if (c == '.') {
-            if (host[i - 1] == '.') return false;
-            continue;
-        }
-        if (!(IsAsciiLetter(c) || IsDigit(c) || c == '-' || c == '_' || c >= 0x80)) return false;
+        const wchar_t c = host[i];
+        if (c == L'.' && host[i - 1] == L'.') return false;
+        if (!(IsAsciiLetter(c) || IsDigit(c) || c == L'-' || c == L'.')) return false;
     }
     return true;
 }
 
-bool IsIpLiteral(const Text& host) {
-    if (host.size() < 3 || host.front() != '[' || host.back() != ']') return false;
-    for (std::size_t i = 1; i + 1 < host.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(host[i]);
-        if (!(IsHex(c) || c == ':' || c == '.')) return false;
-    }
+bool IsIpLiteral(const std::wstring& host) {
+    if (host.size() < 3 || host.front() != L'[' || host.back() != L']') return false;
+    for (std::size_t i = 1; i + 1 < host.size(); ++i)
+        if (!(IsDigit(host[i]) || std::wcschr(L"abcdefABCDEF:.", host[i]))) return false;
     return true;
 }
 
-bool IsPort(const Text& port) {
+bool IsAddressLiteral(const std::wstring& host) {
+    if (IsIpLiteral(host)) return true;
+    for (wchar_t c : host)
+        if (!IsDigit(c) && c != L'.') return false;
+    return !host.empty();
+}
+
+bool IsPort(const std::wstring& port) {
     if (port.empty() || port.size() > 5) return false;
     unsigned value = 0;
-    for (char c : port) {
-        if (!IsDigit(static_cast<unsigned char>(c))) return false;
-        value = value * 10 + unsigned(c - '0');
+    for (wchar_t c : port) {
+        if (!IsDigit(c)) return false;
+        value = value * 10 + unsigned(c - L'0');
     }
     return value <= 65535;
 }
 
+std::wstring Widen(const char* ascii) {
+    std::wstring out;
+    for (; *ascii; ++ascii) out += wchar_t(static_cast<unsigned char>(*ascii));
+    return out;
+}
+
 }  // namespace
 
-bool IsDownloadAddress(const Text& address) {
-    for (const char* scheme : {"http://", "https://"}) {
-        const int n = TextLength(scheme);
-        if (FindText(address, scheme, 1, true) != 1) continue;
-        const Text rest = MidText(address, n + 1, TextLength(address));
-        const Text authority = rest.substr(0, rest.find_first_of("/?#"));
-        // user[:password]@ is passed over; a second "@" is not an address.
-        const std::size_t at = authority.find('@');
-        if (at != Text::npos && authority.find('@', at + 1) != Text::npos) return false;
-        const Text hostAndPort = at == Text::npos ? authority : authority.substr(at + 1);
-        // A port follows the last ":" after an IP literal's "]", if any.
-        const std::size_t close = hostAndPort.rfind(']');
-        const std::size_t colon = hostAndPort.find(':', close == Text::npos ? 0 : close);
-        const Text host = hostAndPort.substr(0, colon);
-        if (colon != Text::npos && !IsPort(hostAndPort.substr(colon + 1))) return false;
-        return IsDnsName(host) || IsIpLiteral(host);
+std::vector<std::wstring> ParseHostList(const std::wstring& list) {
+    std::vector<std::wstring> hosts;
+    std::wstring current;
+    for (std::size_t i = 0; i <= list.size(); ++i) {
+        const wchar_t c = i < list.size() ? list[i] : L';';
+        if (c == L';' || c == L',' || c == L' ') {
+            if (!current.empty()) hosts.push_back(LowerAscii(current));
+            current.clear();
+        } else {
+            current += c;
+        }
+    }
+    return hosts;
+}
+
+const DownloadPolicy& BuiltInDownloadPolicy() {
+    static const DownloadPolicy policy = [] {
+        DownloadPolicy p;
+        p.hosts = ParseHostList(Widen(VELMORA_DOWNLOAD_HOSTS));
+        p.allowHttp = VELMORA_ALLOW_HTTP_DOWNLOAD != 0;
+        return p;
+    }();
+    return policy;
+}
+
+bool IsListedHost(std::wstring host, const std::vector<std::wstring>& hosts) {
+    host = LowerAscii(host);
+    if (!host.empty() && host.back() == L'.') host.pop_back();
+    if (!(IsAsciiName(host) || IsIpLiteral(host))) return false;
+    for (const std::wstring& listed : hosts) {
+        if (host == listed) return true;
+        // A sub-domain: "x.quorvane.com" under "quorvane.com", never
+        // "evilquorvane.com", and never anything "under" an address.
+        if (!IsAddressLiteral(listed) && host.size() > listed.size() + 1 &&
+            host.compare(host.size() - listed.size(), listed.size(), listed) == 0 &&
+            host[host.size() - listed.size() - 1] == L'.')
+            return true;
     }
     return false;
+}
+
+std::wstring AddressHost(const std::wstring& address) {
+    std::size_t start;
+    if (StartsWithNoCase(address, L"https://")) start = 8;
+    else if (StartsWithNoCase(address, L"http://")) start = 7;
+    else return std::wstring();
+    if (address.find(L'\\') != std::wstring::npos) return std::wstring();
+    const std::size_t end = address.find_first_of(L"/?#", start);
+    const std::wstring authority = address.substr(start, end == std::wstring::npos ? end : end - start);
+    // No user part at all: "maker@evil" shows the maker and opens evil.
+    if (authority.find(L'@') != std::wstring::npos) return std::wstring();
+    // A port follows the last ":" after an IP literal's "]", if any.
+    const std::size_t close = authority.rfind(L']');
+    const std::size_t colon = authority.find(L':', close == std::wstring::npos ? 0 : close);
+    if (colon != std::wstring::npos && !IsPort(authority.substr(colon + 1))) return std::wstring();
+    return authority.substr(0, colon);
+}
+
+bool IsDownloadAddress(const std::wstring& address, const DownloadPolicy& policy) {
+    if (address.empty() || address.size() > kMaxDownloadAddress) return false;
+    for (wchar_t c : address)
+        if (!IsPlainAddressCharacter(c)) return false;
+    if (!StartsWithNoCase(address, L"https://") && !(policy.allowHttp && StartsWithNoCase(address, L"http://")))
+        return false;
+    return IsListedHost(AddressHost(address), policy.hosts);
 }
