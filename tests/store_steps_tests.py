@@ -185,7 +185,11 @@ class StoreSteps(unittest.TestCase):
         with open(os.path.join(whole, STORE, "record.txt"), encoding="utf-8") as f:
             record = f.read()
         self.assertIn("\nlast 2 ", record)
-        self.assertTrue(record.rstrip("\n").endswith(""))
+        # Every file either install wrote, the pack archive among them, once.
+        names = sorted(l.split(" ", 4)[4] for l in record.splitlines() if l.startswith("file "))
+        self.assertEqual(names, sorted(["ClientZips.txt", "DATA\\Menu\\a.ini", "DATA\\Menu\\b.ini",
+                                        "DATA\\Menu_SC4\\p.dds", "DATA\\Menu_SC4\\New\\q.dds",
+                                        "DATA\\Menu\\mine.INI", "wzCAFG.ZIP"]))
         originals = os.path.join(whole, STORE, "originals", "DATA", "Menu")
         self.assertEqual(sorted(os.listdir(originals)), ["a.ini", "mine.INI"])
         with open(os.path.join(originals, "a.ini"), "rb") as f:

@@ -60,6 +60,10 @@ TEST(Record, ReadsBackWhatWasWrittenAndTrustsNothingElse) {
         EXPECT_TRUE(back.files[i].installed == r.files[i].installed);
         EXPECT_EQ(back.files[i].written, r.files[i].written);
     }
+    // The largest size there is still reads back.
+    BackupRecord big;
+    ASSERT_TRUE(ParseRecord(text + "file - 0000abcd:18446744073709551615 - x\n", &big));
+    EXPECT_EQ(big.files.back().installed.size, 18446744073709551615ull);
     // Found whatever the letter case, as Windows finds files.
     EXPECT_TRUE(FindRecorded(back, L"data\\menu\\界面.INI"));
     EXPECT_FALSE(FindRecorded(back, L"DATA\\Menu"));
@@ -81,6 +85,26 @@ TEST(Record, ReadsBackWhatWasWrittenAndTrustsNothingElse) {
         text + "file 0000000g:1 00000000:0 - x\n",
         text + "file - 00000000:0 01d4d33d0f13ab0 x\n",
         text + "file - 00000000:0 x\n",
+        // The boundaries of each field: an empty or signed size, one past 64 bits, a CRC of 7 or 9
+        // digits, a time of 15 or 17, an empty or doubled space, an entry that is not a whole number.
+        text + "file - 0000abcd: - x\n",
+        text + "file 0000abcd: 00000000:0 - x\n",
+        text + "file - 0000abcd:+1 - x\n",
+        text + "file - 0000abcd:-1 - x\n",
+        text + "file - 0000abcd:18446744073709551616 - x\n",
+        text + "file - 0000abcd:99999999999999999999999 - x\n",
+        text + "file - 0000abcd1:0 - x\n",
+        text + "file - 0000abc:01 - x\n",
+        text + "file - 00000000:0 01d4d33d0f13ab000 x\n",
+        text + "file - 00000000:0 -  x\n",
+        text + "file  - 00000000:0 - x\n",
+        text + "file - 00000000:0 - \n",
+        text + "file - 00000000:0 -\n",
+        "VELMORA-RECORD 1\nlast 1x 2024-05-01T12:34:56Z 王者\n",
+        "VELMORA-RECORD 1\nlast 0 2024-05-01T12:34:56Z 王者\n",
+        "VELMORA-RECORD 1\nlast 99999999999 2024-05-01T12:34:56Z 王者\n",
+        "VELMORA-RECORD 1\nlast 1 2024-05-01T12:34:56Z \n",
+        "VELMORA-RECORD 1\nlast 1 2024-05-01T12:34:56Z 王者\nlast 1 2024-05-01T12:34:56Z 王者\n",
         text + "folder ..\n",
         text + "whatever x\n",
         "VELMORA-RECORD 1\nfile - 00000000:0 - x\n",
