@@ -5,8 +5,12 @@
 //   install|ARCHIVE|TARGET[|ENTRY|WORD] -> installs ARCHIVE's bytes as the program installs a pack
 //                                        into its Game folder (the pack archive swapped in too);
 //                                        with an entry, the backup store beside TARGET takes part
-//   undo|TARGET                        -> takes back every install recorded for TARGET: "undone N left",
-//                                        "undone nothing", or "result 0" and the failure
+//   undo|TARGET[|discard]              -> takes back every install recorded for TARGET: "undone N left"
+//                                        (then "kept K" when the store keeps K originals), "undone
+//                                        nothing", or "result 0" and the failure; with discard, as
+//                                        after a question that said the superseded originals go
+//   state|TARGET                       -> what the tray menu tells: "state WORD N", "state none" or
+//                                        "state unknown"
 //   crash|ARCHIVE|TARGET|K             -> extracts, and ends the process (code 3) at the first step
 //                                        after K renames
 //   recover|TARGET                     -> recovers an install cut short, as the program does at
@@ -211,13 +215,24 @@ int main(int argc, char** argv) {
         } else if (f[0] == "undo" && f.size() >= 2) {
             UndoOutcome outcome;
             InstallFailure failure;
+            const std::wstring game = ExtendedPath(GbkToWide(FromUtf8(f[1])));
+            // What the question counted, read before it is asked.
+            const std::vector<std::wstring> discard =
+                f.size() >= 3 && f[2] == "discard" ? ReadInstalledState(game).superseded : std::vector<std::wstring>();
             StartSteps();
-            const bool ok = UndoInstalls(ExtendedPath(GbkToWide(FromUtf8(f[1]))), &outcome, &failure);
+            const bool ok = UndoInstalls(game, discard, &outcome, &failure);
             EndSteps();
-            if (ok)
+            if (ok) {
                 std::printf(outcome.nothingInstalled ? "undone nothing\n" : "undone %u left\n", unsigned(outcome.left.size()));
-            else
+                if (!outcome.kept.empty()) std::printf("kept %u\n", unsigned(outcome.kept.size()));
+            } else
                 std::printf("result 0\n"), PrintFailure(failure), PrintUnrestored(failure);
+        } else if (f[0] == "state" && f.size() >= 2) {
+            const InstalledState state = ReadInstalledState(ExtendedPath(GbkToWide(FromUtf8(f[1]))));
+            if (state.record == RecordRead::Read)
+                std::printf("state %s %d\n", ToUtf8(state.word).c_str(), state.changed);
+            else
+                std::printf(state.record == RecordRead::None ? "state none\n" : "state unknown\n");
         } else if (f[0] == "recover" && f.size() >= 2) {
             InstallFailure failure;
             StartSteps();

@@ -17,7 +17,7 @@ from wine_script import py_zip, win
 RO, HIDDEN = 0x1, 0x2
 STORE = "Velmora备份"
 ANSWERS = ("result", "failure", "unrestored", "killed", "steps", "step", "recovered", "recovery-incomplete",
-           "undone", "attrib", "locked", "unlocked")
+           "undone", "attrib", "locked", "unlocked", "kept", "state")
 
 
 def run_script(commands):
@@ -268,7 +268,8 @@ class StoreSteps(unittest.TestCase):
         self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
         with open(os.path.join(game, "DATA/Menu/a.ini"), "wb") as f:
             f.write(b"the game's patched a")
-        self.assertIn("undone 1 left", run_script([["undo", win(game)]]))
+        # The question said that the file's pre-theme version would not be kept.
+        self.assertIn("undone 1 left", run_script([["undo", win(game), "discard"]]))
         after = tree(start)
         patched = os.path.join("Game", "DATA", "Menu", "a.ini")
         self.assertEqual(after[patched][0], b"the game's patched a")
@@ -324,6 +325,70 @@ class StoreSteps(unittest.TestCase):
         self.assertEqual(differences(before, tree(start)), "")
         self.assertIn("undone 0 left", run_script([["undo", win(game)]]))
         self.assertEqual(differences(original, tree(start)), "")
+
+    def test_an_undo_puts_back_an_original_where_nothing_stands_now(self):
+        """The game's repair, a scanner's quarantine or the player deleted a file the theme replaced: its original
+        goes back, and counts as restored."""
+        start, game = self.game_folder("start")
+        original = tree(start)
+        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+        os.remove(os.path.join(game, "DATA/Menu/a.ini"))
+        self.assertEqual(run_script([["state", win(game)]]), ["state 王者 0"])
+        self.assertEqual(run_script([["undo", win(game)]]), ["undone 0 left"])
+        self.assertEqual(differences(original, tree(start)), "")
+
+    def test_an_undo_keeps_a_superseded_original_unless_its_question_said_it_would_not(self):
+        start, game = self.game_folder("start")
+        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+        with open(os.path.join(game, "DATA/Menu/a.ini"), "wb") as f:
+            f.write(b"the game's patched a")
+        self.assertEqual(run_script([["state", win(game)]]), ["state 王者 1"])
+        # Not asked: the player's pre-theme a.ini stays in the store, which the record still names.
+        self.assertEqual(run_script([["undo", win(game)]]), ["undone 1 left", "kept 1"])
+        kept = os.path.join(start, STORE, "originals", "DATA", "Menu", "a.ini")
+        with open(kept, "rb") as f:
+            self.assertEqual(f.read(), b"the player's edited a")
+        with open(os.path.join(start, STORE, "record.txt"), encoding="utf-8") as f:
+            self.assertEqual([l.split(" ", 4)[4] for l in f.read().splitlines() if l.startswith("file ")],
+                             ["DATA\\Menu\\a.ini"])
+        self.assertEqual(run_script([["state", win(game)]]), ["state 王者 1"])
+        # Asked, and told that it will not be kept: it goes with the store.
+        self.assertEqual(run_script([["undo", win(game), "discard"]]), ["undone 1 left"])
+        self.assertFalse(os.path.exists(os.path.join(start, STORE)))
+        self.assertEqual(run_script([["undo", win(game)]]), ["undone nothing"])
+
+    def test_the_store_s_removal_deletes_nothing_its_record_does_not_name_nor_follows_a_link(self):
+        start, game = self.game_folder("start")
+        original = tree(start)
+        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+        originals = os.path.join(start, STORE, "originals")
+        with open(os.path.join(originals, "DATA", "Menu", "stray.txt"), "wb") as f:
+            f.write(b"nobody's but the player's")
+        elsewhere = os.path.join(self.dir, "elsewhere")
+        os.makedirs(elsewhere)
+        with open(os.path.join(elsewhere, "precious.txt"), "wb") as f:
+            f.write(b"on another folder")
+        os.symlink(elsewhere, os.path.join(originals, "linked"))
+        self.assertEqual(run_script([["undo", win(game)]]), ["undone 0 left"])
+        after = tree(start)
+        self.assertEqual(after.pop(os.path.join(STORE, "originals", "DATA", "Menu", "stray.txt"))[0],
+                         b"nobody's but the player's")
+        self.assertTrue(os.path.exists(os.path.join(elsewhere, "precious.txt")))
+        os.remove(os.path.join(originals, "linked"))
+        self.assertEqual(differences(original, {k: v for k, v in after.items() if not k.startswith(STORE)}), "")
+
+    def test_the_menu_counts_what_the_undo_will_leave(self):
+        start, game = self.game_folder("start")
+        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+        # Patched by the game; gone where none stood; the original's bytes again: only the first is left by an undo.
+        with open(os.path.join(game, "DATA/Menu/a.ini"), "wb") as f:
+            f.write(b"the game's patched a")
+        os.remove(os.path.join(game, "DATA/Menu_SC4/p.dds"))
+        with open(os.path.join(game, "ClientZips.txt"), "wb") as f:
+            f.write(b"the game's list")
+        self.assertEqual(run_script([["state", win(game)]]), ["state 王者 1"])
+        self.assertEqual(run_script([["undo", win(game), "discard"]]), ["undone 1 left"])
+        self.assertFalse(os.path.exists(os.path.join(start, STORE)))
 
 
 if __name__ == "__main__":

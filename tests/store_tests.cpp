@@ -3,7 +3,9 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "GuiDriver.h"
 #include "TestFiles.h"
@@ -152,7 +154,7 @@ TEST_F(Scratch, AHashIsTheZipCrcAndSizeAndReadingAnOriginalKeepsItsAccessTime) {
     SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
-TEST_F(Scratch, TheStateCountsEveryInstalledFileThatNoLongerHoldsWhatWasWritten) {
+TEST_F(Scratch, TheStateCountsTheFilesTheUndoWillLeaveAsTheGameHasThem) {
     const std::wstring folder = root_ + L"\\英雄联盟";
     const std::wstring game = folder + L"\\Game";
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
@@ -176,17 +178,27 @@ TEST_F(Scratch, TheStateCountsEveryInstalledFileThatNoLongerHoldsWhatWasWritten)
         ASSERT_TRUE(SetFileTime(h, nullptr, nullptr, &ft));
         CloseHandle(h);
     };
-    for (const wchar_t* name : {L"same.ini", L"patched.ini", L"rewritten.ini", L"longer.ini", L"gone.ini"}) {
+    const std::string before = "the player's own";  // of another size than ours
+    const FileHash original = HashBytes(ByteSpan(before.data(), before.size()));
+    for (const wchar_t* name : {L"same.ini", L"patched.ini", L"rewritten.ini", L"longer.ini", L"gone.ini",
+                                L"vanished.ini", L"restored.ini", L"superseded.ini"}) {
         writeAt(name, kept, 2014);
         WIN32_FILE_ATTRIBUTE_DATA d;
         ASSERT_TRUE(GetFileAttributesExW((game + L"\\" + name).c_str(), GetFileExInfoStandard, &d));
-        r.files.push_back({name, std::nullopt, HashBytes(ByteSpan(kept.data(), kept.size())),
+        const bool replaced = std::wstring(name) == L"vanished.ini" || std::wstring(name) == L"restored.ini" ||
+                              std::wstring(name) == L"superseded.ini";
+        r.files.push_back({name, replaced ? std::optional<FileHash>(original) : std::nullopt,
+                           HashBytes(ByteSpan(kept.data(), kept.size())),
                            (std::uint64_t(d.ftLastWriteTime.dwHighDateTime) << 32) | d.ftLastWriteTime.dwLowDateTime});
     }
-    writeAt(L"patched.ini", patched, 2020);  // same size, other bytes, a later time
-    writeAt(L"rewritten.ini", kept, 2020);   // written again with the same bytes
-    writeAt(L"longer.ini", kept + "!", 2014);
+    writeAt(L"patched.ini", patched, 2020);  // same size, other bytes, a later time: left
+    writeAt(L"rewritten.ini", kept, 2020);   // written again with the same bytes: ours
+    writeAt(L"longer.ini", kept + "!", 2014);  // left
+    // Gone where none stood, and gone where an original is kept: as before, and put back.
     ASSERT_TRUE(DeleteFileW((game + L"\\gone.ini").c_str()));
+    ASSERT_TRUE(DeleteFileW((game + L"\\vanished.ini").c_str()));
+    writeAt(L"restored.ini", before, 2020);  // the original's own bytes again: as before
+    writeAt(L"superseded.ini", "the game's", 2020);  // left; its original is superseded
     const std::wstring store = StoreFolder(game);
     ASSERT_TRUE(CreateDirectoryW(store.c_str(), nullptr));
     ASSERT_TRUE(WriteAll(RecordPath(store), FormatRecord(r)));
@@ -196,6 +208,7 @@ TEST_F(Scratch, TheStateCountsEveryInstalledFileThatNoLongerHoldsWhatWasWritten)
     EXPECT_EQ(state.entry, 1);
     EXPECT_EQ(state.word, "王者");
     EXPECT_EQ(state.changed, 3);
+    EXPECT_EQ(state.superseded, std::vector<std::wstring>{L"superseded.ini"});
 
     // A record that cannot be trusted says so: neither "nothing" nor an entry.
     ASSERT_TRUE(WriteAll(RecordPath(store), FormatRecord(r) + "garbage"));

@@ -105,6 +105,8 @@ bool ReadJournalFile(HANDLE file, const std::wstring& folder, JournalContents* o
             }
             case 'U': out->undo.restore.push_back(relative); break;
             case 'X': out->undo.remove.push_back(relative); break;
+            case 'P': out->undo.putBack.push_back(relative); break;
+            case 'Y': out->undo.drop.push_back(relative); break;
             case 'G': out->undo.folders.push_back(relative); break;
         }
     }
@@ -192,6 +194,13 @@ unsigned long PutBackUndone(const std::wstring& full, const std::wstring& origin
     return RenameStep(staged, WithoutSuffix(staged)) ? 0 : GetLastError();
 }
 
+// Puts one original that an undo moved back where nothing stood into the
+// store again: it is the file under its name while the store has none.
+unsigned long PutBackIntoStore(const std::wstring& full, const std::wstring& original) {
+    if (Exists(original) || !IsFile(full)) return 0;
+    return RenameStep(full, original) ? 0 : GetLastError();
+}
+
 const KeptOriginal* KeptFor(const JournalContents& j, const std::wstring& relative) {
     for (const KeptOriginal& k : j.kept)
         if (k.relative == relative) return &k;
@@ -222,6 +231,9 @@ bool FinishAfterDone(const std::wstring& folder, const JournalContents& j, Insta
         for (const std::wstring& relative : *names)
             if (!DeleteStep(StagedPath(folder + L"\\" + relative)))
                 clean = NoteFailure(failure, GetLastError(), relative + kStagedSuffix);
+    for (const std::wstring& relative : j.undo.drop)
+        if (const unsigned long error = DropOriginal(store, relative))
+            clean = NoteFailure(failure, error, StoreRelative(L"originals\\" + relative));
     for (auto it = j.undo.folders.rbegin(); it != j.undo.folders.rend(); ++it) RemoveFolderStep(folder + L"\\" + *it);
     if (j.removeStore)
         if (const unsigned long error = RemoveStore(store)) clean = NoteFailure(failure, error, StoreRelative());
@@ -506,19 +518,33 @@ void InstallSwap::RollBack(InstallFailure* failure) {
 }
 
 bool InstallSwap::Undo(const UndoPlan& plan, InstallFailure* failure) {
-    std::string lines = "Z\n";
+    std::string lines = plan.keepStore ? "T\n" : "Z\n";
     for (const std::wstring& r : plan.restore) lines += "U " + ToUtf8(r) + "\n";
+    for (const std::wstring& p : plan.putBack) lines += "P " + ToUtf8(p) + "\n";
     for (const std::wstring& x : plan.remove) lines += "X " + ToUtf8(x) + "\n";
     for (const std::wstring& g : plan.folders) lines += "G " + ToUtf8(g) + "\n";
+    for (const std::wstring& y : plan.drop) lines += "Y " + ToUtf8(y) + "\n";
     // On disk before the first rename: a recovery must know every name.
     if (!StartJournal(lines, true, failure)) return false;
     const std::wstring store = StoreFolder(folder_);
-    std::size_t restored = 0, removed = 0;
+    std::size_t restored = 0, putBack = 0, removed = 0;
     const auto fail = [&](const std::wstring& relative) {
         NoteFailure(failure, GetLastError(), relative);
-        RollBackUndo(plan, restored, removed, failure);
+        RollBackUndo(plan, restored, putBack, removed, failure);
         return false;
     };
+    if (plan.keepStore) {
+        // The record of what the store still keeps, on disk before DONE; it
+        // replaces the store's only after DONE.
+        ScopedFile written;
+        if (const unsigned long error = StageRecord(store, plan.record, &written)) {
+            SetLastError(error);
+            return fail(StoreRelative(L"record.txt"));
+        }
+        if (!TellStep(InstallStep::Flush, StagedRecordPath(store)) ||
+            (DurableWrites() && !FlushFileBuffers(written.get())))
+            return fail(StoreRelative(L"record.txt"));
+    }
     for (const std::wstring& r : plan.restore) {
         const std::wstring full = Full(r);
         // Ours out under our name first, then the original into its place.
@@ -526,13 +552,17 @@ bool InstallSwap::Undo(const UndoPlan& plan, InstallFailure* failure) {
         ++restored;
         if (!RenameStep(OriginalPath(store, r), full)) return fail(r);
     }
+    for (const std::wstring& p : plan.putBack) {
+        ++putBack;
+        if (!RenameStep(OriginalPath(store, p), Full(p))) return fail(p);
+    }
     for (const std::wstring& x : plan.remove) {
         const std::wstring full = Full(x);
         if (!RenameStep(full, StagedPath(AsOnDisk(full)))) return fail(x);
         ++removed;
     }
     if (!Append(InstallStep::JournalDone, "DONE\n", true, failure)) {
-        RollBackUndo(plan, restored, removed, failure);
+        RollBackUndo(plan, restored, putBack, removed, failure);
         return false;
     }
     open_ = false;
@@ -553,8 +583,8 @@ void InstallSwap::FinishFromJournal() {
 }
 
 // Only the files this undo touched go back; the others never moved.
-void InstallSwap::RollBackUndo(const UndoPlan& plan, std::size_t restored, std::size_t removed,
-                               InstallFailure* failure) {
+void InstallSwap::RollBackUndo(const UndoPlan& plan, std::size_t restored, std::size_t putBack,
+                               std::size_t removed, InstallFailure* failure) {
     open_ = false;
     const std::wstring store = StoreFolder(folder_);
     bool clean = true;
@@ -563,11 +593,17 @@ void InstallSwap::RollBackUndo(const UndoPlan& plan, std::size_t restored, std::
             clean = false;
             NoteUnrestored(failure, error, plan.restore[i]);
         }
+    for (std::size_t i = 0; i < putBack; ++i)
+        if (const unsigned long error = PutBackIntoStore(Full(plan.putBack[i]), OriginalPath(store, plan.putBack[i]))) {
+            clean = false;
+            NoteUnrestored(failure, error, plan.putBack[i]);
+        }
     for (std::size_t i = 0; i < removed; ++i)
         if (const unsigned long error = PutBackUndone(Full(plan.remove[i]), std::wstring())) {
             clean = false;
             NoteUnrestored(failure, error, plan.remove[i]);
         }
+    if (plan.keepStore) clean = DropStagedRecord(store) == 0 && clean;
     // Held open until here, so that no other instance's recovery works on the same files at once.
     journal_.reset();
     if (clean) DeleteStep(JournalPath(folder_));
@@ -610,6 +646,8 @@ bool RecoverInterruptedInstall(const std::wstring& folder, InstallFailure* failu
         for (const std::wstring& r : j.undo.restore)
             putBack(r, PutBackUndone(folder + L"\\" + r, OriginalPath(store, r)));
         for (const std::wstring& x : j.undo.remove) putBack(x, PutBackUndone(folder + L"\\" + x, std::wstring()));
+        for (const std::wstring& p : j.undo.putBack)
+            putBack(p, PutBackIntoStore(folder + L"\\" + p, OriginalPath(store, p)));
     }
     for (const std::wstring& relative : j.staged) {
         const std::wstring staged = StagedPath(folder + L"\\" + relative);

@@ -37,8 +37,14 @@
 //   U <name>   undo: ours is renamed "<name>.velmora-new", then the original
 //              kept for <name> is moved back from the store into its place
 //   X <name>   undo: ours is renamed "<name>.velmora-new"; no file stood there
+//   P <name>   undo: nothing stands at <name>: the original kept for it is
+//              moved back from the store into its place
 //   G <name>   undo: a folder our installs made, removed after DONE when empty
-//   Z          undo: after DONE the store goes
+//   Y <name>   undo: after DONE the original kept for <name> is deleted (its
+//              bytes stand in Game again, or the player was told it goes)
+//   Z          undo: after DONE the record and the store's empty folders go
+// An undo that keeps originals in the store says T instead of Z: its
+// staged record, naming only those, replaces the store's after DONE.
 // Before DONE nothing in the store but the staged record changes, and a
 // roll-back moves every original it took out back in; after DONE each step
 // finds from the names on disk whether it is still to do.
@@ -64,6 +70,7 @@
 
 #include "runtime/ScopedHandle.h"
 #include "runtime/Text.h"
+#include "themes/BackupRecord.h"
 #include "themes/FileFlusher.h"
 #include "themes/FileHash.h"
 #include "themes/FolderListing.h"
@@ -74,10 +81,16 @@ std::wstring JournalPath(const std::wstring& folder);
 extern const wchar_t kJournalName[];
 
 // What an undo does (UndoInstalls.h works it out): the files whose
-// originals come back from the store, the files of ours where none stood,
-// and the folders our installs made.
+// originals come back from the store in place of ours (restore) or where
+// nothing stands now (putBack), the files of ours where none stood, the
+// folders our installs made, and the originals that go with the store
+// (their bytes stand in Game again, or the undo's question said they would
+// not be kept). With `keepStore` the store stays, with `record` naming what
+// it still keeps; else it goes.
 struct UndoPlan {
-    std::vector<std::wstring> restore, remove, folders;
+    std::vector<std::wstring> restore, putBack, remove, folders, drop;
+    bool keepStore = false;
+    BackupRecord record;
 };
 
 // One install into one folder (an extended path, see LongPath.h). Names are
@@ -147,7 +160,8 @@ private:
     bool StartJournal(const std::string& lines, bool flush, InstallFailure* failure);
     // After DONE: every step still to do, taken from the journal, which goes when all are done.
     void FinishFromJournal();
-    void RollBackUndo(const UndoPlan& plan, std::size_t restored, std::size_t removed, InstallFailure* failure);
+    void RollBackUndo(const UndoPlan& plan, std::size_t restored, std::size_t putBack, std::size_t removed,
+                      InstallFailure* failure);
 
     std::wstring folder_;
     FolderListing listing_;
