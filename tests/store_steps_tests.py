@@ -377,6 +377,42 @@ class StoreSteps(unittest.TestCase):
         os.remove(os.path.join(originals, "linked"))
         self.assertEqual(differences(original, {k: v for k, v in after.items() if not k.startswith(STORE)}), "")
 
+    def test_a_set_aside_original_no_journal_names_is_never_deleted(self):
+        start, game = self.game_folder("start")
+        original = tree(start)
+        # Its journal lost (a cleaner, a repair tool): b.ini's original, set aside, and nothing under its name.
+        stray = os.path.join(game, "DATA/Menu/b.ini.velmora-old")
+        with open(stray, "wb") as f:
+            f.write(b"the player's b")
+        os.utime(stray, (1546300800, 1546300800))
+        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+        self.assertIn("undone 0 left", run_script([["undo", win(game)]]))
+        after = tree(start)
+        b = os.path.join("Game", "DATA", "Menu", "b.ini")
+        self.assertEqual(after[b][0], b"the player's b")
+        self.assertEqual(after[b][3], 1546300800 * 10000000)
+        del after[b]
+        self.assertEqual(differences({k: v for k, v in original.items() if not k.endswith("b.ini.velmora-old")},
+                                     after), "")
+        # Where its name is taken, the install refuses and names it; nothing changes.
+        with open(os.path.join(game, "DATA/Menu/a.ini.velmora-old"), "wb") as f:
+            f.write(b"an older a of the player's")
+        before = tree(start)
+        lines = self.install(self.first, game, 1, "王者")
+        self.assertIn("result 0", lines)
+        self.assertIn("failure other 183 DATA\\Menu\\a.ini.velmora-old", lines)
+        self.assertEqual(differences(before, tree(start)), "")
+
+    def test_a_member_named_like_our_staged_files_in_any_letter_case_is_refused(self):
+        start, game = self.game_folder("start")
+        before = tree(start)
+        for name in ("DATA/Menu/x.VELMORA-NEW", "DATA/Menu/notes.txt.Velmora-Old"):
+            pack = os.path.join(self.dir, "odd.zip")
+            py_zip(pack, {"ClientZips.txt": b"odd list", name: b"odd"})
+            lines = self.install(pack, game, 1, "王者")
+            self.assertIn("result 0", lines, name)
+            self.assertEqual(differences(before, tree(start)), "", name)
+
     def test_the_menu_counts_what_the_undo_will_leave(self):
         start, game = self.game_folder("start")
         self.assertIn("result 1", self.install(self.first, game, 1, "王者"))

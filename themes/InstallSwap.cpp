@@ -20,6 +20,7 @@ const char kJournalHeaderV1[] = "VELMORA-JOURNAL 1\n";
 const char kJournalMark[] = "VELMORA-JOURNAL ";
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+constexpr std::size_t kSuffixLength = sizeof kStagedSuffix / sizeof kStagedSuffix[0] - 1;
 bool IsFile(const std::wstring& path) {
     const DWORD a = GetFileAttributesW(path.c_str());
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
@@ -305,14 +306,32 @@ bool InstallSwap::NoteCreatedFolder(const std::wstring& relative, InstallFailure
     return true;
 }
 
-// A file of our names that no journal names: deleted, or the install refuses and names it.
+// A file of our names that no journal names. A staged one is deleted; a
+// set-aside one is the player's and stays: the install refuses and names
+// it, as it does where a delete fails.
 bool InstallSwap::RemoveLeftover(const std::wstring& relative, InstallFailure* failure) {
     if (listing_.Attributes(relative) == INVALID_FILE_ATTRIBUTES) return true;
     const DWORD a = GetFileAttributesW(Full(relative).c_str());
     if (a == INVALID_FILE_ATTRIBUTES) return true;
-    if (!(a & FILE_ATTRIBUTE_DIRECTORY) && DeleteStep(Full(relative))) return true;
+    const bool staged = relative.size() >= kSuffixLength &&
+                        relative.compare(relative.size() - kSuffixLength, kSuffixLength, kStagedSuffix) == 0;
+    if (staged && !(a & FILE_ATTRIBUTE_DIRECTORY) && DeleteStep(Full(relative))) return true;
     // A folder of that name is nobody's leftover of ours: it stays, and blocks.
-    return NoteFailure(failure, (a & FILE_ATTRIBUTE_DIRECTORY) ? ERROR_ALREADY_EXISTS : GetLastError(), relative);
+    const bool blocks = !staged || (a & FILE_ATTRIBUTE_DIRECTORY);
+    return NoteFailure(failure, blocks ? ERROR_ALREADY_EXISTS : GetLastError(), relative);
+}
+
+DWORD InstallSwap::Existing(const std::wstring& relative) {
+    const DWORD there = listing_.Attributes(relative);
+    const std::wstring aside = AsidePath(relative);
+    if (there != INVALID_FILE_ATTRIBUTES || listing_.Attributes(aside) == INVALID_FILE_ATTRIBUTES) return there;
+    const DWORD a = GetFileAttributesW(Full(aside).c_str());
+    if (a == INVALID_FILE_ATTRIBUTES || (a & FILE_ATTRIBUTE_DIRECTORY)) return there;
+    // Where it cannot go back, CreateStaged refuses and names it.
+    if (!RenameStep(Full(aside), WithoutSuffix(Full(aside)))) return there;
+    listing_.Note(aside, INVALID_FILE_ATTRIBUTES);
+    listing_.Note(relative, a);
+    return a;
 }
 
 ScopedFile InstallSwap::CreateStaged(const std::wstring& relative, InstallFailure* failure) {
@@ -397,6 +416,7 @@ bool InstallSwap::PrepareStore(std::string* lines, InstallFailure* failure) {
 
 bool InstallSwap::AdoptStaged(const std::wstring& relative, InstallFailure* failure, const FileHash* installed) {
     const std::wstring full = Full(relative);
+    Existing(relative);  // a set-aside original of it goes back first, where it can
     if (!RemoveLeftover(AsidePath(relative), failure)) return false;
     // With write access: the flush needs it. Nobody but a virus scanner
     // knows a staged file, and one may be reading it since it was closed:

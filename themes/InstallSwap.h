@@ -59,9 +59,13 @@
 // that Windows 8 on allows, where all are done before the journal's flush).
 //
 // Leftovers. An install never uses a file it did not create: before a file
-// is staged, a ".velmora-new" or ".velmora-old" beside it that no journal
-// names (left by a crash whose journal was lost, an older version, or
-// anyone) is deleted, or, where that fails, the install refuses and names it.
+// is staged, a ".velmora-new" beside it that no journal names (left by a
+// crash whose journal was lost, an older version, or anyone) is deleted,
+// or, where that fails, the install refuses and names it. A ".velmora-old"
+// that no journal names is the player's original whose journal was lost (a
+// cleaner, a repair tool, a power cut): it is never deleted. Where its name
+// is free it goes back under it (and is then replaced and kept like any
+// original); where not, the install refuses and names it.
 // A roll-back undoes only the renames this run made.
 #pragma once
 
@@ -113,8 +117,9 @@ public:
     bool NoteCreatedFolder(const std::wstring& relative, InstallFailure* failure);
     // The attributes of what stood at `relative` before this install staged
     // anything beside it (INVALID_FILE_ATTRIBUTES for nothing): each folder
-    // is read once.
-    DWORD Existing(const std::wstring& relative) { return listing_.Attributes(relative); }
+    // is read once. Where nothing stands but a ".velmora-old" that no
+    // journal names does, that original goes back under its name first.
+    DWORD Existing(const std::wstring& relative);
     // The staged file of `relative`, new and empty, for writing; leftovers of
     // our names beside it are removed first.
     ScopedFile CreateStaged(const std::wstring& relative, InstallFailure* failure);
