@@ -88,7 +88,8 @@ TEST(Record, ReadsBackWhatWasWrittenAndTrustsNothingElse) {
         text + "file - 00000000:0 01d4d33d0f13ab0 x\n",
         text + "file - 00000000:0 x\n",
         // The boundaries of each field: an empty or signed size, one past 64 bits, a CRC of 7 or 9
-        // digits, a time of 15 or 17, an empty or doubled space, an entry that is not a whole number.
+        // digits, a time of 15 or 17, an empty or doubled space, a level that Windows would name otherwise
+        // (a trailing space or dot), an entry that is not a whole number.
         text + "file - 0000abcd: - x\n",
         text + "file 0000abcd: 00000000:0 - x\n",
         text + "file - 0000abcd:+1 - x\n",
@@ -98,7 +99,8 @@ TEST(Record, ReadsBackWhatWasWrittenAndTrustsNothingElse) {
         text + "file - 0000abcd1:0 - x\n",
         text + "file - 0000abc:01 - x\n",
         text + "file - 00000000:0 01d4d33d0f13ab000 x\n",
-        text + "file - 00000000:0 -  x\n",
+        text + "file - 00000000:0 - x \n",
+        text + "file - 00000000:0 - DATA.\\x\n",
         text + "file  - 00000000:0 - x\n",
         text + "file - 00000000:0 - \n",
         text + "file - 00000000:0 -\n",

@@ -25,7 +25,8 @@ bool SafeRelative(const std::wstring& path) {
     for (;;) {
         const std::size_t end = path.find(L'\\', start);
         const std::wstring level = path.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
-        if (level.empty() || level == L"." || level == L"..") return false;
+        // Windows drops a trailing dot or space: the name would reach another file.
+        if (level.empty() || level.back() == L'.' || level.back() == L' ') return false;
         for (wchar_t c : level)
             if (c < 32 || wcschr(L"<>:\"/|?*", c)) return false;
         if (end == std::wstring::npos) return true;
