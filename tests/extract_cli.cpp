@@ -25,6 +25,7 @@
 //   holdat|K|PATH                      -> at step K, PATH is held without sharing until unlock
 //   diskfullat|KIND                    -> from the first step of KIND on, every step that needs room
 //                                        (create, write, journal, done) fails: the disk is full
+//   lockfolder|TARGET                  -> holds TARGET's folder lock as another instance's install does
 //   lock|PATH / unlock                 -> holds PATH open without sharing, as a running client does;
 //                                        unlock lets go of everything held
 //   lockread|PATH                      -> holds PATH open for reading, sharing reads only (a virus scanner)
@@ -50,6 +51,7 @@
 #include "runtime/Encoding.h"
 #include "runtime/LongPath.h"
 #include "themes/ArchiveExtract.h"
+#include "themes/FolderLock.h"
 #include "themes/InstallFailure.h"
 #include "themes/InstallPack.h"
 #include "themes/InstallSteps.h"
@@ -78,7 +80,7 @@ std::string ToUtf8(const Text& gbk) {
 }
 
 const char* const kProblems[] = {"none",  "in-use",     "access-denied", "disk-full",
-                                  "damaged", "other", "unfinished",    "store-damaged"};
+                                  "damaged", "other", "unfinished",    "store-damaged", "busy"};
 const char* const kSteps[] = {"create", "write", "flush", "rename", "delete", "mkdir", "rmdir", "journal", "done"};
 
 std::vector<HANDLE> g_held;
@@ -153,9 +155,12 @@ void PrintUnrestored(const InstallFailure& f) {
 
 std::vector<std::unique_ptr<HoldWhenItAppears>> g_watches;
 
+std::vector<std::unique_ptr<FolderLock>> g_folderLocks;
+
 void LetGoOfEverything() {
     for (HANDLE h : g_held) CloseHandle(h);
     g_held.clear();
+    g_folderLocks.clear();
     g_watches.clear();
 }
 
@@ -235,10 +240,14 @@ int main(int argc, char** argv) {
                 std::printf(state.record == RecordRead::None ? "state none\n" : "state unknown\n");
         } else if (f[0] == "recover" && f.size() >= 2) {
             InstallFailure failure;
+            const std::wstring game = ExtendedPath(GbkToWide(FromUtf8(f[1])));
             StartSteps();
-            const bool whole = RecoverGameFolder(ExtendedPath(GbkToWide(FromUtf8(f[1]))), &failure);
+            // As the program's start-up runs it: holding the folder.
+            FolderLock lock;
+            const bool whole = lock.Take(game, &failure) && RecoverGameFolder(game, &failure);
             EndSteps();
             std::printf(whole ? "recovered\n" : "recovery-incomplete\n");
+            if (failure.problem == InstallProblem::Busy) PrintFailure(failure);
             PrintUnrestored(failure);
         } else if (f[0] == "count") {
             g_plan.count = true;
@@ -267,6 +276,11 @@ int main(int argc, char** argv) {
                                    read ? FILE_SHARE_READ : 0, nullptr, OPEN_EXISTING, 0, nullptr);
             if (h != INVALID_HANDLE_VALUE) g_held.push_back(h);
             std::printf("locked %d\n", h != INVALID_HANDLE_VALUE);
+        } else if (f[0] == "lockfolder" && f.size() >= 2) {
+            // Another instance's install or undo under way in that folder.
+            g_folderLocks.push_back(std::make_unique<FolderLock>());
+            InstallFailure ignored;
+            std::printf("locked %d\n", g_folderLocks.back()->Take(ExtendedPath(GbkToWide(FromUtf8(f[1]))), &ignored));
         } else if (f[0] == "holdwhen" && f.size() >= 2) {
             g_watches.push_back(std::make_unique<HoldWhenItAppears>(GbkToWide(FromUtf8(f[1]))));
             std::printf("watching\n");

@@ -426,6 +426,23 @@ class StoreSteps(unittest.TestCase):
         self.assertEqual(run_script([["undo", win(game), "discard"]]), ["undone 1 left"])
         self.assertFalse(os.path.exists(os.path.join(start, STORE)))
 
+    def test_while_another_instance_changes_the_folder_an_install_undo_and_recovery_wait_then_refuse(self):
+        """An elevated start beside a plain one: while one holds the game folder, the other's install, undo and
+        start-up recovery read nothing and change nothing; they wait a bounded time, then say why."""
+        start, game = self.game_folder("start")
+        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+        before = tree(start)
+        lines = run_script([["lockfolder", win(game)], ["install", win(self.second), win(game), "2", "钻石"],
+                            ["undo", win(game)], ["recover", win(game)], ["unlock"]])
+        self.assertEqual(lines, ["locked 1", "result 0", "failure busy 32 velmora-install.velmora-lock",
+                                 "result 0", "failure busy 32 velmora-install.velmora-lock",
+                                 "recovery-incomplete", "failure busy 32 velmora-install.velmora-lock", "unlocked"])
+        self.assertEqual(differences(before, tree(start)), "")
+        # Let go of (here: by its holder's end), the folder is anyone's again, and no lock stays behind.
+        self.assertIn("result 1", self.install(self.second, game, 2, "钻石"))
+        self.assertEqual(run_script([["undo", win(game)]]), ["undone 0 left"])
+        self.assertFalse(os.path.exists(os.path.join(game, "velmora-install.velmora-lock")))
+
 
 if __name__ == "__main__":
     wine_script.take_arguments()

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "themes/FolderLock.h"
+
 bool NoteFailure(InstallFailure* failure, unsigned long error, const std::wstring& relativePath) {
     if (!failure || failure->problem != InstallProblem::None) return false;
     switch (error) {
@@ -30,5 +32,13 @@ bool NoteStoreDamaged(InstallFailure* failure, const std::wstring& relativePath)
     if (!failure || failure->problem != InstallProblem::None) return false;
     failure->problem = InstallProblem::StoreDamaged;
     failure->relativePath = relativePath;
+    return false;
+}
+
+bool NoteBusy(InstallFailure* failure) {
+    if (!failure || failure->problem != InstallProblem::None) return false;
+    failure->problem = InstallProblem::Busy;
+    failure->error = ERROR_SHARING_VIOLATION;
+    failure->relativePath = kFolderLockName;
     return false;
 }

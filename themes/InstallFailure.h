@@ -5,7 +5,8 @@
 #include <string>
 
 // Why an install could not land, for the message the user gets.
-enum class InstallProblem { None, InUse, AccessDenied, DiskFull, Damaged, Other, Unfinished, StoreDamaged };
+// Busy: another Velmora instance is changing the same game folder (FolderLock.h).
+enum class InstallProblem { None, InUse, AccessDenied, DiskFull, Damaged, Other, Unfinished, StoreDamaged, Busy };
 
 struct InstallFailure {
     InstallProblem problem = InstallProblem::None;
@@ -26,3 +27,5 @@ bool NoteFailure(InstallFailure* failure, unsigned long error, const std::wstrin
 bool NoteDamaged(InstallFailure* failure, const std::wstring& relativePath);
 // Records a backup store that cannot be trusted (the first failure wins); false.
 bool NoteStoreDamaged(InstallFailure* failure, const std::wstring& relativePath);
+// Another instance holds the game folder (problem Busy); false, as the others.
+bool NoteBusy(InstallFailure* failure);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "runtime/Dialogs.h"
+#include "themes/FolderLock.h"
 #include "themes/InstallMessages.h"
 #include "themes/InstallPack.h"
 #include "themes/InstallSteps.h"
@@ -127,6 +128,11 @@ Text DoneText(const UndoOutcome& outcome) {
 bool UndoInstalls(const std::wstring& game, const std::vector<std::wstring>& discard, UndoOutcome* outcome,
                   InstallFailure* failure) {
     *outcome = UndoOutcome();
+    // Held from before the record is read until the last step: a plan made
+    // from a record that another instance's install changed meanwhile
+    // would take back the wrong files.
+    FolderLock lock;
+    if (!lock.Take(game, failure)) return false;
     // A crash's leftovers first: the record is read as the folder stands after them.
     InstallFailure earlier;
     if (!RecoverGameFolder(game, &earlier)) {
