@@ -36,6 +36,8 @@
 //   attrib|PATH|HEX / getattr|PATH     -> sets / prints the file attributes
 //   makeat|K|PATH                      -> at step K, before it is done, PATH is made with the bytes
 //                                        "the player's" (a file that appears during an install)
+//   writeat|K|PATH                     -> at step K, before it is done, PATH is written over with the
+//                                        bytes "the game's patch" (the game patching a file meanwhile)
 //   recoverat|K|TARGET                 -> at step K, before it is done, a recovery of TARGET runs as
 //                                        a second instance's start-up would: "second recovered" or
 //                                        "second recovery-incomplete"
@@ -87,11 +89,11 @@ std::vector<HANDLE> g_held;
 
 struct StepPlan {
     bool count = false, trace = false;
-    int killAt = -1, crashAfterRenames = -1, holdAt = -1, recoverAt = -1, makeAt = -1;
+    int killAt = -1, crashAfterRenames = -1, holdAt = -1, recoverAt = -1, makeAt = -1, writeAt = -1;
     unsigned long failError[9] = {};  // by step kind
     int diskFullAt = -1;              // a step kind
     bool diskFull = false;
-    std::wstring holdPath, recoverPath, makePath;
+    std::wstring holdPath, recoverPath, makePath, writePath;
     int steps = 0, renames = 0;
 } g_plan;
 
@@ -113,6 +115,12 @@ unsigned long OnStep(InstallStep step, const std::wstring& path) {
         HANDLE h = CreateFileW(g_plan.makePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
         DWORD wrote = 0;
         if (h != INVALID_HANDLE_VALUE) WriteFile(h, "the player's", 12, &wrote, nullptr), CloseHandle(h);
+    }
+    if (n == g_plan.writeAt) {
+        SetFileAttributesW(g_plan.writePath.c_str(), FILE_ATTRIBUTE_NORMAL);
+        HANDLE h = CreateFileW(g_plan.writePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD wrote = 0;
+        if (h != INVALID_HANDLE_VALUE) WriteFile(h, "the game's patch", 16, &wrote, nullptr), CloseHandle(h);
     }
     if (n == g_plan.recoverAt) {
         // Its own steps are not this command's.
@@ -140,7 +148,7 @@ void StartSteps() {
 }
 void EndSteps() {
     if (g_plan.count) std::printf("steps %d\n", g_plan.steps);
-    g_plan.killAt = g_plan.holdAt = g_plan.crashAfterRenames = g_plan.recoverAt = g_plan.makeAt = -1;
+    g_plan.killAt = g_plan.holdAt = g_plan.crashAfterRenames = g_plan.recoverAt = g_plan.makeAt = g_plan.writeAt = -1;
 }
 
 void PrintFailure(const InstallFailure& f) {
@@ -264,6 +272,9 @@ int main(int argc, char** argv) {
         } else if (f[0] == "makeat" && f.size() >= 3) {
             g_plan.makeAt = std::atoi(f[1].c_str());
             g_plan.makePath = GbkToWide(FromUtf8(f[2]));
+        } else if (f[0] == "writeat" && f.size() >= 3) {
+            g_plan.writeAt = std::atoi(f[1].c_str());
+            g_plan.writePath = GbkToWide(FromUtf8(f[2]));
         } else if (f[0] == "recoverat" && f.size() >= 3) {
             g_plan.recoverAt = std::atoi(f[1].c_str());
             g_plan.recoverPath = ExtendedPath(GbkToWide(FromUtf8(f[2])));

@@ -443,6 +443,45 @@ class StoreSteps(unittest.TestCase):
         self.assertEqual(run_script([["undo", win(game)]]), ["undone 0 left"])
         self.assertFalse(os.path.exists(os.path.join(game, "velmora-install.velmora-lock")))
 
+    def step_of(self, commands, kind, path_end):
+        """The number of the first step of `kind` on a path ending in `path_end`, in a run of `commands` in a copy."""
+        lines = run_script([["trace"]] + commands)
+        for l in lines:
+            n, k, path = l.split(" ", 3)[1:]
+            if k == kind and path.endswith(path_end):
+                return n
+        self.fail("no %s of %s in %s" % (kind, path_end, lines))
+
+    def test_a_file_the_game_patches_between_the_look_and_the_swap_is_kept_as_it_was_set_aside(self):
+        """The game patches a.ini right before the install sets it aside: what was set aside is kept (its hash
+        recorded), whether it is the first install (the player's file) or a later one (then over ours)."""
+        for first in (True, False):
+            start, game = self.game_folder("start-%s" % first)
+            if not first:
+                self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+            pack, entry, word = (self.first, 1, "王者") if first else (self.second, 2, "钻石")
+            probe, probe_game = self.copy(start, "probe-%s" % first)
+            k = self.step_of([["install", win(pack), win(probe_game), str(entry), word]], "rename",
+                             "\\DATA\\Menu\\a.ini")
+            a = os.path.join(game, "DATA", "Menu", "a.ini")
+            self.assertIn("result 1", self.install(pack, game, entry, word, [["writeat", k, win(a)]]))
+            self.assertEqual(run_script([["undo", win(game)]]), ["undone 0 left"], first)
+            with open(a, "rb") as f:
+                self.assertEqual(f.read(), b"the game's patch", first)
+
+    def test_a_file_the_game_patches_while_an_undo_sets_ours_aside_stays_and_its_original_is_kept(self):
+        start, game = self.game_folder("start")
+        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+        probe, probe_game = self.copy(start, "probe")
+        k = self.step_of([["undo", win(probe_game)]], "rename", "\\DATA\\Menu\\a.ini")
+        a = os.path.join(game, "DATA", "Menu", "a.ini")
+        self.assertEqual(run_script([["writeat", k, win(a)], ["undo", win(game)]]), ["undone 1 left", "kept 1"])
+        with open(a, "rb") as f:
+            self.assertEqual(f.read(), b"the game's patch")
+        with open(os.path.join(start, STORE, "originals", "DATA", "Menu", "a.ini"), "rb") as f:
+            self.assertEqual(f.read(), b"the player's edited a")
+        self.assertEqual(run_script([["state", win(game)]]), ["state 王者 1"])
+
 
 if __name__ == "__main__":
     wine_script.take_arguments()

@@ -132,20 +132,23 @@ bool PlanRecord(const std::wstring& game, const std::vector<SwappedFile>& files,
         return NoteStoreDamaged(failure, StoreRelative(L"record.txt"));
     if (!SameVolume(game, ParentOf(store))) return NoteFailure(failure, ERROR_NOT_SAME_DEVICE, StoreRelative());
     for (const SwappedFile& f : files) {
-        const std::wstring full = game + L"\\" + f.relative;
+        // The file itself as it was set aside: what the game may have
+        // written there up to the rename is in it.
+        const std::wstring aside = AsidePath(game + L"\\" + f.relative);
         const RecordedFile* known = FindRecorded(record, f.relative);
         FileHash now;
         bool keep = false;
         if (f.replaces) {
-            const HashResult hashed = HashOriginal(full, &now);
-            if (hashed == HashResult::Unreadable) return NoteFailure(failure, GetLastError(), f.relative);
-            // Gone since it was staged: the swap stops at it anyway.
+            const HashResult hashed = HashOriginal(aside, &now);
+            if (hashed == HashResult::Unreadable) return NoteFailure(failure, GetLastError(), f.relative + kAsideSuffix);
+            // Gone since it was set aside: there is nothing to keep.
             keep = hashed == HashResult::Hashed && (!known || now != known->installed);
         }
         if (!known) record.files.push_back({f.relative, std::nullopt, FileHash()});
         RecordedFile* r = FindRecorded(record, f.relative);
         if (keep) {
-            const std::wstring name = OnDiskName(game, f.relative);
+            const std::wstring asideName = OnDiskName(game, f.relative + kAsideSuffix);
+            const std::wstring name = asideName.substr(0, asideName.size() - (sizeof kAsideSuffix / sizeof kAsideSuffix[0] - 1));
             // Only an older original of this place may give way to it: any
             // other file kept under that name is one the record lost track
             // of, and it is not ours to delete.

@@ -43,13 +43,13 @@ struct KeptOriginal {
     std::wstring relative, kept;
 };
 
-// Before an install's journal names its swap: the record after it, and the
-// originals it keeps. What it replaces is kept where no earlier install
+// After an install's swap, before its DONE: the record after it, and the
+// originals it keeps, decided from the set-aside files themselves. What it replaces is kept where no earlier install
 // wrote, and also where what stands is no longer what we wrote there (the
 // game patched it since: that is now the newest original, and the older one
 // kept for that place gives way to it). False, with the failure, when the
 // record cannot be trusted, the store would lie on another volume, or a
-// file to keep cannot be read; nothing has changed then.
+// file to keep cannot be read; the swap is rolled back then.
 bool PlanRecord(const std::wstring& game, const std::vector<SwappedFile>& files,
                 const std::vector<std::wstring>& madeFolders, int entry, const Text& word, BackupRecord* next,
                 std::vector<KeptOriginal>* kept, InstallFailure* failure);

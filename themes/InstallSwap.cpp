@@ -85,12 +85,14 @@ bool ReadJournalFile(HANDLE file, const std::wstring& folder, JournalContents* o
         return true;
     }
     std::vector<std::wstring> swappedV1, restoredV1;
+    bool keepStore = false;
     for (std::size_t at = text.find('\n') + 1, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
         const std::string line = text.substr(at, end - at);
         if (line == "DONE") out->done = true;
         if (line == "T") out->store = true;
         if (line == "M") out->storeMade = true;
         if (line == "Z") out->removeStore = true;
+        if (line == "Q") keepStore = true;
         if (line.size() < 3 || line[1] != ' ') continue;
         const std::wstring relative = FromUtf8(line.substr(2));
         switch (line[0]) {
@@ -111,6 +113,7 @@ bool ReadJournalFile(HANDLE file, const std::wstring& folder, JournalContents* o
             case 'G': out->undo.folders.push_back(relative); break;
         }
     }
+    if (keepStore) out->removeStore = false;
     // An original was there when it is set aside, was put back, or was never touched.
     for (const std::wstring& relative : swappedV1) {
         const std::wstring full = folder + L"\\" + relative;
@@ -370,11 +373,9 @@ void InstallSwap::KeepOriginals(int entry, const Text& word) {
     word_ = word;
 }
 
-// Works out the store's record and which originals it keeps, says in the
-// journal that the store takes part, and stages the record there. Its K
-// lines go with the W and N lines.
-bool InstallSwap::PrepareStore(std::string* lines, InstallFailure* failure) {
-    std::vector<SwappedFile> swapped;
+// What the store needs to know of each staged file, read before the swap
+// (our staged files: nobody else writes them).
+bool InstallSwap::CollectSwapped(std::vector<SwappedFile>* swapped, InstallFailure* failure) {
     for (File& f : files_) {
         if (!f.hashed) {
             // Told nothing of what it holds: read once more, after the flushes.
@@ -390,8 +391,17 @@ bool InstallSwap::PrepareStore(std::string* lines, InstallFailure* failure) {
         std::uint64_t written = 0;
         if (GetFileAttributesExW(StagedPath(Full(f.relative)).c_str(), GetFileExInfoStandard, &data))
             written = (std::uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
-        swapped.push_back({f.relative, f.replaces, f.installed, written});
+        swapped->push_back({f.relative, f.replaces, f.installed, written});
     }
+    return true;
+}
+
+// After the swap, before DONE: works out the store's record and which
+// originals it keeps from the set-aside files themselves (a file the game
+// patched right before it was set aside is kept as it is, under its own
+// hash), says in the journal that the store takes part, stages the record
+// there and puts it on disk. The K lines are left in `lines`.
+bool InstallSwap::PrepareStore(const std::vector<SwappedFile>& swapped, std::string* lines, InstallFailure* failure) {
     BackupRecord record;
     std::vector<KeptOriginal> kept;
     if (!PlanRecord(folder_, swapped, folders_, entry_, word_, &record, &kept, failure)) return false;
@@ -407,9 +417,9 @@ bool InstallSwap::PrepareStore(std::string* lines, InstallFailure* failure) {
     ScopedFile written;
     if (const unsigned long error = StageRecord(store, record, &written))
         return NoteFailure(failure, error, StoreRelative(L"record.txt"));
-    // Flushed with the staged files, after them: all are on disk before DONE,
-    // and the record goes live only after DONE.
-    flusher_.Add(std::move(written), StagedRecordPath(store));
+    // On disk before DONE: the record goes live only after it.
+    if (!TellStep(InstallStep::Flush, StagedRecordPath(store)) || (DurableWrites() && !FlushFileBuffers(written.get())))
+        return NoteFailure(failure, GetLastError(), StoreRelative(L"record.txt"));
     for (const KeptOriginal& k : kept) *lines += "K " + ToUtf8(k.relative) + "|" + ToUtf8(k.kept) + "\n";
     return true;
 }
@@ -450,11 +460,12 @@ bool InstallSwap::Commit(InstallFailure* failure) {
     // journal's flush below, which empties it: all must be done before it.
     if (FileFlusher::SendsWithoutCacheFlush() && !flusher_.Finish(&unflushed, &error))
         return FailFlush(unflushed, error, failure);
-    std::string lines;
-    if (keep_ && !PrepareStore(&lines, failure)) {
+    std::vector<SwappedFile> swapped;
+    if (keep_ && !CollectSwapped(&swapped, failure)) {
         RollBack(failure);
         return false;
     }
+    std::string lines;
     for (const File& f : files_) lines += (f.replaces ? "W " : "N ") + ToUtf8(f.relative) + "\n";
     if (!Append(InstallStep::Journal, lines, true, failure)) {
         RollBack(failure);
@@ -481,6 +492,16 @@ bool InstallSwap::Commit(InstallFailure* failure) {
             return false;
         }
         f.progress = Progress::Swapped;
+    }
+    if (keep_) {
+        // Each K line on disk before DONE, in a flush of its own: a DONE that
+        // reached the disk without it would have the original deleted.
+        std::string kept;
+        if (!PrepareStore(swapped, &kept, failure) ||
+            (!kept.empty() && !Append(InstallStep::Journal, kept, true, failure))) {
+            RollBack(failure);
+            return false;
+        }
     }
     if (!flusher_.Finish(&unflushed, &error)) return FailFlush(unflushed, error, failure);
     if (!Append(InstallStep::JournalDone, "DONE\n", true, failure)) {
@@ -537,8 +558,15 @@ void InstallSwap::RollBack(InstallFailure* failure) {
     recordStaged_ = storeMade_ = false;
 }
 
-bool InstallSwap::Undo(const UndoPlan& plan, InstallFailure* failure) {
-    std::string lines = plan.keepStore ? "T\n" : "Z\n";
+// Whether the file an undo has just set aside under our staged name still
+// holds what we wrote (the game may have written it since the plan looked).
+static bool StillOurs(const std::wstring& staged, const FileHash& installed) {
+    FileHash now;
+    return HashOriginal(staged, &now) == HashResult::Hashed && now == installed;
+}
+
+bool InstallSwap::Undo(const UndoPlan& plan, std::vector<RecordedFile>* changed, InstallFailure* failure) {
+    std::string lines = plan.keepStore ? "T\n" : "T\nZ\n";
     for (const std::wstring& r : plan.restore) lines += "U " + ToUtf8(r) + "\n";
     for (const std::wstring& p : plan.putBack) lines += "P " + ToUtf8(p) + "\n";
     for (const std::wstring& x : plan.remove) lines += "X " + ToUtf8(x) + "\n";
@@ -553,33 +581,52 @@ bool InstallSwap::Undo(const UndoPlan& plan, InstallFailure* failure) {
         RollBackUndo(plan, restored, putBack, removed, failure);
         return false;
     };
-    if (plan.keepStore) {
-        // The record of what the store still keeps, on disk before DONE; it
-        // replaces the store's only after DONE.
+    // The record of what the store still keeps, on disk before DONE; it
+    // replaces the store's only after DONE.
+    const auto stageRecord = [&](const BackupRecord& record) {
         ScopedFile written;
-        if (const unsigned long error = StageRecord(store, plan.record, &written)) {
-            SetLastError(error);
-            return fail(StoreRelative(L"record.txt"));
-        }
-        if (!TellStep(InstallStep::Flush, StagedRecordPath(store)) ||
-            (DurableWrites() && !FlushFileBuffers(written.get())))
-            return fail(StoreRelative(L"record.txt"));
-    }
-    for (const std::wstring& r : plan.restore) {
-        const std::wstring full = Full(r);
+        if (const unsigned long error = StageRecord(store, record, &written)) return SetLastError(error), false;
+        return TellStep(InstallStep::Flush, StagedRecordPath(store)) &&
+               (!DurableWrites() || FlushFileBuffers(written.get()));
+    };
+    if (plan.keepStore && !stageRecord(plan.record)) return fail(StoreRelative(L"record.txt"));
+    BackupRecord keeps = plan.record;
+    for (std::size_t i = 0; i < plan.restore.size(); ++i) {
+        const std::wstring& r = plan.restore[i];
+        const std::wstring full = Full(r), staged = StagedPath(AsOnDisk(full));
         // Ours out under our name first, then the original into its place.
-        if (!RenameStep(full, StagedPath(AsOnDisk(full)))) return fail(r);
+        if (!RenameStep(full, staged)) return fail(r);
         ++restored;
+        if (!StillOurs(staged, plan.restored[i].installed)) {
+            // The game's now: it stays, and so does its original.
+            if (!RenameStep(staged, WithoutSuffix(staged))) return fail(r);
+            changed->push_back(plan.restored[i]);
+            keeps.files.push_back(plan.restored[i]);
+            continue;
+        }
         if (!RenameStep(OriginalPath(store, r), full)) return fail(r);
     }
     for (const std::wstring& p : plan.putBack) {
         ++putBack;
         if (!RenameStep(OriginalPath(store, p), Full(p))) return fail(p);
     }
-    for (const std::wstring& x : plan.remove) {
-        const std::wstring full = Full(x);
-        if (!RenameStep(full, StagedPath(AsOnDisk(full)))) return fail(x);
+    for (std::size_t i = 0; i < plan.remove.size(); ++i) {
+        const std::wstring& x = plan.remove[i];
+        const std::wstring full = Full(x), staged = StagedPath(AsOnDisk(full));
+        if (!RenameStep(full, staged)) return fail(x);
         ++removed;
+        if (!StillOurs(staged, plan.removed[i].installed)) {
+            if (!RenameStep(staged, WithoutSuffix(staged))) return fail(x);
+            changed->push_back(plan.removed[i]);
+        }
+    }
+    if (keeps.files.size() != plan.record.files.size()) {
+        // Originals the store must keep after all: its record names them, and it stays.
+        if (!stageRecord(keeps)) return fail(StoreRelative(L"record.txt"));
+        if (!plan.keepStore && !Append(InstallStep::Journal, "Q\n", true, failure)) {
+            RollBackUndo(plan, restored, putBack, removed, failure);
+            return false;
+        }
     }
     if (!Append(InstallStep::JournalDone, "DONE\n", true, failure)) {
         RollBackUndo(plan, restored, putBack, removed, failure);
@@ -623,7 +670,7 @@ void InstallSwap::RollBackUndo(const UndoPlan& plan, std::size_t restored, std::
             clean = false;
             NoteUnrestored(failure, error, plan.remove[i]);
         }
-    if (plan.keepStore) clean = DropStagedRecord(store) == 0 && clean;
+    clean = DropStagedRecord(store) == 0 && clean;
     // Held open until here, so that no other instance's recovery works on the same files at once.
     journal_.reset();
     if (clean) DeleteStep(JournalPath(folder_));

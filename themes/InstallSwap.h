@@ -43,8 +43,10 @@
 //   Y <name>   undo: after DONE the original kept for <name> is deleted (its
 //              bytes stand in Game again, or the player was told it goes)
 //   Z          undo: after DONE the record and the store's empty folders go
-// An undo that keeps originals in the store says T instead of Z: its
-// staged record, naming only those, replaces the store's after DONE.
+//   Q          undo: the store stays after all (a file the game patched
+//              while the undo set it aside keeps its original there)
+// An undo says T first: a staged record naming the originals the store
+// still keeps may stand, and replaces the store's after DONE unless Z.
 // Before DONE nothing in the store but the staged record changes, and a
 // roll-back moves every original it took out back in; after DONE each step
 // finds from the names on disk whether it is still to do.
@@ -81,6 +83,8 @@
 #include "themes/InstallFailure.h"
 #include "themes/InstallSteps.h"
 
+struct SwappedFile;  // BackupStore.h
+
 std::wstring JournalPath(const std::wstring& folder);
 extern const wchar_t kJournalName[];
 
@@ -90,9 +94,12 @@ extern const wchar_t kJournalName[];
 // folders our installs made, and the originals that go with the store
 // (their bytes stand in Game again, or the undo's question said they would
 // not be kept). With `keepStore` the store stays, with `record` naming what
-// it still keeps; else it goes.
+// it still keeps; else it goes. `record` has the last install's entry even
+// when it names no file; `restored` and `removed` are the record's lines of
+// `restore` and `remove`, one each.
 struct UndoPlan {
     std::vector<std::wstring> restore, putBack, remove, folders, drop;
+    std::vector<RecordedFile> restored, removed;
     bool keepStore = false;
     BackupRecord record;
 };
@@ -141,8 +148,11 @@ public:
     // and its record is brought up to date, naming this catalogue entry.
     void KeepOriginals(int entry, const Text& word);
     // Takes back every recorded install as the plan says, all or nothing,
-    // and removes the store. On failure everything is rolled back first.
-    bool Undo(const UndoPlan& plan, InstallFailure* failure);
+    // and removes the store. A file that no longer holds what we wrote once
+    // it is set aside (the game wrote it since the plan looked) goes back
+    // under its name and is added to `changed`; its original, if any, stays
+    // in the store. On failure everything is rolled back first.
+    bool Undo(const UndoPlan& plan, std::vector<RecordedFile>* changed, InstallFailure* failure);
 
     const std::wstring& folder() const { return folder_; }
     std::wstring Full(const std::wstring& relative) const { return folder_ + L"\\" + relative; }
@@ -160,8 +170,9 @@ private:
     bool RemoveLeftover(const std::wstring& relative, InstallFailure* failure);
     // A failed flush of a staged file: noted, and the install rolled back.
     bool FailFlush(const std::wstring& stagedPath, unsigned long error, InstallFailure* failure);
-    // The store's record staged and the K lines worked out; false (and nothing of it left) on failure.
-    bool PrepareStore(std::string* lines, InstallFailure* failure);
+    // The store's part, before the swap and after it (see the .cpp); false with the failure.
+    bool CollectSwapped(std::vector<SwappedFile>* swapped, InstallFailure* failure);
+    bool PrepareStore(const std::vector<SwappedFile>& swapped, std::string* lines, InstallFailure* failure);
     bool StartJournal(const std::string& lines, bool flush, InstallFailure* failure);
     // After DONE: every step still to do, taken from the journal, which goes when all are done.
     void FinishFromJournal();

@@ -66,10 +66,12 @@ bool PlanUndo(const std::wstring& game, const BackupRecord& record, const std::v
                 if (!DeleteStep(StagedPath(full))) return NoteFailure(failure, GetLastError(), f.relative);
                 if (!f.original) {
                     plan->remove.push_back(f.relative);
+                    plan->removed.push_back(f);
                     break;
                 }
                 if (!checkOriginal(f)) return false;
                 plan->restore.push_back(f.relative);
+                plan->restored.push_back(f);
                 break;
             case RecordedNow::Vanished:
                 // Its folder gone too: the original stays in the store, and the box says where.
@@ -100,7 +102,7 @@ bool PlanUndo(const std::wstring& game, const BackupRecord& record, const std::v
     }
     plan->folders = record.folders;
     plan->keepStore = !keeps.files.empty();
-    if (plan->keepStore) plan->record = keeps;
+    plan->record = keeps;
     return true;
 }
 
@@ -152,7 +154,14 @@ bool UndoInstalls(const std::wstring& game, const std::vector<std::wstring>& dis
     UndoPlan plan;
     if (!PlanUndo(game, record, discard, &plan, outcome, failure)) return false;
     InstallSwap swap(game);
-    return swap.Undo(plan, failure);
+    std::vector<RecordedFile> changed;
+    if (!swap.Undo(plan, &changed, failure)) return false;
+    // Written by the game while the undo set them aside: left as the game has them.
+    for (const RecordedFile& f : changed) {
+        outcome->left.push_back(f.relative);
+        if (f.original) outcome->kept.push_back(f.relative);
+    }
+    return true;
 }
 
 void UndoThemeInstalls(const Text& target, const std::vector<std::wstring>& discard) {
