@@ -82,7 +82,8 @@ std::string ToUtf8(const Text& gbk) {
 }
 
 const char* const kProblems[] = {"none",  "in-use",     "access-denied", "disk-full",
-                                  "damaged", "other", "unfinished",    "store-damaged", "busy"};
+                                  "damaged", "other", "unfinished",    "store-damaged", "busy",
+                                  "stray-original"};
 const char* const kSteps[] = {"create", "write", "flush", "rename", "delete", "mkdir", "rmdir", "journal", "done"};
 
 std::vector<HANDLE> g_held;

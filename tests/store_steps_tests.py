@@ -400,7 +400,7 @@ class StoreSteps(unittest.TestCase):
         before = tree(start)
         lines = self.install(self.first, game, 1, "王者")
         self.assertIn("result 0", lines)
-        self.assertIn("failure other 183 DATA\\Menu\\a.ini.velmora-old", lines)
+        self.assertIn("failure stray-original 183 DATA\\Menu\\a.ini.velmora-old", lines)
         self.assertEqual(differences(before, tree(start)), "")
 
     def test_a_member_named_like_our_staged_files_in_any_letter_case_is_refused(self):

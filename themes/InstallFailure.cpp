@@ -42,3 +42,11 @@ bool NoteBusy(InstallFailure* failure) {
     failure->relativePath = kFolderLockName;
     return false;
 }
+
+bool NoteStrayOriginal(InstallFailure* failure, const std::wstring& relativePath) {
+    if (!failure || failure->problem != InstallProblem::None) return false;
+    failure->problem = InstallProblem::StrayOriginal;
+    failure->error = ERROR_ALREADY_EXISTS;
+    failure->relativePath = relativePath;
+    return false;
+}

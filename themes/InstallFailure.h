@@ -6,7 +6,11 @@
 
 // Why an install could not land, for the message the user gets.
 // Busy: another Velmora instance is changing the same game folder (FolderLock.h).
-enum class InstallProblem { None, InUse, AccessDenied, DiskFull, Damaged, Other, Unfinished, StoreDamaged, Busy };
+// StrayOriginal: a set-aside original that no journal names stands where the
+// install would put one of its own, beside a file of that name.
+enum class InstallProblem {
+    None, InUse, AccessDenied, DiskFull, Damaged, Other, Unfinished, StoreDamaged, Busy, StrayOriginal
+};
 
 struct InstallFailure {
     InstallProblem problem = InstallProblem::None;
@@ -29,3 +33,5 @@ bool NoteDamaged(InstallFailure* failure, const std::wstring& relativePath);
 bool NoteStoreDamaged(InstallFailure* failure, const std::wstring& relativePath);
 // Another instance holds the game folder (problem Busy); false, as the others.
 bool NoteBusy(InstallFailure* failure);
+// A set-aside original that no journal names is in the way (problem StrayOriginal).
+bool NoteStrayOriginal(InstallFailure* failure, const std::wstring& relativePath);

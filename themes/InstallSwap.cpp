@@ -318,10 +318,10 @@ bool InstallSwap::RemoveLeftover(const std::wstring& relative, InstallFailure* f
     if (a == INVALID_FILE_ATTRIBUTES) return true;
     const bool staged = relative.size() >= kSuffixLength &&
                         relative.compare(relative.size() - kSuffixLength, kSuffixLength, kStagedSuffix) == 0;
+    if (!staged && !(a & FILE_ATTRIBUTE_DIRECTORY)) return NoteStrayOriginal(failure, relative);
     if (staged && !(a & FILE_ATTRIBUTE_DIRECTORY) && DeleteStep(Full(relative))) return true;
     // A folder of that name is nobody's leftover of ours: it stays, and blocks.
-    const bool blocks = !staged || (a & FILE_ATTRIBUTE_DIRECTORY);
-    return NoteFailure(failure, blocks ? ERROR_ALREADY_EXISTS : GetLastError(), relative);
+    return NoteFailure(failure, (a & FILE_ATTRIBUTE_DIRECTORY) ? ERROR_ALREADY_EXISTS : GetLastError(), relative);
 }
 
 DWORD InstallSwap::Existing(const std::wstring& relative) {
