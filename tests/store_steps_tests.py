@@ -482,6 +482,37 @@ class StoreSteps(unittest.TestCase):
             self.assertEqual(f.read(), b"the player's edited a")
         self.assertEqual(run_script([["state", win(game)]]), ["state 王者 1"])
 
+    def test_the_trace_of_an_install_flushes_before_each_step_that_depends_on_it_and_keeps_by_one_rename(self):
+        """What a kill cannot show (a killed process's writes still reach the disk): every staged file, the record
+        among them, is flushed before the rename that makes it live; the W and N lines before the first rename;
+        DONE before the first delete. Each original kept is one rename of its set-aside file into originals\,
+        and is the player's file as it was: bytes, times and attributes."""
+        start, game = self.game_folder("start")
+        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+        mine = os.path.join("Game", "DATA", "Menu", "mine.INI")
+        players = tree(start)[mine]
+        lines, kinds = self.steps_of([["install", win(self.second), win(game), "2", "钻石"]])
+        steps = [l.split(" ", 3)[2:] for l in lines if l.startswith("step ")]
+        journal = "\\velmora-install.velmora-journal"
+        first_rename = kinds.index("rename")
+        done = kinds.index("done")
+        for i, (kind, path) in enumerate(steps):
+            if kind == "rename" and path.endswith(".velmora-new"):
+                self.assertIn(["flush", path], steps[:i], path)
+        # The last lines before the first rename (W, N) and DONE, each flushed before what rests on them.
+        last_lines = max(i for i, (k, _) in enumerate(steps[:first_rename]) if k == "journal")
+        self.assertIn(["flush", steps[last_lines][1]], steps[last_lines + 1:first_rename])
+        self.assertTrue(steps[last_lines][1].endswith(journal))
+        first_delete = min(i for i, (k, _) in enumerate(steps) if k == "delete" and i > done)
+        self.assertIn(["flush", steps[done][1]], steps[done + 1:first_delete])
+        # Kept: a.ini (patched by nobody: ours goes) and mine.INI (the player's): one rename each, nothing written.
+        into_store = [p for k, p in steps[done:] if k in ("create", "write", "delete") and STORE + "\\originals" in p]
+        self.assertEqual(into_store, [])
+        kept = [p for k, p in steps[done:] if k == "rename" and p.endswith(".velmora-old")]
+        self.assertEqual([p.rsplit("\\", 1)[1].lower() for p in kept], ["mine.ini.velmora-old"])
+        self.assertNotIn("mine.ini.velmora-old", " ".join(p for k, p in steps if k == "delete").lower())
+        self.assertEqual(tree(start)[os.path.join(STORE, "originals", "DATA", "Menu", "mine.INI")], players)
+
 
 if __name__ == "__main__":
     wine_script.take_arguments()

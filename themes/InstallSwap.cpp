@@ -257,8 +257,10 @@ InstallSwap::~InstallSwap() {
 }
 
 bool InstallSwap::Append(InstallStep step, const std::string& lines, bool flush, InstallFailure* failure) {
+    // The flush is a step of its own, which the hook sees like every other.
     if (WriteStep(step, journal_.get(), lines.data(), DWORD(lines.size()), JournalPath(folder_)) &&
-        (!flush || !DurableWrites() || FlushFileBuffers(journal_.get()))) {
+        (!flush || (TellStep(InstallStep::Flush, JournalPath(folder_)) &&
+                    (!DurableWrites() || FlushFileBuffers(journal_.get()))))) {
         journalSize_ += static_cast<long long>(lines.size());
         return true;
     }
