@@ -84,7 +84,15 @@ bool PlanUndo(const std::wstring& game, const BackupRecord& record, const std::v
                 plan->putBack.push_back(f.relative);
                 break;
             case RecordedNow::AsBefore:
-                if (f.original) plan->drop.push_back(f.relative);
+                // The original's bytes stand in Game again: its copy in the
+                // store may go, once the bytes themselves say so.
+                if (!f.original) break;
+                if (SameBytes(full, OriginalPath(store, f.relative))) {
+                    plan->drop.push_back(f.relative);
+                    break;
+                }
+                keeps.files.push_back(f);
+                outcome->kept.push_back(f.relative);
                 break;
             case RecordedNow::Superseded:
                 outcome->left.push_back(f.relative);
