@@ -133,7 +133,17 @@ void UndoCommand() {
     static bool running = false;
     if (running) return;
     running = true;
-    if (ShowMessage(kUndoQuestion, kBoxOkCancel, Text(kUndoTitle)) == kPressedOk) UndoThemeInstalls(RememberedTarget());
+    // The originals of files the game patched since are let go only when
+    // the question said so, and only those it counted.
+    const InstalledState state = InstalledIn(RememberedTarget());
+    Text question = kUndoQuestion;
+    if (!state.superseded.empty()) {
+        const std::string n = std::to_string(state.superseded.size());
+        question += "\r\n\r\n注意：有" + n + "个文件在修改之后已被游戏更新，将保留游戏的新文件，这" + n +
+                    "个文件修改之前的原始文件将不再保留。";
+    }
+    if (ShowMessage(question, kBoxOkCancel, Text(kUndoTitle)) == kPressedOk)
+        UndoThemeInstalls(RememberedTarget(), state.superseded);
     running = false;
 }
 

@@ -5,8 +5,12 @@
 //   install|ARCHIVE|TARGET[|ENTRY|WORD] -> installs ARCHIVE's bytes as the program installs a pack
 //                                        into its Game folder (the pack archive swapped in too);
 //                                        with an entry, the backup store beside TARGET takes part
-//   undo|TARGET                        -> takes back every install recorded for TARGET: "undone N left",
-//                                        "undone nothing", or "result 0" and the failure
+//   undo|TARGET[|discard]              -> takes back every install recorded for TARGET: "undone N left"
+//                                        (then "kept K" when the store keeps K originals), "undone
+//                                        nothing", or "result 0" and the failure; with discard, as
+//                                        after a question that said the superseded originals go
+//   state|TARGET                       -> what the tray menu tells: "state WORD N", "state none" or
+//                                        "state unknown"
 //   crash|ARCHIVE|TARGET|K             -> extracts, and ends the process (code 3) at the first step
 //                                        after K renames
 //   recover|TARGET                     -> recovers an install cut short, as the program does at
@@ -21,6 +25,7 @@
 //   holdat|K|PATH                      -> at step K, PATH is held without sharing until unlock
 //   diskfullat|KIND                    -> from the first step of KIND on, every step that needs room
 //                                        (create, write, journal, done) fails: the disk is full
+//   lockfolder|TARGET                  -> holds TARGET's folder lock as another instance's install does
 //   lock|PATH / unlock                 -> holds PATH open without sharing, as a running client does;
 //                                        unlock lets go of everything held
 //   lockread|PATH                      -> holds PATH open for reading, sharing reads only (a virus scanner)
@@ -31,6 +36,8 @@
 //   attrib|PATH|HEX / getattr|PATH     -> sets / prints the file attributes
 //   makeat|K|PATH                      -> at step K, before it is done, PATH is made with the bytes
 //                                        "the player's" (a file that appears during an install)
+//   writeat|K|PATH                     -> at step K, before it is done, PATH is written over with the
+//                                        bytes "the game's patch" (the game patching a file meanwhile)
 //   recoverat|K|TARGET                 -> at step K, before it is done, a recovery of TARGET runs as
 //                                        a second instance's start-up would: "second recovered" or
 //                                        "second recovery-incomplete"
@@ -46,6 +53,7 @@
 #include "runtime/Encoding.h"
 #include "runtime/LongPath.h"
 #include "themes/ArchiveExtract.h"
+#include "themes/FolderLock.h"
 #include "themes/InstallFailure.h"
 #include "themes/InstallPack.h"
 #include "themes/InstallSteps.h"
@@ -74,18 +82,19 @@ std::string ToUtf8(const Text& gbk) {
 }
 
 const char* const kProblems[] = {"none",  "in-use",     "access-denied", "disk-full",
-                                  "damaged", "other", "unfinished",    "store-damaged"};
+                                  "damaged", "other", "unfinished",    "store-damaged", "busy",
+                                  "stray-original"};
 const char* const kSteps[] = {"create", "write", "flush", "rename", "delete", "mkdir", "rmdir", "journal", "done"};
 
 std::vector<HANDLE> g_held;
 
 struct StepPlan {
     bool count = false, trace = false;
-    int killAt = -1, crashAfterRenames = -1, holdAt = -1, recoverAt = -1, makeAt = -1;
+    int killAt = -1, crashAfterRenames = -1, holdAt = -1, recoverAt = -1, makeAt = -1, writeAt = -1;
     unsigned long failError[9] = {};  // by step kind
     int diskFullAt = -1;              // a step kind
     bool diskFull = false;
-    std::wstring holdPath, recoverPath, makePath;
+    std::wstring holdPath, recoverPath, makePath, writePath;
     int steps = 0, renames = 0;
 } g_plan;
 
@@ -107,6 +116,12 @@ unsigned long OnStep(InstallStep step, const std::wstring& path) {
         HANDLE h = CreateFileW(g_plan.makePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
         DWORD wrote = 0;
         if (h != INVALID_HANDLE_VALUE) WriteFile(h, "the player's", 12, &wrote, nullptr), CloseHandle(h);
+    }
+    if (n == g_plan.writeAt) {
+        SetFileAttributesW(g_plan.writePath.c_str(), FILE_ATTRIBUTE_NORMAL);
+        HANDLE h = CreateFileW(g_plan.writePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD wrote = 0;
+        if (h != INVALID_HANDLE_VALUE) WriteFile(h, "the game's patch", 16, &wrote, nullptr), CloseHandle(h);
     }
     if (n == g_plan.recoverAt) {
         // Its own steps are not this command's.
@@ -134,7 +149,7 @@ void StartSteps() {
 }
 void EndSteps() {
     if (g_plan.count) std::printf("steps %d\n", g_plan.steps);
-    g_plan.killAt = g_plan.holdAt = g_plan.crashAfterRenames = g_plan.recoverAt = g_plan.makeAt = -1;
+    g_plan.killAt = g_plan.holdAt = g_plan.crashAfterRenames = g_plan.recoverAt = g_plan.makeAt = g_plan.writeAt = -1;
 }
 
 void PrintFailure(const InstallFailure& f) {
@@ -149,9 +164,12 @@ void PrintUnrestored(const InstallFailure& f) {
 
 std::vector<std::unique_ptr<HoldWhenItAppears>> g_watches;
 
+std::vector<std::unique_ptr<FolderLock>> g_folderLocks;
+
 void LetGoOfEverything() {
     for (HANDLE h : g_held) CloseHandle(h);
     g_held.clear();
+    g_folderLocks.clear();
     g_watches.clear();
 }
 
@@ -211,19 +229,34 @@ int main(int argc, char** argv) {
         } else if (f[0] == "undo" && f.size() >= 2) {
             UndoOutcome outcome;
             InstallFailure failure;
+            const std::wstring game = ExtendedPath(GbkToWide(FromUtf8(f[1])));
+            // What the question counted, read before it is asked.
+            const std::vector<std::wstring> discard =
+                f.size() >= 3 && f[2] == "discard" ? ReadInstalledState(game).superseded : std::vector<std::wstring>();
             StartSteps();
-            const bool ok = UndoInstalls(ExtendedPath(GbkToWide(FromUtf8(f[1]))), &outcome, &failure);
+            const bool ok = UndoInstalls(game, discard, &outcome, &failure);
             EndSteps();
-            if (ok)
+            if (ok) {
                 std::printf(outcome.nothingInstalled ? "undone nothing\n" : "undone %u left\n", unsigned(outcome.left.size()));
-            else
+                if (!outcome.kept.empty()) std::printf("kept %u\n", unsigned(outcome.kept.size()));
+            } else
                 std::printf("result 0\n"), PrintFailure(failure), PrintUnrestored(failure);
+        } else if (f[0] == "state" && f.size() >= 2) {
+            const InstalledState state = ReadInstalledState(ExtendedPath(GbkToWide(FromUtf8(f[1]))));
+            if (state.record == RecordRead::Read)
+                std::printf("state %s %d\n", ToUtf8(state.word).c_str(), state.changed);
+            else
+                std::printf(state.record == RecordRead::None ? "state none\n" : "state unknown\n");
         } else if (f[0] == "recover" && f.size() >= 2) {
             InstallFailure failure;
+            const std::wstring game = ExtendedPath(GbkToWide(FromUtf8(f[1])));
             StartSteps();
-            const bool whole = RecoverGameFolder(ExtendedPath(GbkToWide(FromUtf8(f[1]))), &failure);
+            // As the program's start-up runs it: holding the folder.
+            FolderLock lock;
+            const bool whole = lock.Take(game, &failure) && RecoverGameFolder(game, &failure);
             EndSteps();
             std::printf(whole ? "recovered\n" : "recovery-incomplete\n");
+            if (failure.problem == InstallProblem::Busy) PrintFailure(failure);
             PrintUnrestored(failure);
         } else if (f[0] == "count") {
             g_plan.count = true;
@@ -240,6 +273,9 @@ int main(int argc, char** argv) {
         } else if (f[0] == "makeat" && f.size() >= 3) {
             g_plan.makeAt = std::atoi(f[1].c_str());
             g_plan.makePath = GbkToWide(FromUtf8(f[2]));
+        } else if (f[0] == "writeat" && f.size() >= 3) {
+            g_plan.writeAt = std::atoi(f[1].c_str());
+            g_plan.writePath = GbkToWide(FromUtf8(f[2]));
         } else if (f[0] == "recoverat" && f.size() >= 3) {
             g_plan.recoverAt = std::atoi(f[1].c_str());
             g_plan.recoverPath = ExtendedPath(GbkToWide(FromUtf8(f[2])));
@@ -252,6 +288,11 @@ int main(int argc, char** argv) {
                                    read ? FILE_SHARE_READ : 0, nullptr, OPEN_EXISTING, 0, nullptr);
             if (h != INVALID_HANDLE_VALUE) g_held.push_back(h);
             std::printf("locked %d\n", h != INVALID_HANDLE_VALUE);
+        } else if (f[0] == "lockfolder" && f.size() >= 2) {
+            // Another instance's install or undo under way in that folder.
+            g_folderLocks.push_back(std::make_unique<FolderLock>());
+            InstallFailure ignored;
+            std::printf("locked %d\n", g_folderLocks.back()->Take(ExtendedPath(GbkToWide(FromUtf8(f[1]))), &ignored));
         } else if (f[0] == "holdwhen" && f.size() >= 2) {
             g_watches.push_back(std::make_unique<HoldWhenItAppears>(GbkToWide(FromUtf8(f[1]))));
             std::printf("watching\n");

@@ -665,29 +665,27 @@ class Extraction(unittest.TestCase):
 
     # ---- leftovers this run did not make, and files held while it is undone ----
 
-    def test_a_stale_set_aside_copy_beside_a_players_file_is_removed_never_installed(self):
+    def test_a_stale_set_aside_copy_beside_a_players_file_is_never_installed_nor_deleted(self):
+        """By its name an original whose journal was lost: the install refuses and names it, and changes nothing;
+        once it is moved away, the install lands."""
         target = self.old_game()
         stale = os.path.join(target, "ClientZips.txt.velmora-old")
         with open(stale, "wb") as f:
             f.write(b"stale bytes from a lost run")
         before = tree(target)
-        del before["ClientZips.txt.velmora-old"]
-        # An install that fails later on rolls back to the player's own file.
-        held = os.path.join(target, "DATA/Menu/HUD/c.tga")
-        lines = run_script([["lock", win(held)], ["extract", win(self.new_pack()), win(target)], ["unlock"]])
+        lines = run_script([["extract", win(self.new_pack()), win(target)]])
         self.assertIn("result 0", lines)
-        self.assertEqual(failure_of(lines), ("in-use", "DATA\\Menu\\HUD\\c.tga"))
+        self.assertEqual(failure_of(lines), ("stray-original", "ClientZips.txt.velmora-old"))
         self.assertEqual(tree(target), before)
-        # And one that lands puts the new file in place of the player's.
-        with open(stale, "wb") as f:
-            f.write(b"stale bytes from a lost run")
+        os.remove(stale)
         self.assertEqual(extract(self.new_pack(), target)[0], 1)
         self.assertEqual(tree(target)["ClientZips.txt"], b"new list")
         self.assertNoLeftovers(target)
 
     def test_hidden_read_only_and_system_leftovers_are_removed_not_taken_for_a_protected_folder(self):
         target = self.old_game()
-        leftovers = {"DATA/Menu/a.ini.velmora-new": "3", "DATA/Menu/HUD/b.dds.velmora-old": "6",
+        # (A ".velmora-old" where nothing else stands is an original: it goes back under its name first.)
+        leftovers = {"DATA/Menu/a.ini.velmora-new": "3", "DATA/Menu/HUD/b.dds.velmora-new": "6",
                      "ClientZips.txt.velmora-new": "7", "DATA/Menu/HUD/e.dds.velmora-old": "2"}
         for rel in leftovers:
             with open(os.path.join(target, rel), "wb") as f:
@@ -708,7 +706,17 @@ class Extraction(unittest.TestCase):
         before = tree(target)
         lines = run_script([["lock", win(stale)], ["extract", win(self.new_pack()), win(target)], ["unlock"]])
         self.assertIn("result 0", lines)
-        self.assertEqual(failure_of(lines), ("in-use", "ClientZips.txt.velmora-old"))
+        self.assertEqual(failure_of(lines), ("stray-original", "ClientZips.txt.velmora-old"))
+        self.assertEqual(tree(target), before)
+        # A staged copy that cannot be removed is named the same way.
+        os.remove(stale)
+        stale = os.path.join(target, "ClientZips.txt.velmora-new")
+        with open(stale, "wb") as f:
+            f.write(b"held stale bytes")
+        before = tree(target)
+        lines = run_script([["lock", win(stale)], ["extract", win(self.new_pack()), win(target)], ["unlock"]])
+        self.assertIn("result 0", lines)
+        self.assertEqual(failure_of(lines), ("in-use", "ClientZips.txt.velmora-new"))
         self.assertEqual(tree(target), before)
 
     def test_a_journal_held_by_a_reader_during_recovery_loses_no_original(self):

@@ -435,9 +435,17 @@ TEST_F(MainJob, AStaleSetAsideCopyBesideThePlayersFileIsNeverInstalled) {
     gui::RemoveTree(target);
     CreateDirectoryW(target.c_str(), nullptr);
     ASSERT_TRUE(WriteAll(target + L"\\ClientZips.txt", "the player's own list"));
-    // Left by a run whose journal is gone, or by anyone: not ours to install.
+    // Left by a run whose journal is gone: by its name the player's original,
+    // never installed and never deleted. The install refuses and says why.
     ASSERT_TRUE(WriteAll(target + L"\\ClientZips.txt.velmora-old", "stale bytes"));
     ASSERT_TRUE(Start());
+    EXPECT_EQ(InstallAndRead(L"还原原始界面"),
+              L"修改失败：游戏目录里有一个Velmora替换下来、尚未放回的原始文件：\r\nGame\\ClientZips.txt.velmora-old"
+              L"\r\n\r\n它可能是您原来的文件，Velmora不会删除它。请把它移到别处保存后重试。\r\n游戏文件没有任何改动。");
+    EXPECT_EQ(ReadAll(target + L"\\ClientZips.txt.velmora-old"), "stale bytes");
+    EXPECT_EQ(ReadAll(target + L"\\ClientZips.txt"), "the player's own list");
+    // Moved away by the player, the install lands.
+    ASSERT_TRUE(DeleteFileW((target + L"\\ClientZips.txt.velmora-old").c_str()));
     EXPECT_EQ(InstallAndRead(L"还原原始界面"), L"还原成功,已恢复官方原始默认界面！");
     EXPECT_NE(ReadAll(target + L"\\ClientZips.txt"), "stale bytes");
     int files = 0, folders = 0;

@@ -3,7 +3,9 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "GuiDriver.h"
 #include "TestFiles.h"
@@ -60,6 +62,10 @@ TEST(Record, ReadsBackWhatWasWrittenAndTrustsNothingElse) {
         EXPECT_TRUE(back.files[i].installed == r.files[i].installed);
         EXPECT_EQ(back.files[i].written, r.files[i].written);
     }
+    // The largest size there is still reads back.
+    BackupRecord big;
+    ASSERT_TRUE(ParseRecord(text + "file - 0000abcd:18446744073709551615 - x\n", &big));
+    EXPECT_EQ(big.files.back().installed.size, 18446744073709551615ull);
     // Found whatever the letter case, as Windows finds files.
     EXPECT_TRUE(FindRecorded(back, L"data\\menu\\界面.INI"));
     EXPECT_FALSE(FindRecorded(back, L"DATA\\Menu"));
@@ -81,6 +87,28 @@ TEST(Record, ReadsBackWhatWasWrittenAndTrustsNothingElse) {
         text + "file 0000000g:1 00000000:0 - x\n",
         text + "file - 00000000:0 01d4d33d0f13ab0 x\n",
         text + "file - 00000000:0 x\n",
+        // The boundaries of each field: an empty or signed size, one past 64 bits, a CRC of 7 or 9
+        // digits, a time of 15 or 17, an empty or doubled space, a level that Windows would name otherwise
+        // (a trailing space or dot), an entry that is not a whole number.
+        text + "file - 0000abcd: - x\n",
+        text + "file 0000abcd: 00000000:0 - x\n",
+        text + "file - 0000abcd:+1 - x\n",
+        text + "file - 0000abcd:-1 - x\n",
+        text + "file - 0000abcd:18446744073709551616 - x\n",
+        text + "file - 0000abcd:99999999999999999999999 - x\n",
+        text + "file - 0000abcd1:0 - x\n",
+        text + "file - 0000abc:01 - x\n",
+        text + "file - 00000000:0 01d4d33d0f13ab000 x\n",
+        text + "file - 00000000:0 - x \n",
+        text + "file - 00000000:0 - DATA.\\x\n",
+        text + "file  - 00000000:0 - x\n",
+        text + "file - 00000000:0 - \n",
+        text + "file - 00000000:0 -\n",
+        "VELMORA-RECORD 1\nlast 1x 2024-05-01T12:34:56Z 王者\n",
+        "VELMORA-RECORD 1\nlast 0 2024-05-01T12:34:56Z 王者\n",
+        "VELMORA-RECORD 1\nlast 99999999999 2024-05-01T12:34:56Z 王者\n",
+        "VELMORA-RECORD 1\nlast 1 2024-05-01T12:34:56Z \n",
+        "VELMORA-RECORD 1\nlast 1 2024-05-01T12:34:56Z 王者\nlast 1 2024-05-01T12:34:56Z 王者\n",
         text + "folder ..\n",
         text + "whatever x\n",
         "VELMORA-RECORD 1\nfile - 00000000:0 - x\n",
@@ -128,7 +156,7 @@ TEST_F(Scratch, AHashIsTheZipCrcAndSizeAndReadingAnOriginalKeepsItsAccessTime) {
     SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
-TEST_F(Scratch, TheStateCountsEveryInstalledFileThatNoLongerHoldsWhatWasWritten) {
+TEST_F(Scratch, TheStateCountsTheFilesTheUndoWillLeaveAsTheGameHasThem) {
     const std::wstring folder = root_ + L"\\英雄联盟";
     const std::wstring game = folder + L"\\Game";
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
@@ -152,17 +180,27 @@ TEST_F(Scratch, TheStateCountsEveryInstalledFileThatNoLongerHoldsWhatWasWritten)
         ASSERT_TRUE(SetFileTime(h, nullptr, nullptr, &ft));
         CloseHandle(h);
     };
-    for (const wchar_t* name : {L"same.ini", L"patched.ini", L"rewritten.ini", L"longer.ini", L"gone.ini"}) {
+    const std::string before = "the player's own";  // of another size than ours
+    const FileHash original = HashBytes(ByteSpan(before.data(), before.size()));
+    for (const wchar_t* name : {L"same.ini", L"patched.ini", L"rewritten.ini", L"longer.ini", L"gone.ini",
+                                L"vanished.ini", L"restored.ini", L"superseded.ini"}) {
         writeAt(name, kept, 2014);
         WIN32_FILE_ATTRIBUTE_DATA d;
         ASSERT_TRUE(GetFileAttributesExW((game + L"\\" + name).c_str(), GetFileExInfoStandard, &d));
-        r.files.push_back({name, std::nullopt, HashBytes(ByteSpan(kept.data(), kept.size())),
+        const bool replaced = std::wstring(name) == L"vanished.ini" || std::wstring(name) == L"restored.ini" ||
+                              std::wstring(name) == L"superseded.ini";
+        r.files.push_back({name, replaced ? std::optional<FileHash>(original) : std::nullopt,
+                           HashBytes(ByteSpan(kept.data(), kept.size())),
                            (std::uint64_t(d.ftLastWriteTime.dwHighDateTime) << 32) | d.ftLastWriteTime.dwLowDateTime});
     }
-    writeAt(L"patched.ini", patched, 2020);  // same size, other bytes, a later time
-    writeAt(L"rewritten.ini", kept, 2020);   // written again with the same bytes
-    writeAt(L"longer.ini", kept + "!", 2014);
+    writeAt(L"patched.ini", patched, 2020);  // same size, other bytes, a later time: left
+    writeAt(L"rewritten.ini", kept, 2020);   // written again with the same bytes: ours
+    writeAt(L"longer.ini", kept + "!", 2014);  // left
+    // Gone where none stood, and gone where an original is kept: as before, and put back.
     ASSERT_TRUE(DeleteFileW((game + L"\\gone.ini").c_str()));
+    ASSERT_TRUE(DeleteFileW((game + L"\\vanished.ini").c_str()));
+    writeAt(L"restored.ini", before, 2020);  // the original's own bytes again: as before
+    writeAt(L"superseded.ini", "the game's", 2020);  // left; its original is superseded
     const std::wstring store = StoreFolder(game);
     ASSERT_TRUE(CreateDirectoryW(store.c_str(), nullptr));
     ASSERT_TRUE(WriteAll(RecordPath(store), FormatRecord(r)));
@@ -172,6 +210,7 @@ TEST_F(Scratch, TheStateCountsEveryInstalledFileThatNoLongerHoldsWhatWasWritten)
     EXPECT_EQ(state.entry, 1);
     EXPECT_EQ(state.word, "王者");
     EXPECT_EQ(state.changed, 3);
+    EXPECT_EQ(state.superseded, std::vector<std::wstring>{L"superseded.ini"});
 
     // A record that cannot be trusted says so: neither "nothing" nor an entry.
     ASSERT_TRUE(WriteAll(RecordPath(store), FormatRecord(r) + "garbage"));

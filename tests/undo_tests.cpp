@@ -222,7 +222,12 @@ TEST_F(Undo, AFileTheGamePatchedSinceStaysAndTheBoxSaysSo) {
     Restart();
     EXPECT_EQ(MenuShows(), Shows(u8"钻石（1个文件已被游戏更新）"));
 
-    const std::wstring text = ChooseUndo(true);
+    // Asked first: the question says how many files the game patched, and
+    // that their pre-theme versions will not be kept.
+    std::wstring question;
+    const std::wstring text = ChooseUndo(true, &question);
+    EXPECT_EQ(question, kQuestion + L"\r\n\r\n注意：有1个文件在修改之后已被游戏更新，将保留游戏的新文件，"
+                                    L"这1个文件修改之前的原始文件将不再保留。");
     EXPECT_EQ(text.substr(0, 14), L"撤销成功,已恢复原来的文件！") << text.size();
     EXPECT_NE(text.find(L"1个文件"), std::wstring::npos);
     EXPECT_NE(text.find(L"已被游戏更新"), std::wstring::npos);

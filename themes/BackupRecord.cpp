@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -24,7 +25,8 @@ bool SafeRelative(const std::wstring& path) {
     for (;;) {
         const std::size_t end = path.find(L'\\', start);
         const std::wstring level = path.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
-        if (level.empty() || level == L"." || level == L"..") return false;
+        // Windows drops a trailing dot or space: the name would reach another file.
+        if (level.empty() || level.back() == L'.' || level.back() == L' ') return false;
         for (wchar_t c : level)
             if (c < 32 || wcschr(L"<>:\"/|?*", c)) return false;
         if (end == std::wstring::npos) return true;
@@ -39,13 +41,29 @@ std::string HashText(const FileHash& h) {
     return buffer;
 }
 
+// Decimal digits only, one at least, and no more than the type holds.
+bool ParseDecimal(const std::string& digits, std::uint64_t max, std::uint64_t* value) {
+    if (digits.empty()) return false;
+    std::uint64_t v = 0;
+    for (char c : digits) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+        const unsigned d = unsigned(c - '0');
+        if (v > (max - d) / 10) return false;
+        v = v * 10 + d;
+    }
+    *value = v;
+    return true;
+}
+
+// "<8 hex digits>:<decimal size>", nothing more and nothing less.
 bool ParseHash(const std::string& field, FileHash* h) {
     if (field.size() < 10 || field[8] != ':') return false;
-    for (std::size_t i = 0; i < field.size(); ++i)
-        if (i != 8 && !(i < 8 ? std::isxdigit(static_cast<unsigned char>(field[i])) : std::isdigit(static_cast<unsigned char>(field[i]))))
-            return false;
+    for (std::size_t i = 0; i < 8; ++i)
+        if (!std::isxdigit(static_cast<unsigned char>(field[i]))) return false;
+    std::uint64_t size = 0;
+    if (!ParseDecimal(field.substr(9), UINT64_MAX, &size)) return false;
     h->crc = std::uint32_t(std::strtoul(field.substr(0, 8).c_str(), nullptr, 16));
-    h->size = std::strtoull(field.c_str() + 9, nullptr, 10);
+    h->size = size;
     return true;
 }
 
@@ -103,8 +121,11 @@ bool ParseRecord(const std::string& text, BackupRecord* record) {
         if (!TakeField(&line, &kind)) return false;
         if (kind == "last" && !sawLast) {
             std::string number;
-            if (!TakeField(&line, &number) || !TakeField(&line, &r.time) || line.empty()) return false;
-            r.entry = std::atoi(number.c_str());
+            std::uint64_t entry = 0;
+            if (!TakeField(&line, &number) || !TakeField(&line, &r.time) || line.empty() ||
+                !ParseDecimal(number, 1000000, &entry))
+                return false;
+            r.entry = int(entry);
             r.word = WideToGbk(Utf8ToWide(line));
             sawLast = r.entry > 0 && !r.word.empty();
             if (!sawLast) return false;

@@ -29,20 +29,19 @@ unsigned long MakeParents(const std::wstring& base, const std::wstring& relative
     return 0;
 }
 
-// Everything below a folder of the store, files first, then the folders deepest first.
-void ListTree(const std::wstring& folder, std::vector<std::wstring>* files, std::vector<std::wstring>* folders) {
+// The folders below a folder of the store, deepest first. A junction or a
+// link is not descended into: what it leads to is not the store's.
+void ListFolders(const std::wstring& folder, std::vector<std::wstring>* folders) {
     WIN32_FIND_DATAW entry;
     ScopedFind find(FindFirstFileW((folder + L"\\*").c_str(), &entry));
     if (!find) return;
     do {
         const std::wstring name = entry.cFileName;
-        if (name == L"." || name == L"..") continue;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            ListTree(folder + L"\\" + name, files, folders);
-            folders->push_back(folder + L"\\" + name);
-        } else {
-            files->push_back(folder + L"\\" + name);
-        }
+        if (name == L"." || name == L".." || !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            continue;
+        ListFolders(folder + L"\\" + name, folders);
+        folders->push_back(folder + L"\\" + name);
     } while (FindNextFileW(find.get(), &entry));
 }
 
@@ -133,20 +132,23 @@ bool PlanRecord(const std::wstring& game, const std::vector<SwappedFile>& files,
         return NoteStoreDamaged(failure, StoreRelative(L"record.txt"));
     if (!SameVolume(game, ParentOf(store))) return NoteFailure(failure, ERROR_NOT_SAME_DEVICE, StoreRelative());
     for (const SwappedFile& f : files) {
-        const std::wstring full = game + L"\\" + f.relative;
+        // The file itself as it was set aside: what the game may have
+        // written there up to the rename is in it.
+        const std::wstring aside = AsidePath(game + L"\\" + f.relative);
         const RecordedFile* known = FindRecorded(record, f.relative);
         FileHash now;
         bool keep = false;
         if (f.replaces) {
-            const HashResult hashed = HashOriginal(full, &now);
-            if (hashed == HashResult::Unreadable) return NoteFailure(failure, GetLastError(), f.relative);
-            // Gone since it was staged: the swap stops at it anyway.
+            const HashResult hashed = HashOriginal(aside, &now);
+            if (hashed == HashResult::Unreadable) return NoteFailure(failure, GetLastError(), f.relative + kAsideSuffix);
+            // Gone since it was set aside: there is nothing to keep.
             keep = hashed == HashResult::Hashed && (!known || now != known->installed);
         }
         if (!known) record.files.push_back({f.relative, std::nullopt, FileHash()});
         RecordedFile* r = FindRecorded(record, f.relative);
         if (keep) {
-            const std::wstring name = OnDiskName(game, f.relative);
+            const std::wstring asideName = OnDiskName(game, f.relative + kAsideSuffix);
+            const std::wstring name = asideName.substr(0, asideName.size() - (sizeof kAsideSuffix / sizeof kAsideSuffix[0] - 1));
             // Only an older original of this place may give way to it: any
             // other file kept under that name is one the record lost track
             // of, and it is not ours to delete.
@@ -207,20 +209,31 @@ unsigned long ReplaceRecord(const std::wstring& store) {
     return ReplaceStep(staged, RecordPath(store)) ? 0 : GetLastError();
 }
 
+unsigned long DropOriginal(const std::wstring& store, const std::wstring& relative) {
+    return DeleteStep(OriginalPath(store, relative)) ? 0 : GetLastError();
+}
+
 unsigned long RemoveStore(const std::wstring& store) {
     if (!Exists(store)) return 0;
     unsigned long error = 0;
     for (const std::wstring& path : {RecordPath(store), StagedRecordPath(store)})
         if (!DeleteStep(path) && !error) error = GetLastError();
-    std::vector<std::wstring> files, folders;
+    // Only empty folders go: what the undo did not name stays where it is.
+    std::vector<std::wstring> folders;
     const std::wstring originals = OriginalsFolder(store);
-    ListTree(originals, &files, &folders);
-    for (const std::wstring& f : files)
-        if (!DeleteStep(f) && !error) error = GetLastError();
+    const DWORD a = GetFileAttributesW(originals.c_str());
+    if (a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_REPARSE_POINT)) ListFolders(originals, &folders);
     folders.push_back(originals);
     folders.push_back(store);
     for (const std::wstring& f : folders) RemoveFolderStep(f);
     return error;
+}
+
+RecordedNow Classify(const RecordedFile& f, const FileHash* now) {
+    if (!now) return f.original ? RecordedNow::Vanished : RecordedNow::AsBefore;
+    if (*now == f.installed) return RecordedNow::Ours;
+    if (f.original && *now == *f.original) return RecordedNow::AsBefore;
+    return f.original ? RecordedNow::Superseded : RecordedNow::Patched;
 }
 
 InstalledState ReadInstalledState(const std::wstring& game) {
@@ -240,21 +253,29 @@ InstalledState ReadInstalledState(const std::wstring& game) {
         if (!folders.count(key)) folders[key] = ListFolder(folder.empty() ? game : game + L"\\" + folder);
         const auto& listed = folders[key];
         const auto found = listed.find(Upper(f.relative.substr(slash == std::wstring::npos ? 0 : slash + 1)));
+        RecordedNow kind;
         if (found == listed.end() || (found->second.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            ++state.changed;
-            continue;
+            kind = Classify(f, nullptr);
+        } else {
+            const WIN32_FIND_DATAW& d = found->second;
+            const std::uint64_t size = (std::uint64_t(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
+            const std::uint64_t written =
+                (std::uint64_t(d.ftLastWriteTime.dwHighDateTime) << 32) | d.ftLastWriteTime.dwLowDateTime;
+            if (size == f.installed.size && written == f.written && f.written != 0) {
+                kind = RecordedNow::Ours;
+            } else if (size != f.installed.size && !(f.original && size == f.original->size)) {
+                // Neither ours nor the original: which hash it has does not matter.
+                kind = f.original ? RecordedNow::Superseded : RecordedNow::Patched;
+            } else {
+                FileHash now;
+                const HashResult hashed = HashFile(game + L"\\" + f.relative, &now);
+                kind = hashed == HashResult::Unreadable ? RecordedNow::Ours
+                                                        : Classify(f, hashed == HashResult::Hashed ? &now : nullptr);
+            }
         }
-        const WIN32_FIND_DATAW& d = found->second;
-        const std::uint64_t size = (std::uint64_t(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
-        const std::uint64_t written = (std::uint64_t(d.ftLastWriteTime.dwHighDateTime) << 32) | d.ftLastWriteTime.dwLowDateTime;
-        if (size != f.installed.size) {
-            ++state.changed;
-            continue;
-        }
-        if (written == f.written && f.written != 0) continue;
-        FileHash now;
-        const HashResult hashed = HashFile(game + L"\\" + f.relative, &now);
-        if (hashed == HashResult::Missing || (hashed == HashResult::Hashed && now != f.installed)) ++state.changed;
+        if (!LeftByUndo(kind)) continue;
+        ++state.changed;
+        if (kind == RecordedNow::Superseded) state.superseded.push_back(f.relative);
     }
     return state;
 }

@@ -43,13 +43,13 @@ struct KeptOriginal {
     std::wstring relative, kept;
 };
 
-// Before an install's journal names its swap: the record after it, and the
-// originals it keeps. What it replaces is kept where no earlier install
+// After an install's swap, before its DONE: the record after it, and the
+// originals it keeps, decided from the set-aside files themselves. What it replaces is kept where no earlier install
 // wrote, and also where what stands is no longer what we wrote there (the
 // game patched it since: that is now the newest original, and the older one
 // kept for that place gives way to it). False, with the failure, when the
 // record cannot be trusted, the store would lie on another volume, or a
-// file to keep cannot be read; nothing has changed then.
+// file to keep cannot be read; the swap is rolled back then.
 bool PlanRecord(const std::wstring& game, const std::vector<SwappedFile>& files,
                 const std::vector<std::wstring>& madeFolders, int entry, const Text& word, BackupRecord* next,
                 std::vector<KeptOriginal>* kept, InstallFailure* failure);
@@ -76,20 +76,44 @@ unsigned long DropStagedRecord(const std::wstring& store);
 unsigned long KeepOriginal(const std::wstring& game, const std::wstring& relative, const std::wstring& kept);
 // After DONE: the staged record takes the place of the store's, in one rename.
 unsigned long ReplaceRecord(const std::wstring& store);
-// After an undo's DONE: the record and every original still kept go, then
-// the store's folders (a folder that holds anything else stays).
+// After an undo's DONE: the original kept for `relative` goes, one whose
+// bytes stand again in Game, or that the undo's question said would not be
+// kept. No other original is ever deleted.
+unsigned long DropOriginal(const std::wstring& store, const std::wstring& relative);
+// After an undo's DONE, once the originals it named are moved back or
+// dropped: the record goes, then the store's folders that are empty. A file
+// the record did not name stays, and so does every folder above it; a
+// junction or link is never followed.
 unsigned long RemoveStore(const std::wstring& store);
 
-// What the tray menu tells: the entry installed last, and how many of the
-// files we installed no longer hold what we wrote (the game patched them).
+// What stands at a place the record names, against the record: the one
+// answer both the tray menu and the undo act on.
+enum class RecordedNow {
+    Ours,        // what we wrote: the undo puts the original back, or removes it
+    Vanished,    // nothing, where an original is kept: the undo puts it back
+    AsBefore,    // nothing where none stood, or the original's own bytes: nothing to do
+    Superseded,  // the game's since, where an original is kept: left, the original superseded
+    Patched,     // the game's since, where none stood: left
+};
+// `now` is what stands there, or nothing.
+RecordedNow Classify(const RecordedFile& f, const FileHash* now);
+// Whether the undo leaves the game's file as it is (the menu counts these).
+inline bool LeftByUndo(RecordedNow n) { return n == RecordedNow::Superseded || n == RecordedNow::Patched; }
+
+// What the tray menu tells: the entry installed last, how many of the files
+// we installed the undo will leave because the game patched them, and which
+// of those have an original that they supersede (the undo's question names
+// their number).
 struct InstalledState {
     RecordRead record = RecordRead::None;
     int entry = 0;
     Text word;
     int changed = 0;
+    std::vector<std::wstring> superseded;
 };
 // Reads the record, lists each folder it names once, and hashes only the
-// files whose size is as written but whose last-write time is not: one
-// with another size holds something else, one with both as written holds
-// what was written. A file that cannot be read counts as unchanged.
+// files it must: one whose size and last-write time are both as written
+// holds what was written, one whose size is neither the written one nor
+// its original's holds something else. A file that cannot be read counts
+// as unchanged.
 InstalledState ReadInstalledState(const std::wstring& game);

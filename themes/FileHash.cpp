@@ -92,3 +92,20 @@ HashResult Hash(const std::wstring& path, FileHash* hash, bool keepAccessTime) {
 HashResult HashFile(const std::wstring& path, FileHash* hash) { return Hash(path, hash, false); }
 
 HashResult HashOriginal(const std::wstring& path, FileHash* hash) { return Hash(path, hash, true); }
+
+bool SameBytes(const std::wstring& a, const std::wstring& b) {
+    FileReader fa(a, true), fb(b, true);
+    if (fa.get() == INVALID_HANDLE_VALUE || fb.get() == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER sa, sb;
+    if (!GetFileSizeEx(fa.get(), &sa) || !GetFileSizeEx(fb.get(), &sb) || sa.QuadPart != sb.QuadPart) return false;
+    constexpr DWORD kChunk = 1u << 16;
+    std::string ba(kChunk, '\0'), bb(kChunk, '\0');
+    for (;;) {
+        DWORD ga = 0, gb = 0;
+        if (!ReadFile(fa.get(), ba.data(), kChunk, &ga, nullptr) || !ReadFile(fb.get(), bb.data(), kChunk, &gb, nullptr) ||
+            ga != gb)
+            return false;
+        if (ga == 0) return true;
+        if (ba.compare(0, ga, bb, 0, gb) != 0) return false;
+    }
+}

@@ -28,6 +28,11 @@ HashResult HashFile(const std::wstring& path, FileHash* hash);
 // reading may move on, is put back, so that an original keeps every time it had.
 HashResult HashOriginal(const std::wstring& path, FileHash* hash);
 
+// Whether two files hold the same bytes, both read as originals are (their
+// access times kept). False also when either cannot be read: a CRC-32 that
+// matches is no proof before the only other copy of a file is deleted.
+bool SameBytes(const std::wstring& a, const std::wstring& b);
+
 // Opens a file to read it, shared every way; with `keepAccessTime`, the
 // last-access time it had is put back when the object goes.
 class FileReader {

@@ -45,3 +45,14 @@ void FolderListing::Made(const std::wstring& relative) {
     folder.listed = true;
     folder.names.clear();
 }
+
+void FolderListing::Note(const std::wstring& relative, DWORD attributes) {
+    const std::size_t slash = relative.rfind(L'\\');
+    Folder& folder = Read(slash == std::wstring::npos ? std::wstring() : relative.substr(0, slash));
+    if (!folder.listed) return;  // each name is looked up anyway
+    const std::wstring name = Upper(relative.substr(slash == std::wstring::npos ? 0 : slash + 1));
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        folder.names.erase(name);
+    else
+        folder.names[name] = attributes;
+}

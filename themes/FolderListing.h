@@ -17,6 +17,8 @@ public:
     DWORD Attributes(const std::wstring& relative);
     // A folder the install made itself: nothing stands in it.
     void Made(const std::wstring& relative);
+    // What stands at root\relative now, after the install moved it.
+    void Note(const std::wstring& relative, DWORD attributes);
 
 private:
     struct Folder {

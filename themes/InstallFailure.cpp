@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "themes/FolderLock.h"
+
 bool NoteFailure(InstallFailure* failure, unsigned long error, const std::wstring& relativePath) {
     if (!failure || failure->problem != InstallProblem::None) return false;
     switch (error) {
@@ -29,6 +31,22 @@ bool NoteDamaged(InstallFailure* failure, const std::wstring& relativePath) {
 bool NoteStoreDamaged(InstallFailure* failure, const std::wstring& relativePath) {
     if (!failure || failure->problem != InstallProblem::None) return false;
     failure->problem = InstallProblem::StoreDamaged;
+    failure->relativePath = relativePath;
+    return false;
+}
+
+bool NoteBusy(InstallFailure* failure) {
+    if (!failure || failure->problem != InstallProblem::None) return false;
+    failure->problem = InstallProblem::Busy;
+    failure->error = ERROR_SHARING_VIOLATION;
+    failure->relativePath = kFolderLockName;
+    return false;
+}
+
+bool NoteStrayOriginal(InstallFailure* failure, const std::wstring& relativePath) {
+    if (!failure || failure->problem != InstallProblem::None) return false;
+    failure->problem = InstallProblem::StrayOriginal;
+    failure->error = ERROR_ALREADY_EXISTS;
     failure->relativePath = relativePath;
     return false;
 }

@@ -5,7 +5,12 @@
 #include <string>
 
 // Why an install could not land, for the message the user gets.
-enum class InstallProblem { None, InUse, AccessDenied, DiskFull, Damaged, Other, Unfinished, StoreDamaged };
+// Busy: another Velmora instance is changing the same game folder (FolderLock.h).
+// StrayOriginal: a set-aside original that no journal names stands where the
+// install would put one of its own, beside a file of that name.
+enum class InstallProblem {
+    None, InUse, AccessDenied, DiskFull, Damaged, Other, Unfinished, StoreDamaged, Busy, StrayOriginal
+};
 
 struct InstallFailure {
     InstallProblem problem = InstallProblem::None;
@@ -26,3 +31,7 @@ bool NoteFailure(InstallFailure* failure, unsigned long error, const std::wstrin
 bool NoteDamaged(InstallFailure* failure, const std::wstring& relativePath);
 // Records a backup store that cannot be trusted (the first failure wins); false.
 bool NoteStoreDamaged(InstallFailure* failure, const std::wstring& relativePath);
+// Another instance holds the game folder (problem Busy); false, as the others.
+bool NoteBusy(InstallFailure* failure);
+// A set-aside original that no journal names is in the way (problem StrayOriginal).
+bool NoteStrayOriginal(InstallFailure* failure, const std::wstring& relativePath);

@@ -21,6 +21,10 @@ Text GamePath(const std::wstring& relative) {
     return "Game\\" + (relative.empty() ? WideToGbk(kPackArchiveName) : WideToGbk(relative));
 }
 
+Text BusyText() {
+    return "另一个Velmora正在修改游戏目录，请等它完成后重试。";
+}
+
 Text Unrestored(const InstallFailure& f) {
     const unsigned long e = f.unrestoredError;
     const bool inUse = e == ERROR_SHARING_VIOLATION || e == ERROR_LOCK_VIOLATION || e == ERROR_USER_MAPPED_FILE;
@@ -53,6 +57,13 @@ void ShowInstallFailure(const InstallFailure& f, FailedAction action) {
             break;
         case InstallProblem::Damaged:
             text = failed + "界面包已损坏：\r\n" + where + "\r\n\r\n请重新下载Velmora后重试。";
+            break;
+        case InstallProblem::Busy:
+            ShowMessage(failed + BusyText() + kUnchanged, kBoxWarning, Text(kInstallTitle));
+            return;
+        case InstallProblem::StrayOriginal:
+            text = failed + "游戏目录里有一个Velmora替换下来、尚未放回的原始文件：\r\n" + where +
+                   "\r\n\r\n它可能是您原来的文件，Velmora不会删除它。请把它移到别处保存后重试。";
             break;
         case InstallProblem::StoreDamaged:
             text = failed + "Velmora备份的文件已损坏或缺失：\r\n" + where +

@@ -11,6 +11,8 @@ extern const char kInstallTitle[];  // "温馨提示°"
 // A place a failure names, as the player finds it: under "Game\" (the pack
 // archive when empty), or in the backup store beside it.
 Text GamePath(const std::wstring& relative);
+// That another Velmora instance is changing the game folder just now.
+Text BusyText();
 // The game file still waiting for its original, why, and that it will be done.
 Text Unrestored(const InstallFailure& f);
 

@@ -6,6 +6,7 @@
 
 #include "runtime/Encoding.h"
 #include "runtime/ScopedHandle.h"
+#include "themes/FolderLock.h"
 #include "themes/InstallFailure.h"
 #include "themes/InstallSteps.h"
 #include "themes/InstallSwap.h"
@@ -44,6 +45,10 @@ bool InstallPackArchive(ZipComponent* component, ByteSpan pack, const std::wstri
     InstallFailure* failure = &component->failure;
     *failure = InstallFailure();
     if (pack.size == 0) return NoteDamaged(failure, L"");
+    // Held to the end: no other instance recovers, stages or deletes the
+    // staged archive (one name for all of them) while this one works.
+    FolderLock lock;
+    if (!lock.Take(game, failure)) return false;
     InstallFailure earlier;
     if (!RecoverGameFolder(game, &earlier)) {
         *failure = RefusedOver(earlier);

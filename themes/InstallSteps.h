@@ -12,7 +12,7 @@
 enum class InstallStep {
     Create,        // a staged file is created
     Write,         // bytes are written to a staged file
-    Flush,         // a staged file's bytes are confirmed on disk
+    Flush,         // a staged file's, the staged record's or the journal's bytes are confirmed on disk
     Rename,        // a file changes its name (set aside, moved in, put back)
     Delete,        // a file is deleted
     MakeFolder,    // a folder is made

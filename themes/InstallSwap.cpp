@@ -20,6 +20,7 @@ const char kJournalHeaderV1[] = "VELMORA-JOURNAL 1\n";
 const char kJournalMark[] = "VELMORA-JOURNAL ";
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+constexpr std::size_t kSuffixLength = sizeof kStagedSuffix / sizeof kStagedSuffix[0] - 1;
 bool IsFile(const std::wstring& path) {
     const DWORD a = GetFileAttributesW(path.c_str());
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
@@ -84,12 +85,14 @@ bool ReadJournalFile(HANDLE file, const std::wstring& folder, JournalContents* o
         return true;
     }
     std::vector<std::wstring> swappedV1, restoredV1;
+    bool keepStore = false;
     for (std::size_t at = text.find('\n') + 1, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
         const std::string line = text.substr(at, end - at);
         if (line == "DONE") out->done = true;
         if (line == "T") out->store = true;
         if (line == "M") out->storeMade = true;
         if (line == "Z") out->removeStore = true;
+        if (line == "Q") keepStore = true;
         if (line.size() < 3 || line[1] != ' ') continue;
         const std::wstring relative = FromUtf8(line.substr(2));
         switch (line[0]) {
@@ -105,9 +108,12 @@ bool ReadJournalFile(HANDLE file, const std::wstring& folder, JournalContents* o
             }
             case 'U': out->undo.restore.push_back(relative); break;
             case 'X': out->undo.remove.push_back(relative); break;
+            case 'P': out->undo.putBack.push_back(relative); break;
+            case 'Y': out->undo.drop.push_back(relative); break;
             case 'G': out->undo.folders.push_back(relative); break;
         }
     }
+    if (keepStore) out->removeStore = false;
     // An original was there when it is set aside, was put back, or was never touched.
     for (const std::wstring& relative : swappedV1) {
         const std::wstring full = folder + L"\\" + relative;
@@ -192,6 +198,13 @@ unsigned long PutBackUndone(const std::wstring& full, const std::wstring& origin
     return RenameStep(staged, WithoutSuffix(staged)) ? 0 : GetLastError();
 }
 
+// Puts one original that an undo moved back where nothing stood into the
+// store again: it is the file under its name while the store has none.
+unsigned long PutBackIntoStore(const std::wstring& full, const std::wstring& original) {
+    if (Exists(original) || !IsFile(full)) return 0;
+    return RenameStep(full, original) ? 0 : GetLastError();
+}
+
 const KeptOriginal* KeptFor(const JournalContents& j, const std::wstring& relative) {
     for (const KeptOriginal& k : j.kept)
         if (k.relative == relative) return &k;
@@ -222,6 +235,9 @@ bool FinishAfterDone(const std::wstring& folder, const JournalContents& j, Insta
         for (const std::wstring& relative : *names)
             if (!DeleteStep(StagedPath(folder + L"\\" + relative)))
                 clean = NoteFailure(failure, GetLastError(), relative + kStagedSuffix);
+    for (const std::wstring& relative : j.undo.drop)
+        if (const unsigned long error = DropOriginal(store, relative))
+            clean = NoteFailure(failure, error, StoreRelative(L"originals\\" + relative));
     for (auto it = j.undo.folders.rbegin(); it != j.undo.folders.rend(); ++it) RemoveFolderStep(folder + L"\\" + *it);
     if (j.removeStore)
         if (const unsigned long error = RemoveStore(store)) clean = NoteFailure(failure, error, StoreRelative());
@@ -241,8 +257,10 @@ InstallSwap::~InstallSwap() {
 }
 
 bool InstallSwap::Append(InstallStep step, const std::string& lines, bool flush, InstallFailure* failure) {
+    // The flush is a step of its own, which the hook sees like every other.
     if (WriteStep(step, journal_.get(), lines.data(), DWORD(lines.size()), JournalPath(folder_)) &&
-        (!flush || !DurableWrites() || FlushFileBuffers(journal_.get()))) {
+        (!flush || (TellStep(InstallStep::Flush, JournalPath(folder_)) &&
+                    (!DurableWrites() || FlushFileBuffers(journal_.get()))))) {
         journalSize_ += static_cast<long long>(lines.size());
         return true;
     }
@@ -293,14 +311,32 @@ bool InstallSwap::NoteCreatedFolder(const std::wstring& relative, InstallFailure
     return true;
 }
 
-// A file of our names that no journal names: deleted, or the install refuses and names it.
+// A file of our names that no journal names. A staged one is deleted; a
+// set-aside one is the player's and stays: the install refuses and names
+// it, as it does where a delete fails.
 bool InstallSwap::RemoveLeftover(const std::wstring& relative, InstallFailure* failure) {
     if (listing_.Attributes(relative) == INVALID_FILE_ATTRIBUTES) return true;
     const DWORD a = GetFileAttributesW(Full(relative).c_str());
     if (a == INVALID_FILE_ATTRIBUTES) return true;
-    if (!(a & FILE_ATTRIBUTE_DIRECTORY) && DeleteStep(Full(relative))) return true;
+    const bool staged = relative.size() >= kSuffixLength &&
+                        relative.compare(relative.size() - kSuffixLength, kSuffixLength, kStagedSuffix) == 0;
+    if (!staged && !(a & FILE_ATTRIBUTE_DIRECTORY)) return NoteStrayOriginal(failure, relative);
+    if (staged && !(a & FILE_ATTRIBUTE_DIRECTORY) && DeleteStep(Full(relative))) return true;
     // A folder of that name is nobody's leftover of ours: it stays, and blocks.
     return NoteFailure(failure, (a & FILE_ATTRIBUTE_DIRECTORY) ? ERROR_ALREADY_EXISTS : GetLastError(), relative);
+}
+
+DWORD InstallSwap::Existing(const std::wstring& relative) {
+    const DWORD there = listing_.Attributes(relative);
+    const std::wstring aside = AsidePath(relative);
+    if (there != INVALID_FILE_ATTRIBUTES || listing_.Attributes(aside) == INVALID_FILE_ATTRIBUTES) return there;
+    const DWORD a = GetFileAttributesW(Full(aside).c_str());
+    if (a == INVALID_FILE_ATTRIBUTES || (a & FILE_ATTRIBUTE_DIRECTORY)) return there;
+    // Where it cannot go back, CreateStaged refuses and names it.
+    if (!RenameStep(Full(aside), WithoutSuffix(Full(aside)))) return there;
+    listing_.Note(aside, INVALID_FILE_ATTRIBUTES);
+    listing_.Note(relative, a);
+    return a;
 }
 
 ScopedFile InstallSwap::CreateStaged(const std::wstring& relative, InstallFailure* failure) {
@@ -339,11 +375,9 @@ void InstallSwap::KeepOriginals(int entry, const Text& word) {
     word_ = word;
 }
 
-// Works out the store's record and which originals it keeps, says in the
-// journal that the store takes part, and stages the record there. Its K
-// lines go with the W and N lines.
-bool InstallSwap::PrepareStore(std::string* lines, InstallFailure* failure) {
-    std::vector<SwappedFile> swapped;
+// What the store needs to know of each staged file, read before the swap
+// (our staged files: nobody else writes them).
+bool InstallSwap::CollectSwapped(std::vector<SwappedFile>* swapped, InstallFailure* failure) {
     for (File& f : files_) {
         if (!f.hashed) {
             // Told nothing of what it holds: read once more, after the flushes.
@@ -359,8 +393,17 @@ bool InstallSwap::PrepareStore(std::string* lines, InstallFailure* failure) {
         std::uint64_t written = 0;
         if (GetFileAttributesExW(StagedPath(Full(f.relative)).c_str(), GetFileExInfoStandard, &data))
             written = (std::uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
-        swapped.push_back({f.relative, f.replaces, f.installed, written});
+        swapped->push_back({f.relative, f.replaces, f.installed, written});
     }
+    return true;
+}
+
+// After the swap, before DONE: works out the store's record and which
+// originals it keeps from the set-aside files themselves (a file the game
+// patched right before it was set aside is kept as it is, under its own
+// hash), says in the journal that the store takes part, stages the record
+// there and puts it on disk. The K lines are left in `lines`.
+bool InstallSwap::PrepareStore(const std::vector<SwappedFile>& swapped, std::string* lines, InstallFailure* failure) {
     BackupRecord record;
     std::vector<KeptOriginal> kept;
     if (!PlanRecord(folder_, swapped, folders_, entry_, word_, &record, &kept, failure)) return false;
@@ -376,15 +419,16 @@ bool InstallSwap::PrepareStore(std::string* lines, InstallFailure* failure) {
     ScopedFile written;
     if (const unsigned long error = StageRecord(store, record, &written))
         return NoteFailure(failure, error, StoreRelative(L"record.txt"));
-    // Flushed with the staged files, after them: all are on disk before DONE,
-    // and the record goes live only after DONE.
-    flusher_.Add(std::move(written), StagedRecordPath(store));
+    // On disk before DONE: the record goes live only after it.
+    if (!TellStep(InstallStep::Flush, StagedRecordPath(store)) || (DurableWrites() && !FlushFileBuffers(written.get())))
+        return NoteFailure(failure, GetLastError(), StoreRelative(L"record.txt"));
     for (const KeptOriginal& k : kept) *lines += "K " + ToUtf8(k.relative) + "|" + ToUtf8(k.kept) + "\n";
     return true;
 }
 
 bool InstallSwap::AdoptStaged(const std::wstring& relative, InstallFailure* failure, const FileHash* installed) {
     const std::wstring full = Full(relative);
+    Existing(relative);  // a set-aside original of it goes back first, where it can
     if (!RemoveLeftover(AsidePath(relative), failure)) return false;
     // With write access: the flush needs it. Nobody but a virus scanner
     // knows a staged file, and one may be reading it since it was closed:
@@ -418,11 +462,12 @@ bool InstallSwap::Commit(InstallFailure* failure) {
     // journal's flush below, which empties it: all must be done before it.
     if (FileFlusher::SendsWithoutCacheFlush() && !flusher_.Finish(&unflushed, &error))
         return FailFlush(unflushed, error, failure);
-    std::string lines;
-    if (keep_ && !PrepareStore(&lines, failure)) {
+    std::vector<SwappedFile> swapped;
+    if (keep_ && !CollectSwapped(&swapped, failure)) {
         RollBack(failure);
         return false;
     }
+    std::string lines;
     for (const File& f : files_) lines += (f.replaces ? "W " : "N ") + ToUtf8(f.relative) + "\n";
     if (!Append(InstallStep::Journal, lines, true, failure)) {
         RollBack(failure);
@@ -449,6 +494,16 @@ bool InstallSwap::Commit(InstallFailure* failure) {
             return false;
         }
         f.progress = Progress::Swapped;
+    }
+    if (keep_) {
+        // Each K line on disk before DONE, in a flush of its own: a DONE that
+        // reached the disk without it would have the original deleted.
+        std::string kept;
+        if (!PrepareStore(swapped, &kept, failure) ||
+            (!kept.empty() && !Append(InstallStep::Journal, kept, true, failure))) {
+            RollBack(failure);
+            return false;
+        }
     }
     if (!flusher_.Finish(&unflushed, &error)) return FailFlush(unflushed, error, failure);
     if (!Append(InstallStep::JournalDone, "DONE\n", true, failure)) {
@@ -505,34 +560,78 @@ void InstallSwap::RollBack(InstallFailure* failure) {
     recordStaged_ = storeMade_ = false;
 }
 
-bool InstallSwap::Undo(const UndoPlan& plan, InstallFailure* failure) {
-    std::string lines = "Z\n";
+// Whether the file an undo has just set aside under our staged name still
+// holds what we wrote (the game may have written it since the plan looked).
+static bool StillOurs(const std::wstring& staged, const FileHash& installed) {
+    FileHash now;
+    return HashOriginal(staged, &now) == HashResult::Hashed && now == installed;
+}
+
+bool InstallSwap::Undo(const UndoPlan& plan, std::vector<RecordedFile>* changed, InstallFailure* failure) {
+    std::string lines = plan.keepStore ? "T\n" : "T\nZ\n";
     for (const std::wstring& r : plan.restore) lines += "U " + ToUtf8(r) + "\n";
+    for (const std::wstring& p : plan.putBack) lines += "P " + ToUtf8(p) + "\n";
     for (const std::wstring& x : plan.remove) lines += "X " + ToUtf8(x) + "\n";
     for (const std::wstring& g : plan.folders) lines += "G " + ToUtf8(g) + "\n";
+    for (const std::wstring& y : plan.drop) lines += "Y " + ToUtf8(y) + "\n";
     // On disk before the first rename: a recovery must know every name.
     if (!StartJournal(lines, true, failure)) return false;
     const std::wstring store = StoreFolder(folder_);
-    std::size_t restored = 0, removed = 0;
+    std::size_t restored = 0, putBack = 0, removed = 0;
     const auto fail = [&](const std::wstring& relative) {
         NoteFailure(failure, GetLastError(), relative);
-        RollBackUndo(plan, restored, removed, failure);
+        RollBackUndo(plan, restored, putBack, removed, failure);
         return false;
     };
-    for (const std::wstring& r : plan.restore) {
-        const std::wstring full = Full(r);
+    // The record of what the store still keeps, on disk before DONE; it
+    // replaces the store's only after DONE.
+    const auto stageRecord = [&](const BackupRecord& record) {
+        ScopedFile written;
+        if (const unsigned long error = StageRecord(store, record, &written)) return SetLastError(error), false;
+        return TellStep(InstallStep::Flush, StagedRecordPath(store)) &&
+               (!DurableWrites() || FlushFileBuffers(written.get()));
+    };
+    if (plan.keepStore && !stageRecord(plan.record)) return fail(StoreRelative(L"record.txt"));
+    BackupRecord keeps = plan.record;
+    for (std::size_t i = 0; i < plan.restore.size(); ++i) {
+        const std::wstring& r = plan.restore[i];
+        const std::wstring full = Full(r), staged = StagedPath(AsOnDisk(full));
         // Ours out under our name first, then the original into its place.
-        if (!RenameStep(full, StagedPath(AsOnDisk(full)))) return fail(r);
+        if (!RenameStep(full, staged)) return fail(r);
         ++restored;
+        if (!StillOurs(staged, plan.restored[i].installed)) {
+            // The game's now: it stays, and so does its original.
+            if (!RenameStep(staged, WithoutSuffix(staged))) return fail(r);
+            changed->push_back(plan.restored[i]);
+            keeps.files.push_back(plan.restored[i]);
+            continue;
+        }
         if (!RenameStep(OriginalPath(store, r), full)) return fail(r);
     }
-    for (const std::wstring& x : plan.remove) {
-        const std::wstring full = Full(x);
-        if (!RenameStep(full, StagedPath(AsOnDisk(full)))) return fail(x);
+    for (const std::wstring& p : plan.putBack) {
+        ++putBack;
+        if (!RenameStep(OriginalPath(store, p), Full(p))) return fail(p);
+    }
+    for (std::size_t i = 0; i < plan.remove.size(); ++i) {
+        const std::wstring& x = plan.remove[i];
+        const std::wstring full = Full(x), staged = StagedPath(AsOnDisk(full));
+        if (!RenameStep(full, staged)) return fail(x);
         ++removed;
+        if (!StillOurs(staged, plan.removed[i].installed)) {
+            if (!RenameStep(staged, WithoutSuffix(staged))) return fail(x);
+            changed->push_back(plan.removed[i]);
+        }
+    }
+    if (keeps.files.size() != plan.record.files.size()) {
+        // Originals the store must keep after all: its record names them, and it stays.
+        if (!stageRecord(keeps)) return fail(StoreRelative(L"record.txt"));
+        if (!plan.keepStore && !Append(InstallStep::Journal, "Q\n", true, failure)) {
+            RollBackUndo(plan, restored, putBack, removed, failure);
+            return false;
+        }
     }
     if (!Append(InstallStep::JournalDone, "DONE\n", true, failure)) {
-        RollBackUndo(plan, restored, removed, failure);
+        RollBackUndo(plan, restored, putBack, removed, failure);
         return false;
     }
     open_ = false;
@@ -553,8 +652,8 @@ void InstallSwap::FinishFromJournal() {
 }
 
 // Only the files this undo touched go back; the others never moved.
-void InstallSwap::RollBackUndo(const UndoPlan& plan, std::size_t restored, std::size_t removed,
-                               InstallFailure* failure) {
+void InstallSwap::RollBackUndo(const UndoPlan& plan, std::size_t restored, std::size_t putBack,
+                               std::size_t removed, InstallFailure* failure) {
     open_ = false;
     const std::wstring store = StoreFolder(folder_);
     bool clean = true;
@@ -563,11 +662,17 @@ void InstallSwap::RollBackUndo(const UndoPlan& plan, std::size_t restored, std::
             clean = false;
             NoteUnrestored(failure, error, plan.restore[i]);
         }
+    for (std::size_t i = 0; i < putBack; ++i)
+        if (const unsigned long error = PutBackIntoStore(Full(plan.putBack[i]), OriginalPath(store, plan.putBack[i]))) {
+            clean = false;
+            NoteUnrestored(failure, error, plan.putBack[i]);
+        }
     for (std::size_t i = 0; i < removed; ++i)
         if (const unsigned long error = PutBackUndone(Full(plan.remove[i]), std::wstring())) {
             clean = false;
             NoteUnrestored(failure, error, plan.remove[i]);
         }
+    clean = DropStagedRecord(store) == 0 && clean;
     // Held open until here, so that no other instance's recovery works on the same files at once.
     journal_.reset();
     if (clean) DeleteStep(JournalPath(folder_));
@@ -610,6 +715,8 @@ bool RecoverInterruptedInstall(const std::wstring& folder, InstallFailure* failu
         for (const std::wstring& r : j.undo.restore)
             putBack(r, PutBackUndone(folder + L"\\" + r, OriginalPath(store, r)));
         for (const std::wstring& x : j.undo.remove) putBack(x, PutBackUndone(folder + L"\\" + x, std::wstring()));
+        for (const std::wstring& p : j.undo.putBack)
+            putBack(p, PutBackIntoStore(folder + L"\\" + p, OriginalPath(store, p)));
     }
     for (const std::wstring& relative : j.staged) {
         const std::wstring staged = StagedPath(folder + L"\\" + relative);

@@ -37,8 +37,16 @@
 //   U <name>   undo: ours is renamed "<name>.velmora-new", then the original
 //              kept for <name> is moved back from the store into its place
 //   X <name>   undo: ours is renamed "<name>.velmora-new"; no file stood there
+//   P <name>   undo: nothing stands at <name>: the original kept for it is
+//              moved back from the store into its place
 //   G <name>   undo: a folder our installs made, removed after DONE when empty
-//   Z          undo: after DONE the store goes
+//   Y <name>   undo: after DONE the original kept for <name> is deleted (its
+//              bytes stand in Game again, or the player was told it goes)
+//   Z          undo: after DONE the record and the store's empty folders go
+//   Q          undo: the store stays after all (a file the game patched
+//              while the undo set it aside keeps its original there)
+// An undo says T first: a staged record naming the originals the store
+// still keeps may stand, and replaces the store's after DONE unless Z.
 // Before DONE nothing in the store but the staged record changes, and a
 // roll-back moves every original it took out back in; after DONE each step
 // finds from the names on disk whether it is still to do.
@@ -53,9 +61,13 @@
 // that Windows 8 on allows, where all are done before the journal's flush).
 //
 // Leftovers. An install never uses a file it did not create: before a file
-// is staged, a ".velmora-new" or ".velmora-old" beside it that no journal
-// names (left by a crash whose journal was lost, an older version, or
-// anyone) is deleted, or, where that fails, the install refuses and names it.
+// is staged, a ".velmora-new" beside it that no journal names (left by a
+// crash whose journal was lost, an older version, or anyone) is deleted,
+// or, where that fails, the install refuses and names it. A ".velmora-old"
+// that no journal names is the player's original whose journal was lost (a
+// cleaner, a repair tool, a power cut): it is never deleted. Where its name
+// is free it goes back under it (and is then replaced and kept like any
+// original); where not, the install refuses and names it.
 // A roll-back undoes only the renames this run made.
 #pragma once
 
@@ -64,20 +76,32 @@
 
 #include "runtime/ScopedHandle.h"
 #include "runtime/Text.h"
+#include "themes/BackupRecord.h"
 #include "themes/FileFlusher.h"
 #include "themes/FileHash.h"
 #include "themes/FolderListing.h"
 #include "themes/InstallFailure.h"
 #include "themes/InstallSteps.h"
 
+struct SwappedFile;  // BackupStore.h
+
 std::wstring JournalPath(const std::wstring& folder);
 extern const wchar_t kJournalName[];
 
 // What an undo does (UndoInstalls.h works it out): the files whose
-// originals come back from the store, the files of ours where none stood,
-// and the folders our installs made.
+// originals come back from the store in place of ours (restore) or where
+// nothing stands now (putBack), the files of ours where none stood, the
+// folders our installs made, and the originals that go with the store
+// (their bytes stand in Game again, or the undo's question said they would
+// not be kept). With `keepStore` the store stays, with `record` naming what
+// it still keeps; else it goes. `record` has the last install's entry even
+// when it names no file; `restored` and `removed` are the record's lines of
+// `restore` and `remove`, one each.
 struct UndoPlan {
-    std::vector<std::wstring> restore, remove, folders;
+    std::vector<std::wstring> restore, putBack, remove, folders, drop;
+    std::vector<RecordedFile> restored, removed;
+    bool keepStore = false;
+    BackupRecord record;
 };
 
 // One install into one folder (an extended path, see LongPath.h). Names are
@@ -100,8 +124,9 @@ public:
     bool NoteCreatedFolder(const std::wstring& relative, InstallFailure* failure);
     // The attributes of what stood at `relative` before this install staged
     // anything beside it (INVALID_FILE_ATTRIBUTES for nothing): each folder
-    // is read once.
-    DWORD Existing(const std::wstring& relative) { return listing_.Attributes(relative); }
+    // is read once. Where nothing stands but a ".velmora-old" that no
+    // journal names does, that original goes back under its name first.
+    DWORD Existing(const std::wstring& relative);
     // The staged file of `relative`, new and empty, for writing; leftovers of
     // our names beside it are removed first.
     ScopedFile CreateStaged(const std::wstring& relative, InstallFailure* failure);
@@ -123,8 +148,11 @@ public:
     // and its record is brought up to date, naming this catalogue entry.
     void KeepOriginals(int entry, const Text& word);
     // Takes back every recorded install as the plan says, all or nothing,
-    // and removes the store. On failure everything is rolled back first.
-    bool Undo(const UndoPlan& plan, InstallFailure* failure);
+    // and removes the store. A file that no longer holds what we wrote once
+    // it is set aside (the game wrote it since the plan looked) goes back
+    // under its name and is added to `changed`; its original, if any, stays
+    // in the store. On failure everything is rolled back first.
+    bool Undo(const UndoPlan& plan, std::vector<RecordedFile>* changed, InstallFailure* failure);
 
     const std::wstring& folder() const { return folder_; }
     std::wstring Full(const std::wstring& relative) const { return folder_ + L"\\" + relative; }
@@ -142,12 +170,14 @@ private:
     bool RemoveLeftover(const std::wstring& relative, InstallFailure* failure);
     // A failed flush of a staged file: noted, and the install rolled back.
     bool FailFlush(const std::wstring& stagedPath, unsigned long error, InstallFailure* failure);
-    // The store's record staged and the K lines worked out; false (and nothing of it left) on failure.
-    bool PrepareStore(std::string* lines, InstallFailure* failure);
+    // The store's part, before the swap and after it (see the .cpp); false with the failure.
+    bool CollectSwapped(std::vector<SwappedFile>* swapped, InstallFailure* failure);
+    bool PrepareStore(const std::vector<SwappedFile>& swapped, std::string* lines, InstallFailure* failure);
     bool StartJournal(const std::string& lines, bool flush, InstallFailure* failure);
     // After DONE: every step still to do, taken from the journal, which goes when all are done.
     void FinishFromJournal();
-    void RollBackUndo(const UndoPlan& plan, std::size_t restored, std::size_t removed, InstallFailure* failure);
+    void RollBackUndo(const UndoPlan& plan, std::size_t restored, std::size_t putBack, std::size_t removed,
+                      InstallFailure* failure);
 
     std::wstring folder_;
     FolderListing listing_;

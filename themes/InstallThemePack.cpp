@@ -6,6 +6,7 @@
 #include "runtime/Encoding.h"
 #include "runtime/LongPath.h"
 #include "runtime/Resources.h"
+#include "themes/FolderLock.h"
 #include "themes/InstallMessages.h"
 #include "themes/InstallPack.h"
 
@@ -27,10 +28,17 @@ std::wstring GameFolderOf(const Text& target) {
 
 void RecoverLastInstall(const Text& target) {
     const std::wstring game = GameFolderOf(target);
-    if (!game.empty()) RecoverGameFolder(game, &g_startupRecovery);
+    if (game.empty()) return;
+    FolderLock lock;
+    if (lock.Take(game, &g_startupRecovery)) RecoverGameFolder(game, &g_startupRecovery);
 }
 
 void ReportUnfinishedRecovery() {
+    if (g_startupRecovery.problem == InstallProblem::Busy) {
+        g_startupRecovery = InstallFailure();
+        ShowMessage(BusyText(), kBoxWarning, Text(kInstallTitle));
+        return;
+    }
     if (g_startupRecovery.unrestoredPath.empty()) return;
     const Text text = "上次修改没有完成，" + Unrestored(g_startupRecovery);
     g_startupRecovery = InstallFailure();

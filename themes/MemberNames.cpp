@@ -24,8 +24,11 @@ bool SafeLevel(const std::wstring& level) {
     if (level.back() == L'.' || level.back() == L' ') return false;
     for (wchar_t c : level)
         if (c < 0x20 || std::wcschr(L"<>:\"|?*", c)) return false;
-    // Our staged and set-aside copies must never be taken for a member.
-    if (level.find(L".velmora-") != std::wstring::npos) return false;
+    // Our staged and set-aside copies must never be taken for a member, in
+    // any letter case: Windows finds x.VELMORA-NEW under x.velmora-new.
+    std::wstring upper = level;
+    for (wchar_t& c : upper) c = wchar_t(std::towupper(c));
+    if (upper.find(L".VELMORA-") != std::wstring::npos) return false;
     return !IsDeviceName(level);
 }
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "runtime/Dialogs.h"
+#include "themes/FolderLock.h"
 #include "themes/InstallMessages.h"
 #include "themes/InstallPack.h"
 #include "themes/InstallSteps.h"
@@ -15,57 +16,133 @@ namespace {
 // The most files the closing box names; the count says how many in all.
 constexpr std::size_t kNamedLeft = 10;
 
+bool SameName(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), int(a.size()), b.c_str(), int(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+bool Named(const std::vector<std::wstring>& names, const std::wstring& relative) {
+    for (const std::wstring& n : names)
+        if (SameName(n, relative)) return true;
+    return false;
+}
+
+bool FolderOfExists(const std::wstring& full) {
+    const DWORD a = GetFileAttributesW(full.substr(0, full.find_last_of(L'\\')).c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 // Which recorded files come back, which go, and which stay because they no
-// longer hold what we wrote. Every original is checked against the record
+// longer hold what we wrote; which originals go with the store and which it
+// keeps. Every original that is to come back is checked against the record
 // before anything changes: one that is missing or other than it was is not
-// put back in the player's folder, and the undo does not start.
-bool PlanUndo(const std::wstring& game, const BackupRecord& record, UndoPlan* plan, std::vector<std::wstring>* left,
-              InstallFailure* failure) {
+// put back in the player's folder, and the undo does not start. An original
+// goes only where it came back, where its bytes stand in Game again, or
+// where the game's file supersedes it and `discard` names it (the question
+// said so); the store keeps every other one, under a record naming them.
+bool PlanUndo(const std::wstring& game, const BackupRecord& record, const std::vector<std::wstring>& discard,
+              UndoPlan* plan, UndoOutcome* outcome, InstallFailure* failure) {
     const std::wstring store = StoreFolder(game);
+    BackupRecord keeps = record;
+    keeps.files.clear();
+    keeps.folders.clear();
+    const auto checkOriginal = [&](const RecordedFile& f) {
+        FileHash kept;
+        const std::wstring original = OriginalPath(store, f.relative);
+        const HashResult read = HashOriginal(original, &kept);
+        if (read == HashResult::Unreadable)
+            return NoteFailure(failure, GetLastError(), StoreRelative(L"originals\\" + f.relative));
+        if (read == HashResult::Missing || kept != *f.original)
+            return NoteStoreDamaged(failure, StoreRelative(L"originals\\" + f.relative));
+        return true;
+    };
     for (const RecordedFile& f : record.files) {
         const std::wstring full = game + L"\\" + f.relative;
         FileHash now;
         const HashResult hashed = HashOriginal(full, &now);
         if (hashed == HashResult::Unreadable) return NoteFailure(failure, GetLastError(), f.relative);
-        const bool there = hashed == HashResult::Hashed;
-        if (there && now == f.installed) {
-            // Ours goes aside under our staged name: a leftover there is ours too.
-            if (!DeleteStep(StagedPath(full))) return NoteFailure(failure, GetLastError(), f.relative);
-            if (!f.original) {
-                plan->remove.push_back(f.relative);
-                continue;
-            }
-            FileHash kept;
-            const std::wstring original = OriginalPath(store, f.relative);
-            const HashResult read = HashOriginal(original, &kept);
-            if (read == HashResult::Unreadable) return NoteFailure(failure, GetLastError(), StoreRelative(L"originals\\" + f.relative));
-            if (read == HashResult::Missing || kept != *f.original)
-                return NoteStoreDamaged(failure, StoreRelative(L"originals\\" + f.relative));
-            plan->restore.push_back(f.relative);
-        } else if (there ? (f.original && now == *f.original) : !f.original) {
-            // Already as it was before our first install.
-        } else {
-            left->push_back(f.relative);
+        switch (Classify(f, hashed == HashResult::Hashed ? &now : nullptr)) {
+            case RecordedNow::Ours:
+                // Ours goes aside under our staged name: a leftover there is ours too.
+                if (!DeleteStep(StagedPath(full))) return NoteFailure(failure, GetLastError(), f.relative);
+                if (!f.original) {
+                    plan->remove.push_back(f.relative);
+                    plan->removed.push_back(f);
+                    break;
+                }
+                if (!checkOriginal(f)) return false;
+                plan->restore.push_back(f.relative);
+                plan->restored.push_back(f);
+                break;
+            case RecordedNow::Vanished:
+                // Its folder gone too: the original stays in the store, and the box says where.
+                if (!FolderOfExists(full)) {
+                    keeps.files.push_back(f);
+                    outcome->kept.push_back(f.relative);
+                    break;
+                }
+                if (!checkOriginal(f)) return false;
+                plan->putBack.push_back(f.relative);
+                break;
+            case RecordedNow::AsBefore:
+                // The original's bytes stand in Game again: its copy in the
+                // store may go, once the bytes themselves say so.
+                if (!f.original) break;
+                if (SameBytes(full, OriginalPath(store, f.relative))) {
+                    plan->drop.push_back(f.relative);
+                    break;
+                }
+                keeps.files.push_back(f);
+                outcome->kept.push_back(f.relative);
+                break;
+            case RecordedNow::Superseded:
+                outcome->left.push_back(f.relative);
+                if (Named(discard, f.relative)) {
+                    plan->drop.push_back(f.relative);
+                } else {
+                    keeps.files.push_back(f);
+                    outcome->kept.push_back(f.relative);
+                }
+                break;
+            case RecordedNow::Patched:
+                outcome->left.push_back(f.relative);
+                break;
         }
     }
     plan->folders = record.folders;
+    plan->keepStore = !keeps.files.empty();
+    plan->record = keeps;
     return true;
 }
 
 Text DoneText(const UndoOutcome& outcome) {
     Text text = "撤销成功,已恢复原来的文件！";
-    if (outcome.left.empty()) return text;
-    text += "\r\n\r\n有" + std::to_string(outcome.left.size()) +
-            "个文件在修改之后已被游戏更新，为免覆盖游戏的新文件，保持不变：";
-    for (std::size_t i = 0; i < outcome.left.size() && i < kNamedLeft; ++i) text += "\r\n" + GamePath(outcome.left[i]);
-    if (outcome.left.size() > kNamedLeft) text += "\r\n……";
+    if (!outcome.left.empty()) {
+        text += "\r\n\r\n有" + std::to_string(outcome.left.size()) +
+                "个文件在修改之后已被游戏更新，为免覆盖游戏的新文件，保持不变：";
+        for (std::size_t i = 0; i < outcome.left.size() && i < kNamedLeft; ++i)
+            text += "\r\n" + GamePath(outcome.left[i]);
+        if (outcome.left.size() > kNamedLeft) text += "\r\n……";
+    }
+    if (!outcome.kept.empty()) {
+        text += "\r\n\r\n有" + std::to_string(outcome.kept.size()) +
+                "个文件修改之前的原始文件没有放回，仍保存在游戏目录的“" + GamePath(StoreRelative()) + "”文件夹中：";
+        for (std::size_t i = 0; i < outcome.kept.size() && i < kNamedLeft; ++i)
+            text += "\r\n" + GamePath(StoreRelative(L"originals\\" + outcome.kept[i]));
+        if (outcome.kept.size() > kNamedLeft) text += "\r\n……";
+    }
     return text;
 }
 
 }  // namespace
 
-bool UndoInstalls(const std::wstring& game, UndoOutcome* outcome, InstallFailure* failure) {
+bool UndoInstalls(const std::wstring& game, const std::vector<std::wstring>& discard, UndoOutcome* outcome,
+                  InstallFailure* failure) {
     *outcome = UndoOutcome();
+    // Held from before the record is read until the last step: a plan made
+    // from a record that another instance's install changed meanwhile
+    // would take back the wrong files.
+    FolderLock lock;
+    if (!lock.Take(game, failure)) return false;
     // A crash's leftovers first: the record is read as the folder stands after them.
     InstallFailure earlier;
     if (!RecoverGameFolder(game, &earlier)) {
@@ -83,16 +160,23 @@ bool UndoInstalls(const std::wstring& game, UndoOutcome* outcome, InstallFailure
             break;
     }
     UndoPlan plan;
-    if (!PlanUndo(game, record, &plan, &outcome->left, failure)) return false;
+    if (!PlanUndo(game, record, discard, &plan, outcome, failure)) return false;
     InstallSwap swap(game);
-    return swap.Undo(plan, failure);
+    std::vector<RecordedFile> changed;
+    if (!swap.Undo(plan, &changed, failure)) return false;
+    // Written by the game while the undo set them aside: left as the game has them.
+    for (const RecordedFile& f : changed) {
+        outcome->left.push_back(f.relative);
+        if (f.original) outcome->kept.push_back(f.relative);
+    }
+    return true;
 }
 
-void UndoThemeInstalls(const Text& target) {
+void UndoThemeInstalls(const Text& target, const std::vector<std::wstring>& discard) {
     const std::wstring game = GameFolderOf(target);
     UndoOutcome outcome;
     InstallFailure failure;
-    if (!game.empty() && !UndoInstalls(game, &outcome, &failure)) {
+    if (!game.empty() && !UndoInstalls(game, discard, &outcome, &failure)) {
         ShowInstallFailure(failure, FailedAction::Undo);
         return;
     }
