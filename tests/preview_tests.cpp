@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "GuiDriver.h"
+#include "ScreenPixels.h"
 #include "themes/ThemePreviews.h"
 
 namespace {
@@ -28,28 +29,8 @@ std::string Resource(const std::wstring& exe, const wchar_t* name) {
 
 // The screen's pixels inside rc, as 0x00RRGGBB.
 std::vector<std::uint32_t> ScreenArea(const RECT& rc) {
-    const int w = rc.right - rc.left, h = rc.bottom - rc.top;
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = w;
-    info.bmiHeader.biHeight = -h;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, w, h, screen, rc.left, rc.top, SRCCOPY);
-    GdiFlush();
-    const auto* p = static_cast<const std::uint32_t*>(bits);
-    std::vector<std::uint32_t> out(p, p + w * h);
-    for (auto& px : out) px &= 0xFFFFFF;
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
+    std::vector<std::uint32_t> out;
+    for (COLORREF c : ScreenCapture(rc)) out.push_back(GetRValue(c) << 16 | GetGValue(c) << 8 | GetBValue(c));
     return out;
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "GuiDriver.h"
+#include "ScreenPixels.h"
 #include "SkinPixels.h"
 
 namespace {
@@ -33,27 +34,7 @@ struct Area {
 Area Capture(const RECT& rc) {
     Area area;
     area.rc = rc;
-    const int w = rc.right - rc.left, h = rc.bottom - rc.top;
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = w;
-    info.bmiHeader.biHeight = -h;  // top row first
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, w, h, screen, rc.left, rc.top, SRCCOPY);
-    GdiFlush();
-    const auto* p = static_cast<const std::uint8_t*>(bits);
-    for (int i = 0; i < w * h; ++i) area.pixels.push_back(RGB(p[4 * i + 2], p[4 * i + 1], p[4 * i]));
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
+    area.pixels = ScreenCapture(rc);
     return area;
 }
 
