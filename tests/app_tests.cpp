@@ -792,7 +792,7 @@ TEST_F(UpdateCheck, AStartRightAfterYesComesUp) {
     const std::wstring record = RecordOpenedAddresses();
     ASSERT_FALSE(record.empty());
     SetEnvironmentVariableW(L"VELMORA_TEST_EXIT_DELAY", kSlowExitMs);
-    HWND offer = StartWithOffer(L"http://127.0.0.1:18931/download/Velmora-2.6.zip");
+    HWND offer = StartWithOffer(L"https://127.0.0.1:18931/download/Velmora-2.6.zip");
     SetEnvironmentVariableW(L"VELMORA_TEST_EXIT_DELAY", nullptr);
     ASSERT_TRUE(offer);
     gui::Press(gui::ButtonOf(offer, L"是"));
