@@ -36,6 +36,9 @@
 //   attrib|PATH|HEX / getattr|PATH     -> sets / prints the file attributes
 //   makeat|K|PATH                      -> at step K, before it is done, PATH is made with the bytes
 //                                        "the player's" (a file that appears during an install)
+//   patchat|K|PATH                    -> at step K, before it is done, PATH (which stands) is written
+//                                        over with the bytes "the game's patch" (the game patching a
+//                                        file in the middle of an install or an undo)
 //   recoverat|K|TARGET                 -> at step K, before it is done, a recovery of TARGET runs as
 //                                        a second instance's start-up would: "second recovered" or
 //                                        "second recovery-incomplete"
@@ -87,11 +90,11 @@ std::vector<HANDLE> g_held;
 
 struct StepPlan {
     bool count = false, trace = false;
-    int killAt = -1, crashAfterRenames = -1, holdAt = -1, recoverAt = -1, makeAt = -1;
+    int killAt = -1, crashAfterRenames = -1, holdAt = -1, recoverAt = -1, makeAt = -1, patchAt = -1;
     unsigned long failError[9] = {};  // by step kind
     int diskFullAt = -1;              // a step kind
     bool diskFull = false;
-    std::wstring holdPath, recoverPath, makePath;
+    std::wstring holdPath, recoverPath, makePath, patchPath;
     int steps = 0, renames = 0;
 } g_plan;
 
@@ -113,6 +116,13 @@ unsigned long OnStep(InstallStep step, const std::wstring& path) {
         HANDLE h = CreateFileW(g_plan.makePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
         DWORD wrote = 0;
         if (h != INVALID_HANDLE_VALUE) WriteFile(h, "the player's", 12, &wrote, nullptr), CloseHandle(h);
+    }
+    if (n == g_plan.patchAt) {
+        HANDLE h = CreateFileW(g_plan.patchPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+        DWORD wrote = 0;
+        if (h != INVALID_HANDLE_VALUE) WriteFile(h, "the game's patch", 16, &wrote, nullptr), SetEndOfFile(h), CloseHandle(h);
+        std::printf("patched at %d %d\n", n, h != INVALID_HANDLE_VALUE);
     }
     if (n == g_plan.recoverAt) {
         // Its own steps are not this command's.
@@ -140,7 +150,7 @@ void StartSteps() {
 }
 void EndSteps() {
     if (g_plan.count) std::printf("steps %d\n", g_plan.steps);
-    g_plan.killAt = g_plan.holdAt = g_plan.crashAfterRenames = g_plan.recoverAt = g_plan.makeAt = -1;
+    g_plan.killAt = g_plan.holdAt = g_plan.crashAfterRenames = g_plan.recoverAt = g_plan.makeAt = g_plan.patchAt = -1;
 }
 
 void PrintFailure(const InstallFailure& f) {
@@ -264,6 +274,9 @@ int main(int argc, char** argv) {
         } else if (f[0] == "makeat" && f.size() >= 3) {
             g_plan.makeAt = std::atoi(f[1].c_str());
             g_plan.makePath = GbkToWide(FromUtf8(f[2]));
+        } else if (f[0] == "patchat" && f.size() >= 3) {
+            g_plan.patchAt = std::atoi(f[1].c_str());
+            g_plan.patchPath = GbkToWide(FromUtf8(f[2]));
         } else if (f[0] == "recoverat" && f.size() >= 3) {
             g_plan.recoverAt = std::atoi(f[1].c_str());
             g_plan.recoverPath = ExtendedPath(GbkToWide(FromUtf8(f[2])));

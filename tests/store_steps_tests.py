@@ -17,7 +17,7 @@ from wine_script import py_zip, win
 RO, HIDDEN = 0x1, 0x2
 STORE = "Velmora备份"
 ANSWERS = ("result", "failure", "unrestored", "killed", "steps", "step", "recovered", "recovery-incomplete",
-           "undone", "attrib", "locked", "unlocked", "kept", "state")
+           "undone", "attrib", "locked", "unlocked", "kept", "state", "patched", "held")
 
 
 def run_script(commands):
@@ -442,6 +442,79 @@ class StoreSteps(unittest.TestCase):
         self.assertIn("result 1", self.install(self.second, game, 2, "钻石"))
         self.assertEqual(run_script([["undo", win(game)]]), ["undone 0 left"])
         self.assertFalse(os.path.exists(os.path.join(game, "velmora-install.velmora-lock")))
+
+    def first_step(self, lines, kind, suffix):
+        """The number of the first traced step of `kind` whose path ends with `suffix` (Windows separators)."""
+        for l in lines:
+            parts = l.split(" ", 3)
+            if parts[0] == "step" and parts[2] == kind and parts[3].endswith(suffix):
+                return int(parts[1])
+        self.fail("no %s step of %s" % (kind, suffix))
+
+    def test_a_file_the_game_patches_while_an_undo_sets_ours_aside_is_not_deleted(self):
+        """The undo hashes b.ini (ours, where no file stood) long before it renames it aside; the game patches it
+        in between. The game's bytes must not be deleted after DONE: the undo leaves it, and counts it as left."""
+        start, game = self.game_folder("start")
+        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+        probe, probe_game = self.copy(start, "probe")
+        lines, _ = self.steps_of([["undo", win(probe_game)]])
+        k = self.first_step(lines, "rename", "\\Game\\DATA\\Menu\\b.ini")
+        b = os.path.join(game, "DATA", "Menu", "b.ini")
+        lines = run_script([["patchat", str(k), win(b)], ["undo", win(game)]])
+        self.assertIn("patched at %d 1" % k, lines)
+        self.assertTrue(os.path.exists(b), lines)
+        with open(b, "rb") as f:
+            self.assertEqual(f.read(), b"the game's patch")
+        self.assertIn("undone 1 left", lines)
+
+    def test_a_file_the_game_patches_between_a_second_install_s_hash_and_its_swap_is_kept(self):
+        """PlanRecord finds ClientZips.txt as the first install wrote it (so its set-aside file is to be
+        deleted); the game patches it before the rename that sets it aside. Its bytes must end up kept (the
+        newest original), not deleted after DONE; and the undo gives them back."""
+        start, game = self.game_folder("start")
+        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+        probe, probe_game = self.copy(start, "probe")
+        lines, _ = self.steps_of([["install", win(self.second), win(probe_game), "2", "钻石"]])
+        k = self.first_step(lines, "rename", "\\Game\\ClientZips.txt")
+        target = os.path.join(game, "ClientZips.txt")
+        lines = self.install(self.second, game, 2, "钻石", [["patchat", str(k), win(target)]])
+        self.assertIn("patched at %d 1" % k, lines)
+        self.assertIn("result 1", lines)
+        holding = [p for p, st in tree(start).items() if st and st[0] == b"the game's patch"]
+        self.assertEqual(holding, [os.path.join(STORE, "originals", "ClientZips.txt")])
+        self.assertIn("undone 0 left", run_script([["undo", win(game)]]))
+        with open(target, "rb") as f:
+            self.assertEqual(f.read(), b"the game's patch")
+
+    def test_a_file_the_game_patches_between_the_first_install_s_hash_and_its_swap_can_still_be_undone(self):
+        """The first install hashes the player's ClientZips.txt, the game patches it, and the patched file is set
+        aside and kept: the record must name what was kept, or every later undo refuses as a damaged store."""
+        start, game = self.game_folder("start")
+        probe, probe_game = self.copy(start, "probe")
+        lines, _ = self.steps_of([["install", win(self.first), win(probe_game), "1", "王者"]])
+        k = self.first_step(lines, "rename", "\\Game\\ClientZips.txt")
+        target = os.path.join(game, "ClientZips.txt")
+        lines = self.install(self.first, game, 1, "王者", [["patchat", str(k), win(target)]])
+        self.assertIn("patched at %d 1" % k, lines)
+        self.assertIn("result 1", lines)
+        lines = run_script([["undo", win(game)]])
+        self.assertIn("undone 0 left", lines)
+        with open(target, "rb") as f:
+            self.assertEqual(f.read(), b"the game's patch")
+
+    def test_an_original_held_after_done_is_not_reported_as_nothing_installed(self):
+        """A scanner holds the set-aside ClientZips.txt when the install wants to move it into the store after
+        DONE: the record cannot be written yet. The menu must not say 原始 (nothing installed, undo greyed)
+        while the player's original waits beside the game's file; the next recovery finishes."""
+        start, game = self.game_folder("start")
+        aside = os.path.join(game, "ClientZips.txt.velmora-old")
+        lines = run_script([["holdwhen", win(aside)], ["install", win(self.first), win(game), "1", "王者"],
+                            ["state", win(game)], ["unlock"]])
+        if "held " + win(aside) not in lines:
+            self.skipTest("the scanner did not take hold in time")
+        self.assertNotIn("state none", lines)
+        self.assertEqual(run_script([["recover", win(game)]]), ["recovered"])
+        self.assertEqual(run_script([["state", win(game)]]), ["state 王者 0"])
 
 
 if __name__ == "__main__":
