@@ -516,6 +516,30 @@ class StoreSteps(unittest.TestCase):
         self.assertEqual(run_script([["recover", win(game)]]), ["recovered"])
         self.assertEqual(run_script([["state", win(game)]]), ["state 王者 0"])
 
+    def test_a_sub_folder_on_another_volume_is_refused_before_anything_changes_or_undone_whole(self):
+        """Game\\DATA\\Menu is a link onto another file system (a junction onto another volume): the originals
+        set aside there cannot be renamed into the store. The install must not report success while its
+        originals wait beside the game's files and every later install and undo refuses: either it refuses
+        before anything changes, or an undo gives the player's folder back."""
+        if os.stat("/dev/shm").st_dev == os.stat(self.dir).st_dev:
+            self.skipTest("no second file system at hand")
+        start, game = self.game_folder("start")
+        elsewhere = tempfile.mkdtemp(prefix="velmora-volume-", dir="/dev/shm")
+        self.addCleanup(shutil.rmtree, elsewhere, True)
+        menu = os.path.join(game, "DATA", "Menu")
+        for name in os.listdir(menu):
+            shutil.move(os.path.join(menu, name), os.path.join(elsewhere, name))
+        os.rmdir(menu)
+        os.symlink(elsewhere, menu)
+        before = tree(elsewhere)
+        lines = self.install(self.first, game, 1, "王者")
+        if "result 1" not in lines:
+            self.assertEqual(differences(before, tree(elsewhere)), "")
+            return
+        self.assertFalse(os.path.exists(os.path.join(game, "velmora-install.velmora-journal")), "work left after DONE")
+        self.assertIn("undone 0 left", run_script([["undo", win(game)]]))
+        self.assertEqual(differences(before, tree(elsewhere)), "")
+
 
 if __name__ == "__main__":
     wine_script.take_arguments()
