@@ -540,6 +540,23 @@ class StoreSteps(unittest.TestCase):
         self.assertIn("undone 0 left", run_script([["undo", win(game)]]))
         self.assertEqual(differences(before, tree(elsewhere)), "")
 
+    def test_an_original_dropped_because_its_bytes_stand_in_game_again_is_not_lost_when_the_game_patches_meanwhile(self):
+        """ClientZips.txt holds its original's bytes again, so the undo drops the kept copy after DONE; the game
+        patches the file between the undo's hash and that delete. The player's bytes must still exist somewhere
+        (hashed again, under a handle that keeps writers out, right before the kept copy goes)."""
+        start, game = self.game_folder("start")
+        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+        target = os.path.join(game, "ClientZips.txt")
+        with open(target, "wb") as f:
+            f.write(b"the game's list")
+        probe, probe_game = self.copy(start, "probe")
+        lines, _ = self.steps_of([["undo", win(probe_game)]])
+        k = self.first_step(lines, "delete", "\\originals\\ClientZips.txt")
+        lines = run_script([["patchat", str(k), win(target)], ["undo", win(game)]])
+        self.assertIn("patched at %d 1" % k, lines)
+        holding = [p for p, st in tree(start).items() if st and st[0] == b"the game's list"]
+        self.assertNotEqual(holding, [], lines)
+
 
 if __name__ == "__main__":
     wine_script.take_arguments()
