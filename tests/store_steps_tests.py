@@ -557,6 +557,27 @@ class StoreSteps(unittest.TestCase):
         holding = [p for p, st in tree(start).items() if st and st[0] == b"the game's list"]
         self.assertNotEqual(holding, [], lines)
 
+    def test_an_undo_after_a_lost_journal_does_not_say_nothing_is_installed_while_originals_wait_beside_ours(self):
+        """The first install is ended right after DONE, and its journal is lost (a cleaner, a repair tool): our
+        files stand, the player's originals wait beside them as ".velmora-old", and no record was written yet.
+        The undo must not say that nothing is installed and the game's files are as they were: it gives the
+        originals back, or refuses and names one of them."""
+        start, game = self.game_folder("start")
+        probe, probe_game = self.copy(start, "probe")
+        _, kinds = self.steps_of([["install", win(self.first), win(probe_game), "1", "王者"]])
+        k = kinds.index("done") + 2
+        self.assertEqual(self.install(self.first, game, 1, "王者", [["killat", str(k)]]), ["killed at %d" % k])
+        os.remove(os.path.join(game, "velmora-install.velmora-journal"))
+        aside = os.path.join(game, "ClientZips.txt.velmora-old")
+        self.assertTrue(os.path.exists(aside))
+        lines = run_script([["undo", win(game)]])
+        if lines and lines[0] == "result 0":
+            self.assertTrue(any(l.startswith("failure ") and l.endswith(".velmora-old") for l in lines), lines)
+            return
+        self.assertNotIn("undone nothing", lines)
+        with open(os.path.join(game, "ClientZips.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"the game's list")
+
 
 if __name__ == "__main__":
     wine_script.take_arguments()
