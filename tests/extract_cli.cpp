@@ -38,6 +38,8 @@
 //                                        "the player's" (a file that appears during an install)
 //   writeat|K|PATH                     -> at step K, before it is done, PATH is written over with the
 //                                        bytes "the game's patch" (the game patching a file meanwhile)
+//   patchat|K|PATH                     -> writeat that also prints "patched at K 1" (0 when PATH could
+//                                        not be opened for writing: someone holds it keeping writers out)
 //   recoverat|K|TARGET                 -> at step K, before it is done, a recovery of TARGET runs as
 //                                        a second instance's start-up would: "second recovered" or
 //                                        "second recovery-incomplete"
@@ -95,6 +97,7 @@ struct StepPlan {
     int diskFullAt = -1;              // a step kind
     bool diskFull = false;
     std::wstring holdPath, recoverPath, makePath, writePath;
+    bool writeReport = false;
     int steps = 0, renames = 0;
 } g_plan;
 
@@ -122,6 +125,7 @@ unsigned long OnStep(InstallStep step, const std::wstring& path) {
         HANDLE h = CreateFileW(g_plan.writePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         DWORD wrote = 0;
         if (h != INVALID_HANDLE_VALUE) WriteFile(h, "the game's patch", 16, &wrote, nullptr), CloseHandle(h);
+        if (g_plan.writeReport) std::printf("patched at %d %d\n", n, h != INVALID_HANDLE_VALUE);
     }
     if (n == g_plan.recoverAt) {
         // Its own steps are not this command's.
@@ -273,7 +277,8 @@ int main(int argc, char** argv) {
         } else if (f[0] == "makeat" && f.size() >= 3) {
             g_plan.makeAt = std::atoi(f[1].c_str());
             g_plan.makePath = GbkToWide(FromUtf8(f[2]));
-        } else if (f[0] == "writeat" && f.size() >= 3) {
+        } else if ((f[0] == "writeat" || f[0] == "patchat") && f.size() >= 3) {
+            g_plan.writeReport = f[0] == "patchat";
             g_plan.writeAt = std::atoi(f[1].c_str());
             g_plan.writePath = GbkToWide(FromUtf8(f[2]));
         } else if (f[0] == "recoverat" && f.size() >= 3) {
