@@ -649,13 +649,18 @@ class StoreSteps(unittest.TestCase):
         target = os.path.join(game, "ClientZips.txt")
         with open(target, "wb") as f:
             f.write(b"the game's list")
+        before = start
         probe, probe_game = self.copy(start, "probe")
-        lines, _ = self.steps_of([["undo", win(probe_game)]])
+        lines, kinds = self.steps_of([["undo", win(probe_game)]])
         k = self.first_step(lines, "delete", "\\originals\\ClientZips.txt")
-        lines = run_script([["patchat", str(k), win(target)], ["undo", win(game)]])
-        self.assertIn("patched at %d 1" % k, lines)
-        holding = [p for p, st in tree(start).items() if st and st[0] == b"the game's list"]
-        self.assertNotEqual(holding, [], lines)
+        # At DONE (or before a recovery finishes the drop) the patch lands; at the delete itself the file is held.
+        for at, landed in ((kinds.index("done") + 1, 1), (k, 0)):
+            start, game = self.copy(before, "at-%d" % at)
+            target = os.path.join(game, "ClientZips.txt")
+            lines = run_script([["patchat", str(at), win(target)], ["undo", win(game)]])
+            self.assertIn("patched at %d %d" % (at, landed), lines)
+            holding = [p for p, st in tree(start).items() if st and st[0] == b"the game's list"]
+            self.assertNotEqual(holding, [], lines)
 
     def test_an_undo_after_a_lost_journal_does_not_say_nothing_is_installed_while_originals_wait_beside_ours(self):
         """The first install is ended right after DONE, and its journal is lost (a cleaner, a repair tool): our

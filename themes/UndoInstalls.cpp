@@ -88,7 +88,7 @@ bool PlanUndo(const std::wstring& game, const BackupRecord& record, const std::v
                 // store may go, once the bytes themselves say so.
                 if (!f.original) break;
                 if (SameBytes(full, OriginalPath(store, f.relative))) {
-                    plan->drop.push_back(f.relative);
+                    plan->asBefore.push_back(f.relative);
                     break;
                 }
                 keeps.files.push_back(f);
