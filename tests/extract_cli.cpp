@@ -10,7 +10,7 @@
 //                                        nothing", or "result 0" and the failure; with discard, as
 //                                        after a question that said the superseded originals go
 //   state|TARGET                       -> what the tray menu tells: "state WORD N", "state none" or
-//                                        "state unknown"
+//                                        "state unknown"; "state unfinished" while a journal stands
 //   crash|ARCHIVE|TARGET|K             -> extracts, and ends the process (code 3) at the first step
 //                                        after K renames
 //   recover|TARGET                     -> recovers an install cut short, as the program does at
@@ -85,7 +85,7 @@ std::string ToUtf8(const Text& gbk) {
 
 const char* const kProblems[] = {"none",  "in-use",     "access-denied", "disk-full",
                                   "damaged", "other", "unfinished",    "store-damaged", "busy",
-                                  "stray-original"};
+                                  "stray-original", "other-volume"};
 const char* const kSteps[] = {"create", "write", "flush", "rename", "delete", "mkdir", "rmdir", "journal", "done"};
 
 std::vector<HANDLE> g_held;
@@ -247,7 +247,9 @@ int main(int argc, char** argv) {
                 std::printf("result 0\n"), PrintFailure(failure), PrintUnrestored(failure);
         } else if (f[0] == "state" && f.size() >= 2) {
             const InstalledState state = ReadInstalledState(ExtendedPath(GbkToWide(FromUtf8(f[1]))));
-            if (state.record == RecordRead::Read)
+            if (state.unfinished)
+                std::printf("state unfinished\n");
+            else if (state.record == RecordRead::Read)
                 std::printf("state %s %d\n", ToUtf8(state.word).c_str(), state.changed);
             else
                 std::printf(state.record == RecordRead::None ? "state none\n" : "state unknown\n");

@@ -607,6 +607,18 @@ class StoreSteps(unittest.TestCase):
         DONE: the record cannot be written yet. The menu must not say 原始 (nothing installed, undo greyed)
         while the player's original waits beside the game's file; the next recovery finishes."""
         start, game = self.game_folder("start")
+        probe, probe_game = self.copy(start, "probe")
+        lines, kinds = self.steps_of([["install", win(self.first), win(probe_game), "1", "王者"]])
+        k = self.first_step(lines, "rename", "\\Game\\ClientZips.txt.velmora-old")
+        self.assertGreater(k, kinds.index("done") + 1)
+        aside = os.path.join(game, "ClientZips.txt.velmora-old")
+        lines = run_script([["holdat", str(k), win(aside)], ["install", win(self.first), win(game), "1", "王者"],
+                            ["state", win(game)], ["unlock"]])
+        self.assertIn("state unfinished", lines)
+        self.assertEqual(run_script([["recover", win(game)]]), ["recovered"])
+        self.assertEqual(run_script([["state", win(game)]]), ["state 王者 0"])
+        # Held as it is set aside (before DONE): the install is rolled back once the file is free.
+        start, game = self.game_folder("early")
         aside = os.path.join(game, "ClientZips.txt.velmora-old")
         lines = run_script([["holdwhen", win(aside)], ["install", win(self.first), win(game), "1", "王者"],
                             ["state", win(game)], ["unlock"]])
@@ -614,7 +626,7 @@ class StoreSteps(unittest.TestCase):
             self.skipTest("the scanner did not take hold in time")
         self.assertNotIn("state none", lines)
         self.assertEqual(run_script([["recover", win(game)]]), ["recovered"])
-        self.assertEqual(run_script([["state", win(game)]]), ["state 王者 0"])
+        self.assertEqual(run_script([["state", win(game)]]), ["state none"])
 
     def test_a_sub_folder_on_another_volume_is_refused_before_anything_changes_or_undone_whole(self):
         """Game\\DATA\\Menu is a link onto another file system (a junction onto another volume): the originals

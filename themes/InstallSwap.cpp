@@ -489,6 +489,29 @@ bool InstallSwap::Commit(InstallFailure* failure) {
         RollBack(failure);
         return false;
     }
+    // A folder inside Game may be a link onto another volume: its originals
+    // would be set aside and then never reach the store. Refused while
+    // nothing has changed, naming the folder.
+    if (keep_) {
+        std::vector<std::wstring> checked;
+        for (const File& f : files_) {
+            if (!f.replaces) continue;
+            const std::size_t slash = f.relative.find_last_of(L'\\');
+            const std::wstring relative = slash == std::wstring::npos ? std::wstring() : f.relative.substr(0, slash);
+            // Game's own volume is the store's (PlanRecord checks it, before DONE).
+            if (relative.empty() || Contains(checked, relative)) continue;
+            checked.push_back(relative);
+            if (!OnStoreVolume(folder_, Full(relative))) {
+                if (failure && failure->problem == InstallProblem::None) {
+                    failure->problem = InstallProblem::OtherVolume;
+                    failure->error = ERROR_NOT_SAME_DEVICE;
+                    failure->relativePath = relative;
+                }
+                RollBack(failure);
+                return false;
+            }
+        }
+    }
     std::string lines;
     for (const File& f : files_) lines += (f.replaces ? "W " : "N ") + ToUtf8(f.relative) + "\n";
     if (!Append(InstallStep::Journal, lines, true, failure)) {
