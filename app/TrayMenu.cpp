@@ -59,7 +59,10 @@ void ShowReinstallItem(const InstalledState& state) {
 void ShowInstalledState() {
     const InstalledState state = InstalledIn(RememberedTarget());
     Text caption = "当前界面：";
-    if (state.record == RecordRead::None) {
+    if (state.unfinished) {
+        // Not 原始: what the last change set aside may wait beside the game's files.
+        caption += "上次修改未完成";
+    } else if (state.record == RecordRead::None) {
         caption += "原始";
     } else if (state.record == RecordRead::Unreadable) {
         caption += "未知";
@@ -69,7 +72,7 @@ void ShowInstalledState() {
     }
     SetProperty(MainWindow(), "菜单_当前界面", kPropTitle, caption);
     SetProperty(MainWindow(), "菜单_当前界面", kPropDisabled, true);
-    SetProperty(MainWindow(), "菜单_撤销修改", kPropDisabled, state.record == RecordRead::None);
+    SetProperty(MainWindow(), "菜单_撤销修改", kPropDisabled, state.record == RecordRead::None && !state.unfinished);
     ShowReinstallItem(state);
 }
 

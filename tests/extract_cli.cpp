@@ -10,7 +10,7 @@
 //                                        nothing", or "result 0" and the failure; with discard, as
 //                                        after a question that said the superseded originals go
 //   state|TARGET                       -> what the tray menu tells: "state WORD N", "state none" or
-//                                        "state unknown"
+//                                        "state unknown"; "state unfinished" while a journal stands
 //   crash|ARCHIVE|TARGET|K             -> extracts, and ends the process (code 3) at the first step
 //                                        after K renames
 //   recover|TARGET                     -> recovers an install cut short, as the program does at
@@ -38,6 +38,8 @@
 //                                        "the player's" (a file that appears during an install)
 //   writeat|K|PATH                     -> at step K, before it is done, PATH is written over with the
 //                                        bytes "the game's patch" (the game patching a file meanwhile)
+//   patchat|K|PATH                     -> writeat that also prints "patched at K 1" (0 when PATH could
+//                                        not be opened for writing: someone holds it keeping writers out)
 //   recoverat|K|TARGET                 -> at step K, before it is done, a recovery of TARGET runs as
 //                                        a second instance's start-up would: "second recovered" or
 //                                        "second recovery-incomplete"
@@ -83,7 +85,7 @@ std::string ToUtf8(const Text& gbk) {
 
 const char* const kProblems[] = {"none",  "in-use",     "access-denied", "disk-full",
                                   "damaged", "other", "unfinished",    "store-damaged", "busy",
-                                  "stray-original"};
+                                  "stray-original", "other-volume"};
 const char* const kSteps[] = {"create", "write", "flush", "rename", "delete", "mkdir", "rmdir", "journal", "done"};
 
 std::vector<HANDLE> g_held;
@@ -95,6 +97,7 @@ struct StepPlan {
     int diskFullAt = -1;              // a step kind
     bool diskFull = false;
     std::wstring holdPath, recoverPath, makePath, writePath;
+    bool writeReport = false;
     int steps = 0, renames = 0;
 } g_plan;
 
@@ -122,6 +125,7 @@ unsigned long OnStep(InstallStep step, const std::wstring& path) {
         HANDLE h = CreateFileW(g_plan.writePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         DWORD wrote = 0;
         if (h != INVALID_HANDLE_VALUE) WriteFile(h, "the game's patch", 16, &wrote, nullptr), CloseHandle(h);
+        if (g_plan.writeReport) std::printf("patched at %d %d\n", n, h != INVALID_HANDLE_VALUE);
     }
     if (n == g_plan.recoverAt) {
         // Its own steps are not this command's.
@@ -243,7 +247,9 @@ int main(int argc, char** argv) {
                 std::printf("result 0\n"), PrintFailure(failure), PrintUnrestored(failure);
         } else if (f[0] == "state" && f.size() >= 2) {
             const InstalledState state = ReadInstalledState(ExtendedPath(GbkToWide(FromUtf8(f[1]))));
-            if (state.record == RecordRead::Read)
+            if (state.unfinished)
+                std::printf("state unfinished\n");
+            else if (state.record == RecordRead::Read)
                 std::printf("state %s %d\n", ToUtf8(state.word).c_str(), state.changed);
             else
                 std::printf(state.record == RecordRead::None ? "state none\n" : "state unknown\n");
@@ -273,7 +279,8 @@ int main(int argc, char** argv) {
         } else if (f[0] == "makeat" && f.size() >= 3) {
             g_plan.makeAt = std::atoi(f[1].c_str());
             g_plan.makePath = GbkToWide(FromUtf8(f[2]));
-        } else if (f[0] == "writeat" && f.size() >= 3) {
+        } else if ((f[0] == "writeat" || f[0] == "patchat") && f.size() >= 3) {
+            g_plan.writeReport = f[0] == "patchat";
             g_plan.writeAt = std::atoi(f[1].c_str());
             g_plan.writePath = GbkToWide(FromUtf8(f[2]));
         } else if (f[0] == "recoverat" && f.size() >= 3) {

@@ -17,7 +17,7 @@ from wine_script import py_zip, win
 RO, HIDDEN = 0x1, 0x2
 STORE = "Velmora备份"
 ANSWERS = ("result", "failure", "unrestored", "killed", "steps", "step", "recovered", "recovery-incomplete",
-           "undone", "attrib", "locked", "unlocked", "kept", "state")
+           "undone", "attrib", "locked", "unlocked", "kept", "state", "patched", "held")
 
 
 def run_script(commands):
@@ -542,6 +542,158 @@ class StoreSteps(unittest.TestCase):
         if t.get(record):
             t[record] = t[record][:2] + t[record][4:]
         return t
+
+    def first_step(self, lines, kind, suffix):
+        """The number of the first traced step of `kind` whose path ends with `suffix` (Windows separators)."""
+        for l in lines:
+            parts = l.split(" ", 3)
+            if parts[0] == "step" and parts[2] == kind and parts[3].endswith(suffix):
+                return int(parts[1])
+        self.fail("no %s step of %s" % (kind, suffix))
+
+    def test_a_file_the_game_patches_while_an_undo_sets_ours_aside_is_not_deleted(self):
+        """The undo hashes b.ini (ours, where no file stood) long before it renames it aside; the game patches it
+        in between. The game's bytes must not be deleted after DONE: the undo leaves it, and counts it as left."""
+        start, game = self.game_folder("start")
+        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+        probe, probe_game = self.copy(start, "probe")
+        lines, _ = self.steps_of([["undo", win(probe_game)]])
+        k = self.first_step(lines, "rename", "\\Game\\DATA\\Menu\\b.ini")
+        b = os.path.join(game, "DATA", "Menu", "b.ini")
+        lines = run_script([["patchat", str(k), win(b)], ["undo", win(game)]])
+        self.assertIn("patched at %d 1" % k, lines)
+        self.assertTrue(os.path.exists(b), lines)
+        with open(b, "rb") as f:
+            self.assertEqual(f.read(), b"the game's patch")
+        self.assertIn("undone 1 left", lines)
+
+    def test_a_file_the_game_patches_between_a_second_install_s_hash_and_its_swap_is_kept(self):
+        """PlanRecord finds ClientZips.txt as the first install wrote it (so its set-aside file is to be
+        deleted); the game patches it before the rename that sets it aside. Its bytes must end up kept (the
+        newest original), not deleted after DONE; and the undo gives them back."""
+        start, game = self.game_folder("start")
+        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+        probe, probe_game = self.copy(start, "probe")
+        lines, _ = self.steps_of([["install", win(self.second), win(probe_game), "2", "钻石"]])
+        k = self.first_step(lines, "rename", "\\Game\\ClientZips.txt")
+        target = os.path.join(game, "ClientZips.txt")
+        lines = self.install(self.second, game, 2, "钻石", [["patchat", str(k), win(target)]])
+        self.assertIn("patched at %d 1" % k, lines)
+        self.assertIn("result 1", lines)
+        holding = [p for p, st in tree(start).items() if st and st[0] == b"the game's patch"]
+        self.assertEqual(holding, [os.path.join(STORE, "originals", "ClientZips.txt")])
+        self.assertIn("undone 0 left", run_script([["undo", win(game)]]))
+        with open(target, "rb") as f:
+            self.assertEqual(f.read(), b"the game's patch")
+
+    def test_a_file_the_game_patches_between_the_first_install_s_hash_and_its_swap_can_still_be_undone(self):
+        """The first install hashes the player's ClientZips.txt, the game patches it, and the patched file is set
+        aside and kept: the record must name what was kept, or every later undo refuses as a damaged store."""
+        start, game = self.game_folder("start")
+        probe, probe_game = self.copy(start, "probe")
+        lines, _ = self.steps_of([["install", win(self.first), win(probe_game), "1", "王者"]])
+        k = self.first_step(lines, "rename", "\\Game\\ClientZips.txt")
+        target = os.path.join(game, "ClientZips.txt")
+        lines = self.install(self.first, game, 1, "王者", [["patchat", str(k), win(target)]])
+        self.assertIn("patched at %d 1" % k, lines)
+        self.assertIn("result 1", lines)
+        lines = run_script([["undo", win(game)]])
+        self.assertIn("undone 0 left", lines)
+        with open(target, "rb") as f:
+            self.assertEqual(f.read(), b"the game's patch")
+
+    def test_an_original_held_after_done_is_not_reported_as_nothing_installed(self):
+        """A scanner holds the set-aside ClientZips.txt when the install wants to move it into the store after
+        DONE: the record cannot be written yet. The menu must not say 原始 (nothing installed, undo greyed)
+        while the player's original waits beside the game's file; the next recovery finishes."""
+        start, game = self.game_folder("start")
+        probe, probe_game = self.copy(start, "probe")
+        lines, kinds = self.steps_of([["install", win(self.first), win(probe_game), "1", "王者"]])
+        k = self.first_step(lines, "rename", "\\Game\\ClientZips.txt.velmora-old")
+        self.assertGreater(k, kinds.index("done") + 1)
+        aside = os.path.join(game, "ClientZips.txt.velmora-old")
+        lines = run_script([["holdat", str(k), win(aside)], ["install", win(self.first), win(game), "1", "王者"],
+                            ["state", win(game)], ["unlock"]])
+        self.assertIn("state unfinished", lines)
+        self.assertEqual(run_script([["recover", win(game)]]), ["recovered"])
+        self.assertEqual(run_script([["state", win(game)]]), ["state 王者 0"])
+        # Held as it is set aside (before DONE): the install is rolled back once the file is free.
+        start, game = self.game_folder("early")
+        aside = os.path.join(game, "ClientZips.txt.velmora-old")
+        lines = run_script([["holdwhen", win(aside)], ["install", win(self.first), win(game), "1", "王者"],
+                            ["state", win(game)], ["unlock"]])
+        if "held " + win(aside) not in lines:
+            self.skipTest("the scanner did not take hold in time")
+        self.assertNotIn("state none", lines)
+        self.assertEqual(run_script([["recover", win(game)]]), ["recovered"])
+        self.assertEqual(run_script([["state", win(game)]]), ["state none"])
+
+    def test_a_sub_folder_on_another_volume_is_refused_before_anything_changes_or_undone_whole(self):
+        """Game\\DATA\\Menu is a link onto another file system (a junction onto another volume): the originals
+        set aside there cannot be renamed into the store. The install must not report success while its
+        originals wait beside the game's files and every later install and undo refuses: either it refuses
+        before anything changes, or an undo gives the player's folder back."""
+        if os.stat("/dev/shm").st_dev == os.stat(self.dir).st_dev:
+            self.skipTest("no second file system at hand")
+        start, game = self.game_folder("start")
+        elsewhere = tempfile.mkdtemp(prefix="velmora-volume-", dir="/dev/shm")
+        self.addCleanup(shutil.rmtree, elsewhere, True)
+        menu = os.path.join(game, "DATA", "Menu")
+        for name in os.listdir(menu):
+            shutil.move(os.path.join(menu, name), os.path.join(elsewhere, name))
+        os.rmdir(menu)
+        os.symlink(elsewhere, menu)
+        before = tree(elsewhere)
+        lines = self.install(self.first, game, 1, "王者")
+        if "result 1" not in lines:
+            self.assertEqual(differences(before, tree(elsewhere)), "")
+            return
+        self.assertFalse(os.path.exists(os.path.join(game, "velmora-install.velmora-journal")), "work left after DONE")
+        self.assertIn("undone 0 left", run_script([["undo", win(game)]]))
+        self.assertEqual(differences(before, tree(elsewhere)), "")
+
+    def test_an_original_dropped_because_its_bytes_stand_in_game_again_is_not_lost_when_the_game_patches_meanwhile(self):
+        """ClientZips.txt holds its original's bytes again, so the undo drops the kept copy after DONE; the game
+        patches the file between the undo's hash and that delete. The player's bytes must still exist somewhere
+        (hashed again, under a handle that keeps writers out, right before the kept copy goes)."""
+        start, game = self.game_folder("start")
+        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+        target = os.path.join(game, "ClientZips.txt")
+        with open(target, "wb") as f:
+            f.write(b"the game's list")
+        before = start
+        probe, probe_game = self.copy(start, "probe")
+        lines, kinds = self.steps_of([["undo", win(probe_game)]])
+        k = self.first_step(lines, "delete", "\\originals\\ClientZips.txt")
+        # At DONE (or before a recovery finishes the drop) the patch lands; at the delete itself the file is held.
+        for at, landed in ((kinds.index("done") + 1, 1), (k, 0)):
+            start, game = self.copy(before, "at-%d" % at)
+            target = os.path.join(game, "ClientZips.txt")
+            lines = run_script([["patchat", str(at), win(target)], ["undo", win(game)]])
+            self.assertIn("patched at %d %d" % (at, landed), lines)
+            holding = [p for p, st in tree(start).items() if st and st[0] == b"the game's list"]
+            self.assertNotEqual(holding, [], lines)
+
+    def test_an_undo_after_a_lost_journal_does_not_say_nothing_is_installed_while_originals_wait_beside_ours(self):
+        """The first install is ended right after DONE, and its journal is lost (a cleaner, a repair tool): our
+        files stand, the player's originals wait beside them as ".velmora-old", and no record was written yet.
+        The undo must not say that nothing is installed and the game's files are as they were: it gives the
+        originals back, or refuses and names one of them."""
+        start, game = self.game_folder("start")
+        probe, probe_game = self.copy(start, "probe")
+        _, kinds = self.steps_of([["install", win(self.first), win(probe_game), "1", "王者"]])
+        k = kinds.index("done") + 2
+        self.assertEqual(self.install(self.first, game, 1, "王者", [["killat", str(k)]]), ["killed at %d" % k])
+        os.remove(os.path.join(game, "velmora-install.velmora-journal"))
+        aside = os.path.join(game, "ClientZips.txt.velmora-old")
+        self.assertTrue(os.path.exists(aside))
+        lines = run_script([["undo", win(game)]])
+        if lines and lines[0] == "result 0":
+            self.assertTrue(any(l.startswith("failure ") and l.endswith(".velmora-old") for l in lines), lines)
+            return
+        self.assertNotIn("undone nothing", lines)
+        with open(os.path.join(game, "ClientZips.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"the game's list")
 
 
 if __name__ == "__main__":

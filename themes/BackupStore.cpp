@@ -8,6 +8,7 @@
 #include "runtime/ScopedHandle.h"
 #include "themes/InstallFailure.h"
 #include "themes/InstallSteps.h"
+#include "themes/InstallSwap.h"
 #include "themes/SwapNames.h"
 
 const wchar_t kStoreName[] = L"Velmora备份";
@@ -121,6 +122,10 @@ RecordRead ReadRecord(const std::wstring& store, BackupRecord* record) {
 
 std::wstring StoreRelative(const std::wstring& name) {
     return std::wstring(L"..\\") + kStoreName + (name.empty() ? L"" : L"\\" + name);
+}
+
+bool OnStoreVolume(const std::wstring& game, const std::wstring& folder) {
+    return SameVolume(folder, ParentOf(StoreFolder(game)));
 }
 
 bool PlanRecord(const std::wstring& game, const std::vector<SwappedFile>& files,
@@ -238,6 +243,7 @@ RecordedNow Classify(const RecordedFile& f, const FileHash* now) {
 
 InstalledState ReadInstalledState(const std::wstring& game) {
     InstalledState state;
+    state.unfinished = GetFileAttributesW(JournalPath(game).c_str()) != INVALID_FILE_ATTRIBUTES;
     BackupRecord record;
     state.record = ReadRecord(StoreFolder(game), &record);
     if (state.record != RecordRead::Read) return state;

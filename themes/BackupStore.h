@@ -50,6 +50,11 @@ struct KeptOriginal {
 // kept for that place gives way to it). False, with the failure, when the
 // record cannot be trusted, the store would lie on another volume, or a
 // file to keep cannot be read; the swap is rolled back then.
+// Whether `folder` is on the volume of the store's (Game's parent): the
+// originals move in and out of the store only by renaming. True where it
+// cannot be told (the renames will tell).
+bool OnStoreVolume(const std::wstring& game, const std::wstring& folder);
+
 bool PlanRecord(const std::wstring& game, const std::vector<SwappedFile>& files,
                 const std::vector<std::wstring>& madeFolders, int entry, const Text& word, BackupRecord* next,
                 std::vector<KeptOriginal>* kept, InstallFailure* failure);
@@ -110,6 +115,10 @@ struct InstalledState {
     Text word;
     int changed = 0;
     std::vector<std::wstring> superseded;
+    // A journal stands: an install or undo did not finish (a file held after
+    // its DONE, a crash), so the record may not yet say what is on disk. The
+    // next start, install or undo finishes it.
+    bool unfinished = false;
 };
 // Reads the record, lists each folder it names once, and hashes only the
 // files it must: one whose size and last-write time are both as written

@@ -8,8 +8,10 @@
 // Busy: another Velmora instance is changing the same game folder (FolderLock.h).
 // StrayOriginal: a set-aside original that no journal names stands where the
 // install would put one of its own, beside a file of that name.
+// OtherVolume: a folder of the swap is on another volume than the store (a
+// link or a mounted folder inside Game): its originals could not be renamed in.
 enum class InstallProblem {
-    None, InUse, AccessDenied, DiskFull, Damaged, Other, Unfinished, StoreDamaged, Busy, StrayOriginal
+    None, InUse, AccessDenied, DiskFull, Damaged, Other, Unfinished, StoreDamaged, Busy, StrayOriginal, OtherVolume
 };
 
 struct InstallFailure {

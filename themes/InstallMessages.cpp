@@ -65,6 +65,10 @@ void ShowInstallFailure(const InstallFailure& f, FailedAction action) {
             text = failed + "游戏目录里有一个Velmora替换下来、尚未放回的原始文件：\r\n" + where +
                    "\r\n\r\n它可能是您原来的文件，Velmora不会删除它。请把它移到别处保存后重试。";
             break;
+        case InstallProblem::OtherVolume:
+            text = failed + "游戏目录里的这个文件夹在另一个磁盘分区上（可能是指向别处的链接）：\r\n" + where +
+                   "\r\n\r\nVelmora无法把其中原来的文件保存到备份文件夹。请把它移回游戏所在的分区后重试。";
+            break;
         case InstallProblem::StoreDamaged:
             text = failed + "Velmora备份的文件已损坏或缺失：\r\n" + where +
                    "\r\n\r\n为免弄丢原来的文件，请不要手动修改或删除“Velmora备份”文件夹。";

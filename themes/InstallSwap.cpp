@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "themes/BackupStore.h"
+#include "themes/FileHash.h"
 #include "themes/InstallSteps.h"
 #include "themes/SwapNames.h"
 
@@ -12,7 +13,10 @@ const wchar_t kJournalName[] = L"velmora-install.velmora-journal";
 
 namespace {
 
-const char kJournalHeader[] = "VELMORA-JOURNAL 3\n";
+const char kJournalHeader[] = "VELMORA-JOURNAL 4\n";
+// Before the A line. Its Y lines meant both kinds of drop, so they are read as A
+// lines: a drop the player was told of then stays in the store, which loses nothing.
+const char kJournalHeaderV3[] = "VELMORA-JOURNAL 3\n";
 // Journals without the backup store's lines, which the same code reads.
 const char kJournalHeaderV2[] = "VELMORA-JOURNAL 2\n";
 // The first journals named no original per file but noted each one put back ("R").
@@ -77,7 +81,8 @@ bool ReadJournalFile(HANDLE file, const std::wstring& folder, JournalContents* o
         return *error = GetLastError(), false;
     text.resize(got);
     const bool v1 = text.compare(0, sizeof kJournalHeaderV1 - 1, kJournalHeaderV1) == 0;
-    if (!v1 && text.compare(0, sizeof kJournalHeader - 1, kJournalHeader) != 0 &&
+    const bool v3 = text.compare(0, sizeof kJournalHeaderV3 - 1, kJournalHeaderV3) == 0;
+    if (!v1 && !v3 && text.compare(0, sizeof kJournalHeader - 1, kJournalHeader) != 0 &&
         text.compare(0, sizeof kJournalHeaderV2 - 1, kJournalHeaderV2) != 0) {
         // A header cut short by a crash: nothing was acted on yet.
         if (text.compare(0, sizeof kJournalMark - 1, kJournalMark) == 0 && text.find('\n') != std::string::npos)
@@ -109,7 +114,8 @@ bool ReadJournalFile(HANDLE file, const std::wstring& folder, JournalContents* o
             case 'U': out->undo.restore.push_back(relative); break;
             case 'X': out->undo.remove.push_back(relative); break;
             case 'P': out->undo.putBack.push_back(relative); break;
-            case 'Y': out->undo.drop.push_back(relative); break;
+            case 'Y': (v3 ? out->undo.asBefore : out->undo.drop).push_back(relative); break;
+            case 'A': out->undo.asBefore.push_back(relative); break;
             case 'G': out->undo.folders.push_back(relative); break;
         }
     }
@@ -205,6 +211,19 @@ unsigned long PutBackIntoStore(const std::wstring& full, const std::wstring& ori
     return RenameStep(full, original) ? 0 : GetLastError();
 }
 
+// An original whose bytes stood in Game again when the undo looked goes
+// only while they still do: the game may have patched the file since (or,
+// after a crash, before the recovery). The Game file is held open against
+// writers and renames from the comparison until the kept copy is gone.
+// Otherwise the kept copy stays in the store, under its name.
+unsigned long DropIfStandsAgain(const std::wstring& folder, const std::wstring& store, const std::wstring& relative) {
+    const std::wstring kept = OriginalPath(store, relative), full = folder + L"\\" + relative;
+    if (!Exists(kept)) return 0;  // dropped before a crash
+    ScopedFile held(CreateFileW(full.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!held || !SameBytes(full, kept)) return 0;
+    return DropOriginal(store, relative);
+}
+
 const KeptOriginal* KeptFor(const JournalContents& j, const std::wstring& relative) {
     for (const KeptOriginal& k : j.kept)
         if (k.relative == relative) return &k;
@@ -237,6 +256,9 @@ bool FinishAfterDone(const std::wstring& folder, const JournalContents& j, Insta
                 clean = NoteFailure(failure, GetLastError(), relative + kStagedSuffix);
     for (const std::wstring& relative : j.undo.drop)
         if (const unsigned long error = DropOriginal(store, relative))
+            clean = NoteFailure(failure, error, StoreRelative(L"originals\\" + relative));
+    for (const std::wstring& relative : j.undo.asBefore)
+        if (const unsigned long error = DropIfStandsAgain(folder, store, relative))
             clean = NoteFailure(failure, error, StoreRelative(L"originals\\" + relative));
     for (auto it = j.undo.folders.rbegin(); it != j.undo.folders.rend(); ++it) RemoveFolderStep(folder + L"\\" + *it);
     if (j.removeStore)
@@ -467,6 +489,29 @@ bool InstallSwap::Commit(InstallFailure* failure) {
         RollBack(failure);
         return false;
     }
+    // A folder inside Game may be a link onto another volume: its originals
+    // would be set aside and then never reach the store. Refused while
+    // nothing has changed, naming the folder.
+    if (keep_) {
+        std::vector<std::wstring> checked;
+        for (const File& f : files_) {
+            if (!f.replaces) continue;
+            const std::size_t slash = f.relative.find_last_of(L'\\');
+            const std::wstring relative = slash == std::wstring::npos ? std::wstring() : f.relative.substr(0, slash);
+            // Game's own volume is the store's (PlanRecord checks it, before DONE).
+            if (relative.empty() || Contains(checked, relative)) continue;
+            checked.push_back(relative);
+            if (!OnStoreVolume(folder_, Full(relative))) {
+                if (failure && failure->problem == InstallProblem::None) {
+                    failure->problem = InstallProblem::OtherVolume;
+                    failure->error = ERROR_NOT_SAME_DEVICE;
+                    failure->relativePath = relative;
+                }
+                RollBack(failure);
+                return false;
+            }
+        }
+    }
     std::string lines;
     for (const File& f : files_) lines += (f.replaces ? "W " : "N ") + ToUtf8(f.relative) + "\n";
     if (!Append(InstallStep::Journal, lines, true, failure)) {
@@ -574,6 +619,7 @@ bool InstallSwap::Undo(const UndoPlan& plan, std::vector<RecordedFile>* changed,
     for (const std::wstring& x : plan.remove) lines += "X " + ToUtf8(x) + "\n";
     for (const std::wstring& g : plan.folders) lines += "G " + ToUtf8(g) + "\n";
     for (const std::wstring& y : plan.drop) lines += "Y " + ToUtf8(y) + "\n";
+    for (const std::wstring& a : plan.asBefore) lines += "A " + ToUtf8(a) + "\n";
     // On disk before the first rename: a recovery must know every name.
     if (!StartJournal(lines, true, failure)) return false;
     const std::wstring store = StoreFolder(folder_);

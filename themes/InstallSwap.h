@@ -14,7 +14,7 @@
 //
 // The journal ("velmora-install.velmora-journal" in the folder) says which
 // names belong to the install, one line each:
-//   VELMORA-JOURNAL 3
+//   VELMORA-JOURNAL 4
 //   S <name>   may be staged (all of them, before the first is)
 //   D <name>   a folder about to be made for the install
 //   W <name>   to be swapped; an original stands there and is set aside first
@@ -40,8 +40,13 @@
 //   P <name>   undo: nothing stands at <name>: the original kept for it is
 //              moved back from the store into its place
 //   G <name>   undo: a folder our installs made, removed after DONE when empty
-//   Y <name>   undo: after DONE the original kept for <name> is deleted (its
-//              bytes stand in Game again, or the player was told it goes)
+//   Y <name>   undo: after DONE the original kept for <name> is deleted (the
+//              player was told it goes)
+//   A <name>   undo: after DONE the original kept for <name> is deleted while
+//              its bytes still stand at <name>, checked with that file held
+//              open against writers and renames; else it stays in the store
+// (Version 4: A is new and Y no longer covers it. A release that knows only 3
+// leaves such a journal alone instead of finishing it by its older meaning.)
 //   Z          undo: after DONE the record and the store's empty folders go
 //   Q          undo: the store stays after all (a file the game patched
 //              while the undo set it aside keeps its original there)
@@ -98,7 +103,7 @@ extern const wchar_t kJournalName[];
 // when it names no file; `restored` and `removed` are the record's lines of
 // `restore` and `remove`, one each.
 struct UndoPlan {
-    std::vector<std::wstring> restore, putBack, remove, folders, drop;
+    std::vector<std::wstring> restore, putBack, remove, folders, drop, asBefore;
     std::vector<RecordedFile> restored, removed;
     bool keepStore = false;
     BackupRecord record;

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "runtime/Dialogs.h"
+#include "runtime/ScopedHandle.h"
 #include "themes/FolderLock.h"
 #include "themes/InstallMessages.h"
 #include "themes/InstallPack.h"
@@ -29,6 +30,31 @@ bool Named(const std::vector<std::wstring>& names, const std::wstring& relative)
 bool FolderOfExists(const std::wstring& full) {
     const DWORD a = GetFileAttributesW(full.substr(0, full.find_last_of(L'\\')).c_str());
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The first set-aside original under `folder` (relative to Game), at any
+// depth: with no record it is the player's file whose journal was lost (a
+// cleaner, a repair tool, a power cut), waiting beside ours. Links are not
+// followed: what lies behind one is not Game's.
+bool FindStrayOriginal(const std::wstring& game, const std::wstring& folder, std::wstring* relative) {
+    constexpr std::size_t kSuffix = sizeof kAsideSuffix / sizeof kAsideSuffix[0] - 1;
+    WIN32_FIND_DATAW entry;
+    const std::wstring prefix = folder.empty() ? std::wstring() : folder + L"\\";
+    ScopedFind find(FindFirstFileW((game + L"\\" + prefix + L"*").c_str(), &entry));
+    if (!find) return false;
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                FindStrayOriginal(game, prefix + name, relative))
+                return true;
+        } else if (name.size() > kSuffix && SameName(name.substr(name.size() - kSuffix), kAsideSuffix)) {
+            *relative = prefix + name;
+            return true;
+        }
+    } while (FindNextFileW(find.get(), &entry));
+    return false;
 }
 
 // Which recorded files come back, which go, and which stay because they no
@@ -88,7 +114,7 @@ bool PlanUndo(const std::wstring& game, const BackupRecord& record, const std::v
                 // store may go, once the bytes themselves say so.
                 if (!f.original) break;
                 if (SameBytes(full, OriginalPath(store, f.relative))) {
-                    plan->drop.push_back(f.relative);
+                    plan->asBefore.push_back(f.relative);
                     break;
                 }
                 keeps.files.push_back(f);
@@ -151,9 +177,14 @@ bool UndoInstalls(const std::wstring& game, const std::vector<std::wstring>& dis
     }
     BackupRecord record;
     switch (ReadRecord(StoreFolder(game), &record)) {
-        case RecordRead::None:
+        case RecordRead::None: {
+            // Not "nothing installed" while an original of ours waits: the
+            // box names it, and it is never deleted.
+            std::wstring stray;
+            if (FindStrayOriginal(game, std::wstring(), &stray)) return NoteStrayOriginal(failure, stray);
             outcome->nothingInstalled = true;
             return true;
+        }
         case RecordRead::Unreadable:
             return NoteStoreDamaged(failure, StoreRelative(L"record.txt"));
         case RecordRead::Read:
