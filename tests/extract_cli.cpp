@@ -55,10 +55,10 @@
 #include "runtime/Encoding.h"
 #include "runtime/LongPath.h"
 #include "themes/ArchiveExtract.h"
-#include "themes/FolderLock.h"
-#include "themes/InstallFailure.h"
+#include "install/FolderLock.h"
+#include "install/InstallFailure.h"
 #include "themes/InstallPack.h"
-#include "themes/InstallSteps.h"
+#include "install/InstallSteps.h"
 #include "themes/UndoInstalls.h"
 
 namespace {

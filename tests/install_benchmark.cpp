@@ -20,10 +20,10 @@
 #include "runtime/FileUtil.h"
 #include "runtime/LongPath.h"
 #include "themes/ArchiveExtract.h"
-#include "themes/BackupStore.h"
-#include "themes/FileFlusher.h"
+#include "install/BackupStore.h"
+#include "install/FileFlusher.h"
 #include "themes/InstallPack.h"
-#include "themes/InstallSteps.h"
+#include "install/InstallSteps.h"
 
 // minizip's command-line extractor, built into this program under another name.
 extern "C" int miniunz_main(int argc, char* argv[]);

@@ -11,9 +11,9 @@
 #include "TestFiles.h"
 #include "runtime/Encoding.h"
 #include "runtime/LongPath.h"
-#include "themes/BackupRecord.h"
-#include "themes/BackupStore.h"
-#include "themes/FileHash.h"
+#include "install/BackupRecord.h"
+#include "install/BackupStore.h"
+#include "install/FileHash.h"
 
 namespace {
 

@@ -18,10 +18,10 @@
 #include "runtime/FileUtil.h"
 #include "runtime/LongPath.h"
 #include "runtime/ScopedHandle.h"
-#include "themes/InstallSteps.h"
-#include "themes/InstallSwap.h"
+#include "install/InstallSteps.h"
+#include "install/InstallSwap.h"
 #include "themes/MemberNames.h"
-#include "themes/SwapNames.h"
+#include "install/SwapNames.h"
 #include "themes/ZipReadBuffer.h"
 
 namespace {

@@ -2,8 +2,8 @@
 #pragma once
 
 #include "runtime/Text.h"
-#include "themes/FileHash.h"
-#include "themes/InstallFailure.h"
+#include "install/FileHash.h"
+#include "install/InstallFailure.h"
 
 // Told after each member is staged (index from 0, member count, full path)
 // and once more with (count, count, last path) when the walk ends; returning

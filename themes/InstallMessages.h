@@ -4,7 +4,7 @@
 #include <string>
 
 #include "runtime/Text.h"
-#include "themes/InstallFailure.h"
+#include "install/InstallFailure.h"
 
 extern const char kInstallTitle[];  // "温馨提示°"
 

@@ -6,11 +6,11 @@
 
 #include "runtime/Encoding.h"
 #include "runtime/ScopedHandle.h"
-#include "themes/FolderLock.h"
-#include "themes/InstallFailure.h"
-#include "themes/InstallSteps.h"
-#include "themes/InstallSwap.h"
-#include "themes/SwapNames.h"
+#include "install/FolderLock.h"
+#include "install/InstallFailure.h"
+#include "install/InstallSteps.h"
+#include "install/InstallSwap.h"
+#include "install/SwapNames.h"
 
 const wchar_t kPackArchiveName[] = L"wzCAFG.ZIP";
 

@@ -6,7 +6,7 @@
 #include "runtime/Encoding.h"
 #include "runtime/LongPath.h"
 #include "runtime/Resources.h"
-#include "themes/FolderLock.h"
+#include "install/FolderLock.h"
 #include "themes/InstallMessages.h"
 #include "themes/InstallPack.h"
 

@@ -4,13 +4,13 @@
 
 #include "runtime/Dialogs.h"
 #include "runtime/ScopedHandle.h"
-#include "themes/FolderLock.h"
+#include "install/FolderLock.h"
 #include "themes/InstallMessages.h"
 #include "themes/InstallPack.h"
-#include "themes/InstallSteps.h"
-#include "themes/InstallSwap.h"
+#include "install/InstallSteps.h"
+#include "install/InstallSwap.h"
 #include "themes/InstallThemePack.h"
-#include "themes/SwapNames.h"
+#include "install/SwapNames.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "runtime/Text.h"
-#include "themes/BackupStore.h"
-#include "themes/InstallFailure.h"
+#include "install/BackupStore.h"
+#include "install/InstallFailure.h"
 
 // How an undo went: nothing was installed, or which files it left as they
 // are because they no longer hold what we wrote (the game patched them),

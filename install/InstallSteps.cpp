@@ -1,4 +1,4 @@
-#include "themes/InstallSteps.h"
+#include "install/InstallSteps.h"
 
 namespace {
 

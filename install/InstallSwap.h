@@ -81,12 +81,12 @@
 
 #include "runtime/ScopedHandle.h"
 #include "runtime/Text.h"
-#include "themes/BackupRecord.h"
-#include "themes/FileFlusher.h"
-#include "themes/FileHash.h"
-#include "themes/FolderListing.h"
-#include "themes/InstallFailure.h"
-#include "themes/InstallSteps.h"
+#include "install/BackupRecord.h"
+#include "install/FileFlusher.h"
+#include "install/FileHash.h"
+#include "install/FolderListing.h"
+#include "install/InstallFailure.h"
+#include "install/InstallSteps.h"
 
 struct SwappedFile;  // BackupStore.h
 

@@ -1,4 +1,4 @@
-#include "themes/FileHash.h"
+#include "install/FileHash.h"
 
 #include <windows.h>
 

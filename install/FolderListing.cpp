@@ -1,4 +1,4 @@
-#include "themes/FolderListing.h"
+#include "install/FolderListing.h"
 
 #include "runtime/ScopedHandle.h"
 

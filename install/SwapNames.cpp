@@ -1,4 +1,4 @@
-#include "themes/SwapNames.h"
+#include "install/SwapNames.h"
 
 std::wstring StagedPath(const std::wstring& path) { return path + kStagedSuffix; }
 std::wstring AsidePath(const std::wstring& path) { return path + kAsideSuffix; }

@@ -1,8 +1,8 @@
-#include "themes/InstallFailure.h"
+#include "install/InstallFailure.h"
 
 #include <windows.h>
 
-#include "themes/FolderLock.h"
+#include "install/FolderLock.h"
 
 bool NoteFailure(InstallFailure* failure, unsigned long error, const std::wstring& relativePath) {
     if (!failure || failure->problem != InstallProblem::None) return false;

@@ -1,6 +1,6 @@
-#include "themes/FileFlusher.h"
+#include "install/FileFlusher.h"
 
-#include "themes/InstallSteps.h"
+#include "install/InstallSteps.h"
 
 namespace {
 

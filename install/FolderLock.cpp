@@ -1,6 +1,6 @@
-#include "themes/FolderLock.h"
+#include "install/FolderLock.h"
 
-#include "themes/InstallSteps.h"
+#include "install/InstallSteps.h"
 
 const wchar_t kFolderLockName[] = L"velmora-install.velmora-lock";
 

@@ -15,8 +15,8 @@
 
 #include "runtime/ScopedHandle.h"
 #include "runtime/Text.h"
-#include "themes/BackupRecord.h"
-#include "themes/InstallFailure.h"
+#include "install/BackupRecord.h"
+#include "install/InstallFailure.h"
 
 extern const wchar_t kStoreName[];  // L"Velmora备份"
 

@@ -1,4 +1,4 @@
-#include "themes/BackupRecord.h"
+#include "install/BackupRecord.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "themes/BackupStore.h"
+#include "install/BackupStore.h"
 
 #include <windows.h>
 
@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "runtime/ScopedHandle.h"
-#include "themes/InstallFailure.h"
-#include "themes/InstallSteps.h"
-#include "themes/InstallSwap.h"
-#include "themes/SwapNames.h"
+#include "install/InstallFailure.h"
+#include "install/InstallSteps.h"
+#include "install/InstallSwap.h"
+#include "install/SwapNames.h"
 
 const wchar_t kStoreName[] = L"Velmora备份";
 

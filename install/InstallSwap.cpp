@@ -1,13 +1,13 @@
-#include "themes/InstallSwap.h"
+#include "install/InstallSwap.h"
 
 #include <windows.h>
 
 #include <algorithm>
 
-#include "themes/BackupStore.h"
-#include "themes/FileHash.h"
-#include "themes/InstallSteps.h"
-#include "themes/SwapNames.h"
+#include "install/BackupStore.h"
+#include "install/FileHash.h"
+#include "install/InstallSteps.h"
+#include "install/SwapNames.h"
 
 const wchar_t kJournalName[] = L"velmora-install.velmora-journal";
 

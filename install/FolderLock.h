@@ -16,7 +16,7 @@
 #include <string>
 
 #include "runtime/ScopedHandle.h"
-#include "themes/InstallFailure.h"
+#include "install/InstallFailure.h"
 
 extern const wchar_t kFolderLockName[];
 // How long a second instance waits for the first to finish before it refuses.

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "runtime/Text.h"
-#include "themes/FileHash.h"
+#include "install/FileHash.h"
 
 struct RecordedFile {
     std::wstring relative;              // under Game, "\"-separated
