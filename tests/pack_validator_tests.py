@@ -66,9 +66,12 @@ def small_dds(width=4, height=4, pixels=None):
     return header + (pixels if pixels is not None else bytes((128, 128, 128, 255)) * (width * height))
 
 
-class Validator(unittest.TestCase):
+class ScratchFolder(unittest.TestCase):
+    """A test with a folder of its own, removed after it."""
+    prefix = "velmora-test-"
+
     def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix="velmora-validate-")
+        self.dir = tempfile.mkdtemp(prefix=self.prefix)
 
     def tearDown(self):
         shutil.rmtree(self.dir, ignore_errors=True)
@@ -78,6 +81,10 @@ class Validator(unittest.TestCase):
         with open(path, "wb") as f:
             f.write(data)
         return path
+
+
+class Validator(ScratchFolder):
+    prefix = "velmora-validate-"
 
     def test_the_generated_packs_pass(self):
         code, err = validate(PACKS)

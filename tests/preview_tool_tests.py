@@ -12,7 +12,6 @@ import shutil
 import struct
 import subprocess
 import sys
-import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -21,7 +20,7 @@ sys.path.insert(0, TOOLS)
 sys.path.insert(0, HERE)
 import make_previews  # noqa: E402
 from hud_atlas import pack_atlas  # noqa: E402
-from pack_validator_tests import good_members, small_dds, zip_of  # noqa: E402
+from pack_validator_tests import ScratchFolder, good_members, small_dds, zip_of  # noqa: E402
 from PIL import Image  # noqa: E402
 
 PACKS = PREVIEWS = None
@@ -91,18 +90,8 @@ def board(x, y):
     return make_previews.DARK[(x // make_previews.SQUARE + y // make_previews.SQUARE) % 2][:3]
 
 
-class Decoding(unittest.TestCase):
-    def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix="velmora-previews-")
-
-    def tearDown(self):
-        shutil.rmtree(self.dir, ignore_errors=True)
-
-    def write(self, name, data):
-        path = os.path.join(self.dir, name)
-        with open(path, "wb") as f:
-            f.write(data)
-        return path
+class Decoding(ScratchFolder):
+    prefix = "velmora-previews-"
 
     def preview_of(self, atlas_name, atlas):
         picture, source = make_previews.preview(self.write("pack.zip", pack_with(atlas_name, atlas)), None)
@@ -176,14 +165,9 @@ class Decoding(unittest.TestCase):
         self.assertEqual(out.returncode, 0, out.stderr)
 
 
-class Build(unittest.TestCase):
+class Build(ScratchFolder):
     """make_previews.py over 44 packs, as the build runs it."""
-
-    def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix="velmora-previews-")
-
-    def tearDown(self):
-        shutil.rmtree(self.dir, ignore_errors=True)
+    prefix = "velmora-previews-"
 
     def run_tool(self, *args):
         return subprocess.run([sys.executable, os.path.join(TOOLS, "make_previews.py")] + list(args),
