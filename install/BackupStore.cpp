@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <map>
 #include <vector>
 
 #include "runtime/ScopedHandle.h"
@@ -10,6 +9,7 @@
 #include "install/InstallSteps.h"
 #include "install/InstallSwap.h"
 #include "install/SwapNames.h"
+#include "install/Volume.h"
 
 const wchar_t kStoreName[] = L"Velmora备份";
 
@@ -19,7 +19,6 @@ namespace {
 constexpr DWORD kMaxRecordBytes = 16u << 20;
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 
 // Every folder of `relative`'s path under `base` that is missing, made.
 unsigned long MakeParents(const std::wstring& base, const std::wstring& relative) {
@@ -44,51 +43,6 @@ void ListFolders(const std::wstring& folder, std::vector<std::wstring>* folders)
         ListFolders(folder + L"\\" + name, folders);
         folders->push_back(folder + L"\\" + name);
     } while (FindNextFileW(find.get(), &entry));
-}
-
-// Where a file stands, with the letter case of its own name on disk.
-std::wstring OnDiskName(const std::wstring& game, const std::wstring& relative) {
-    WIN32_FIND_DATAW entry;
-    ScopedFind find(FindFirstFileW((game + L"\\" + relative).c_str(), &entry));
-    if (!find) return relative;
-    const std::size_t slash = relative.find_last_of(L'\\');
-    return (slash == std::wstring::npos ? std::wstring() : relative.substr(0, slash + 1)) + entry.cFileName;
-}
-
-// The originals move by renaming: the store must be on the Game folder's
-// volume (Game could be a folder mounted from another).
-bool SameVolume(const std::wstring& a, const std::wstring& b) {
-    BY_HANDLE_FILE_INFORMATION ia, ib;
-    ScopedFile fa(CreateFileW(a.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    ScopedFile fb(CreateFileW(b.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    // Where it cannot be told, the renames will tell.
-    if (!fa || !fb || !GetFileInformationByHandle(fa.get(), &ia) || !GetFileInformationByHandle(fb.get(), &ib))
-        return true;
-    return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber;
-}
-
-std::wstring Upper(std::wstring s) {
-    if (!s.empty()) CharUpperBuffW(s.data(), DWORD(s.size()));
-    return s;
-}
-
-// A folder's files and folders by their upper-cased names; nothing when it cannot be read.
-std::map<std::wstring, WIN32_FIND_DATAW> ListFolder(const std::wstring& folder) {
-    std::map<std::wstring, WIN32_FIND_DATAW> out;
-    WIN32_FIND_DATAW entry;
-    ScopedFind find(FindFirstFileW((folder + L"\\*").c_str(), &entry));
-    if (!find) return out;
-    do {
-        out[Upper(entry.cFileName)] = entry;
-    } while (FindNextFileW(find.get(), &entry));
-    return out;
-}
-
-std::wstring ParentOf(const std::wstring& path) {
-    const std::size_t slash = path.find_last_of(L'\\');
-    return slash == std::wstring::npos ? path : path.substr(0, slash);
 }
 
 }  // namespace
@@ -125,54 +79,7 @@ std::wstring StoreRelative(const std::wstring& name) {
 }
 
 bool OnStoreVolume(const std::wstring& game, const std::wstring& folder) {
-    return SameVolume(folder, ParentOf(StoreFolder(game)));
-}
-
-bool PlanRecord(const std::wstring& game, const std::vector<SwappedFile>& files,
-                const std::vector<std::wstring>& madeFolders, int entry, const Text& word, BackupRecord* next,
-                std::vector<KeptOriginal>* kept, InstallFailure* failure) {
-    const std::wstring store = StoreFolder(game);
-    BackupRecord record;
-    if (ReadRecord(store, &record) == RecordRead::Unreadable)
-        return NoteStoreDamaged(failure, StoreRelative(L"record.txt"));
-    if (!SameVolume(game, ParentOf(store))) return NoteFailure(failure, ERROR_NOT_SAME_DEVICE, StoreRelative());
-    for (const SwappedFile& f : files) {
-        // The file itself as it was set aside: what the game may have
-        // written there up to the rename is in it.
-        const std::wstring aside = AsidePath(game + L"\\" + f.relative);
-        const RecordedFile* known = FindRecorded(record, f.relative);
-        FileHash now;
-        bool keep = false;
-        if (f.replaces) {
-            const HashResult hashed = HashOriginal(aside, &now);
-            if (hashed == HashResult::Unreadable) return NoteFailure(failure, GetLastError(), f.relative + kAsideSuffix);
-            // Gone since it was set aside: there is nothing to keep.
-            keep = hashed == HashResult::Hashed && (!known || now != known->installed);
-        }
-        if (!known) record.files.push_back({f.relative, std::nullopt, FileHash()});
-        RecordedFile* r = FindRecorded(record, f.relative);
-        if (keep) {
-            const std::wstring asideName = OnDiskName(game, f.relative + kAsideSuffix);
-            const std::wstring name = asideName.substr(0, asideName.size() - (sizeof kAsideSuffix / sizeof kAsideSuffix[0] - 1));
-            // Only an older original of this place may give way to it: any
-            // other file kept under that name is one the record lost track
-            // of, and it is not ours to delete.
-            if (!r->original && GetFileAttributesW(OriginalPath(store, name).c_str()) != INVALID_FILE_ATTRIBUTES)
-                return NoteStoreDamaged(failure, StoreRelative(L"originals\\" + name));
-            kept->push_back({f.relative, name});
-            r->relative = name;
-            r->original = now;
-        }
-        r->installed = f.installed;
-        r->written = f.written;
-    }
-    for (const std::wstring& folder : madeFolders)
-        if (!HasFolder(record, folder)) record.folders.push_back(folder);
-    record.entry = entry;
-    record.word = word;
-    record.time = RecordTimeNow();
-    *next = std::move(record);
-    return true;
+    return SameVolume(folder, ParentFolder(StoreFolder(game)));
 }
 
 std::wstring StagedRecordPath(const std::wstring& store) { return StagedPath(RecordPath(store)); }
@@ -234,54 +141,3 @@ unsigned long RemoveStore(const std::wstring& store) {
     return error;
 }
 
-RecordedNow Classify(const RecordedFile& f, const FileHash* now) {
-    if (!now) return f.original ? RecordedNow::Vanished : RecordedNow::AsBefore;
-    if (*now == f.installed) return RecordedNow::Ours;
-    if (f.original && *now == *f.original) return RecordedNow::AsBefore;
-    return f.original ? RecordedNow::Superseded : RecordedNow::Patched;
-}
-
-InstalledState ReadInstalledState(const std::wstring& game) {
-    InstalledState state;
-    state.unfinished = GetFileAttributesW(JournalPath(game).c_str()) != INVALID_FILE_ATTRIBUTES;
-    BackupRecord record;
-    state.record = ReadRecord(StoreFolder(game), &record);
-    if (state.record != RecordRead::Read) return state;
-    state.entry = record.entry;
-    state.word = record.word;
-    // Under Wine each look at a single file costs as much as reading a small
-    // one: one listing a folder tells size and time of all of its files.
-    std::map<std::wstring, std::map<std::wstring, WIN32_FIND_DATAW>> folders;
-    for (const RecordedFile& f : record.files) {
-        const std::size_t slash = f.relative.find_last_of(L'\\');
-        const std::wstring folder = slash == std::wstring::npos ? std::wstring() : f.relative.substr(0, slash);
-        const std::wstring key = Upper(folder);
-        if (!folders.count(key)) folders[key] = ListFolder(folder.empty() ? game : game + L"\\" + folder);
-        const auto& listed = folders[key];
-        const auto found = listed.find(Upper(f.relative.substr(slash == std::wstring::npos ? 0 : slash + 1)));
-        RecordedNow kind;
-        if (found == listed.end() || (found->second.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            kind = Classify(f, nullptr);
-        } else {
-            const WIN32_FIND_DATAW& d = found->second;
-            const std::uint64_t size = (std::uint64_t(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
-            const std::uint64_t written =
-                (std::uint64_t(d.ftLastWriteTime.dwHighDateTime) << 32) | d.ftLastWriteTime.dwLowDateTime;
-            if (size == f.installed.size && written == f.written && f.written != 0) {
-                kind = RecordedNow::Ours;
-            } else if (size != f.installed.size && !(f.original && size == f.original->size)) {
-                // Neither ours nor the original: which hash it has does not matter.
-                kind = f.original ? RecordedNow::Superseded : RecordedNow::Patched;
-            } else {
-                FileHash now;
-                const HashResult hashed = HashFile(game + L"\\" + f.relative, &now);
-                kind = hashed == HashResult::Unreadable ? RecordedNow::Ours
-                                                        : Classify(f, hashed == HashResult::Hashed ? &now : nullptr);
-            }
-        }
-        if (!LeftByUndo(kind)) continue;
-        ++state.changed;
-        if (kind == RecordedNow::Superseded) state.superseded.push_back(f.relative);
-    }
-    return state;
-}

@@ -30,34 +30,12 @@ enum class RecordRead { None, Read, Unreadable };
 // None: no record, so nothing of ours is installed (and the store, if any, holds nothing).
 RecordRead ReadRecord(const std::wstring& store, BackupRecord* record);
 
-// One file of an install's swap, as the store needs to know it.
-struct SwappedFile {
-    std::wstring relative;
-    bool replaces = false;  // a file stood there and is set aside
-    FileHash installed;
-    std::uint64_t written = 0;  // the last-write time it goes in with
-};
-// An original that an install keeps: the set-aside file of `relative`,
-// kept in the store under `kept` (its own letter case).
-struct KeptOriginal {
-    std::wstring relative, kept;
-};
 
-// After an install's swap, before its DONE: the record after it, and the
-// originals it keeps, decided from the set-aside files themselves. What it replaces is kept where no earlier install
-// wrote, and also where what stands is no longer what we wrote there (the
-// game patched it since: that is now the newest original, and the older one
-// kept for that place gives way to it). False, with the failure, when the
-// record cannot be trusted, the store would lie on another volume, or a
-// file to keep cannot be read; the swap is rolled back then.
 // Whether `folder` is on the volume of the store's (Game's parent): the
 // originals move in and out of the store only by renaming. True where it
 // cannot be told (the renames will tell).
 bool OnStoreVolume(const std::wstring& game, const std::wstring& folder);
 
-bool PlanRecord(const std::wstring& game, const std::vector<SwappedFile>& files,
-                const std::vector<std::wstring>& madeFolders, int entry, const Text& word, BackupRecord* next,
-                std::vector<KeptOriginal>* kept, InstallFailure* failure);
 // The store as a failure names it, relative to the Game folder.
 std::wstring StoreRelative(const std::wstring& name = std::wstring());
 
@@ -90,39 +68,3 @@ unsigned long DropOriginal(const std::wstring& store, const std::wstring& relati
 // the record did not name stays, and so does every folder above it; a
 // junction or link is never followed.
 unsigned long RemoveStore(const std::wstring& store);
-
-// What stands at a place the record names, against the record: the one
-// answer both the tray menu and the undo act on.
-enum class RecordedNow {
-    Ours,        // what we wrote: the undo puts the original back, or removes it
-    Vanished,    // nothing, where an original is kept: the undo puts it back
-    AsBefore,    // nothing where none stood, or the original's own bytes: nothing to do
-    Superseded,  // the game's since, where an original is kept: left, the original superseded
-    Patched,     // the game's since, where none stood: left
-};
-// `now` is what stands there, or nothing.
-RecordedNow Classify(const RecordedFile& f, const FileHash* now);
-// Whether the undo leaves the game's file as it is (the menu counts these).
-inline bool LeftByUndo(RecordedNow n) { return n == RecordedNow::Superseded || n == RecordedNow::Patched; }
-
-// What the tray menu tells: the entry installed last, how many of the files
-// we installed the undo will leave because the game patched them, and which
-// of those have an original that they supersede (the undo's question names
-// their number).
-struct InstalledState {
-    RecordRead record = RecordRead::None;
-    int entry = 0;
-    Text word;
-    int changed = 0;
-    std::vector<std::wstring> superseded;
-    // A journal stands: an install or undo did not finish (a file held after
-    // its DONE, a crash), so the record may not yet say what is on disk. The
-    // next start, install or undo finishes it.
-    bool unfinished = false;
-};
-// Reads the record, lists each folder it names once, and hashes only the
-// files it must: one whose size and last-write time are both as written
-// holds what was written, one whose size is neither the written one nor
-// its original's holds something else. A file that cannot be read counts
-// as unchanged.
-InstalledState ReadInstalledState(const std::wstring& game);

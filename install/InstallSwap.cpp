@@ -4,24 +4,15 @@
 
 #include <algorithm>
 
+#include "runtime/Encoding.h"
 #include "install/BackupStore.h"
+#include "install/KeepOrDelete.h"
+#include "install/SwapJournal.h"
 #include "install/FileHash.h"
 #include "install/InstallSteps.h"
 #include "install/SwapNames.h"
 
-const wchar_t kJournalName[] = L"velmora-install.velmora-journal";
-
 namespace {
-
-const char kJournalHeader[] = "VELMORA-JOURNAL 4\n";
-// Before the A line. Its Y lines meant both kinds of drop, so they are read as A
-// lines: a drop the player was told of then stays in the store, which loses nothing.
-const char kJournalHeaderV3[] = "VELMORA-JOURNAL 3\n";
-// Journals without the backup store's lines, which the same code reads.
-const char kJournalHeaderV2[] = "VELMORA-JOURNAL 2\n";
-// The first journals named no original per file but noted each one put back ("R").
-const char kJournalHeaderV1[] = "VELMORA-JOURNAL 1\n";
-const char kJournalMark[] = "VELMORA-JOURNAL ";
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 constexpr std::size_t kSuffixLength = sizeof kStagedSuffix / sizeof kStagedSuffix[0] - 1;
@@ -30,123 +21,11 @@ bool IsFile(const std::wstring& path) {
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::string ToUtf8(const std::wstring& wide) {
-    if (wide.empty()) return std::string();
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), int(wide.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(std::size_t(std::max(n, 0)), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), int(wide.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
-
-std::wstring FromUtf8(const std::string& utf8) {
-    if (utf8.empty()) return std::wstring();
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), int(utf8.size()), nullptr, 0);
-    std::wstring out(std::size_t(std::max(n, 0)), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), int(utf8.size()), out.data(), n);
-    return out;
-}
-
 // Records the first game file that could not get its original back.
 void NoteUnrestored(InstallFailure* failure, unsigned long error, const std::wstring& relative) {
     if (!failure || !failure->unrestoredPath.empty()) return;
     failure->unrestoredPath = relative;
     failure->unrestoredError = error;
-}
-
-struct SwapEntry {
-    std::wstring relative;
-    bool replaces;
-};
-
-struct JournalContents {
-    std::vector<std::wstring> staged, folders;
-    std::vector<SwapEntry> swapped;
-    bool done = false;
-    // The backup store's part (see InstallSwap.h).
-    bool store = false, storeMade = false, removeStore = false;
-    std::vector<KeptOriginal> kept;
-    UndoPlan undo;
-};
-
-// Only whole lines count: a line cut by a crash was never acted on. False
-// with the Win32 error when the journal cannot be read, or is of a kind
-// this program does not know (then it is left alone).
-bool ReadJournalFile(HANDLE file, const std::wstring& folder, JournalContents* out, unsigned long* error) {
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(file, &size)) return *error = GetLastError(), false;
-    if (size.QuadPart > (64 << 20)) return *error = ERROR_FILE_TOO_LARGE, false;
-    std::string text(std::size_t(size.QuadPart), '\0');
-    DWORD got = 0;
-    if (!text.empty() && !ReadFile(file, text.data(), DWORD(text.size()), &got, nullptr))
-        return *error = GetLastError(), false;
-    text.resize(got);
-    const bool v1 = text.compare(0, sizeof kJournalHeaderV1 - 1, kJournalHeaderV1) == 0;
-    const bool v3 = text.compare(0, sizeof kJournalHeaderV3 - 1, kJournalHeaderV3) == 0;
-    if (!v1 && !v3 && text.compare(0, sizeof kJournalHeader - 1, kJournalHeader) != 0 &&
-        text.compare(0, sizeof kJournalHeaderV2 - 1, kJournalHeaderV2) != 0) {
-        // A header cut short by a crash: nothing was acted on yet.
-        if (text.compare(0, sizeof kJournalMark - 1, kJournalMark) == 0 && text.find('\n') != std::string::npos)
-            return *error = ERROR_UNSUPPORTED_TYPE, false;
-        return true;
-    }
-    std::vector<std::wstring> swappedV1, restoredV1;
-    bool keepStore = false;
-    for (std::size_t at = text.find('\n') + 1, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
-        const std::string line = text.substr(at, end - at);
-        if (line == "DONE") out->done = true;
-        if (line == "T") out->store = true;
-        if (line == "M") out->storeMade = true;
-        if (line == "Z") out->removeStore = true;
-        if (line == "Q") keepStore = true;
-        if (line.size() < 3 || line[1] != ' ') continue;
-        const std::wstring relative = FromUtf8(line.substr(2));
-        switch (line[0]) {
-            case 'S': out->staged.push_back(relative); break;
-            case 'D': out->folders.push_back(relative); break;
-            case 'W': (v1 ? swappedV1.push_back(relative) : out->swapped.push_back({relative, true})); break;
-            case 'N': out->swapped.push_back({relative, false}); break;
-            case 'R': restoredV1.push_back(relative); break;
-            case 'K': {
-                const std::size_t bar = relative.find(L'|');
-                if (bar != std::wstring::npos) out->kept.push_back({relative.substr(0, bar), relative.substr(bar + 1)});
-                break;
-            }
-            case 'U': out->undo.restore.push_back(relative); break;
-            case 'X': out->undo.remove.push_back(relative); break;
-            case 'P': out->undo.putBack.push_back(relative); break;
-            case 'Y': (v3 ? out->undo.asBefore : out->undo.drop).push_back(relative); break;
-            case 'A': out->undo.asBefore.push_back(relative); break;
-            case 'G': out->undo.folders.push_back(relative); break;
-        }
-    }
-    if (keepStore) out->removeStore = false;
-    // An original was there when it is set aside, was put back, or was never touched.
-    for (const std::wstring& relative : swappedV1) {
-        const std::wstring full = folder + L"\\" + relative;
-        const bool restored = std::find(restoredV1.begin(), restoredV1.end(), relative) != restoredV1.end();
-        out->swapped.push_back({relative, restored || Exists(AsidePath(full)) || Exists(StagedPath(full))});
-    }
-    return true;
-}
-
-// The journal of an install or undo that holds it open for writing itself.
-bool ReadOwnJournal(const std::wstring& folder, JournalContents* out, unsigned long* error) {
-    ScopedFile file(CreateFileW(JournalPath(folder).c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
-                                nullptr));
-    if (!file) return *error = GetLastError(), false;
-    return ReadJournalFile(file.get(), folder, out, error);
-}
-
-// A recovery holds the journal from its first read until it deletes it,
-// with delete access that it shares with no one, and shares nothing but
-// reading (a virus scanner). So a second recovery (another instance's
-// start-up) waits: one that worked from names it saw before this one put an
-// original back would take that original for ours. An install or undo still
-// running holds it open for writing: putting its files back under it would
-// mix both, so that refuses as well (sharing violation).
-HANDLE OpenJournalForRecovery(const std::wstring& journal) {
-    return CreateFileW(journal.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
 // A path with the letter case its last level has on disk (Windows finds
@@ -211,19 +90,6 @@ unsigned long PutBackIntoStore(const std::wstring& full, const std::wstring& ori
     return RenameStep(full, original) ? 0 : GetLastError();
 }
 
-// An original whose bytes stood in Game again when the undo looked goes
-// only while they still do: the game may have patched the file since (or,
-// after a crash, before the recovery). The Game file is held open against
-// writers and renames from the comparison until the kept copy is gone.
-// Otherwise the kept copy stays in the store, under its name.
-unsigned long DropIfStandsAgain(const std::wstring& folder, const std::wstring& store, const std::wstring& relative) {
-    const std::wstring kept = OriginalPath(store, relative), full = folder + L"\\" + relative;
-    if (!Exists(kept)) return 0;  // dropped before a crash
-    ScopedFile held(CreateFileW(full.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!held || !SameBytes(full, kept)) return 0;
-    return DropOriginal(store, relative);
-}
-
 const KeptOriginal* KeptFor(const JournalContents& j, const std::wstring& relative) {
     for (const KeptOriginal& k : j.kept)
         if (k.relative == relative) return &k;
@@ -272,8 +138,6 @@ bool Contains(const std::vector<std::wstring>& paths, const std::wstring& path) 
 
 }  // namespace
 
-std::wstring JournalPath(const std::wstring& folder) { return folder + L"\\" + kJournalName; }
-
 InstallSwap::~InstallSwap() {
     if (open_) RollBack();
 }
@@ -319,7 +183,7 @@ bool InstallSwap::StartJournal(const std::string& lines, bool flush, InstallFail
 
 bool InstallSwap::Begin(const std::vector<std::wstring>& files, InstallFailure* failure) {
     std::string lines;
-    for (const std::wstring& f : files) lines += "S " + ToUtf8(f) + "\n";
+    for (const std::wstring& f : files) lines += "S " + WideToUtf8(f) + "\n";
     // Not flushed: renames come only after a flush, so a power cut that
     // loses these lines leaves staged files alone, which the next install
     // of the same files removes.
@@ -327,7 +191,7 @@ bool InstallSwap::Begin(const std::vector<std::wstring>& files, InstallFailure* 
 }
 
 bool InstallSwap::NoteCreatedFolder(const std::wstring& relative, InstallFailure* failure) {
-    if (!Append(InstallStep::Journal, "D " + ToUtf8(relative) + "\n", false, failure)) return false;
+    if (!Append(InstallStep::Journal, "D " + WideToUtf8(relative) + "\n", false, failure)) return false;
     folders_.push_back(relative);
     listing_.Made(relative);
     return true;
@@ -444,7 +308,7 @@ bool InstallSwap::PrepareStore(const std::vector<SwappedFile>& swapped, std::str
     // On disk before DONE: the record goes live only after it.
     if (!TellStep(InstallStep::Flush, StagedRecordPath(store)) || (DurableWrites() && !FlushFileBuffers(written.get())))
         return NoteFailure(failure, GetLastError(), StoreRelative(L"record.txt"));
-    for (const KeptOriginal& k : kept) *lines += "K " + ToUtf8(k.relative) + "|" + ToUtf8(k.kept) + "\n";
+    for (const KeptOriginal& k : kept) *lines += "K " + WideToUtf8(k.relative) + "|" + WideToUtf8(k.kept) + "\n";
     return true;
 }
 
@@ -513,7 +377,7 @@ bool InstallSwap::Commit(InstallFailure* failure) {
         }
     }
     std::string lines;
-    for (const File& f : files_) lines += (f.replaces ? "W " : "N ") + ToUtf8(f.relative) + "\n";
+    for (const File& f : files_) lines += (f.replaces ? "W " : "N ") + WideToUtf8(f.relative) + "\n";
     if (!Append(InstallStep::Journal, lines, true, failure)) {
         RollBack(failure);
         return false;
@@ -614,12 +478,12 @@ static bool StillOurs(const std::wstring& staged, const FileHash& installed) {
 
 bool InstallSwap::Undo(const UndoPlan& plan, std::vector<RecordedFile>* changed, InstallFailure* failure) {
     std::string lines = plan.keepStore ? "T\n" : "T\nZ\n";
-    for (const std::wstring& r : plan.restore) lines += "U " + ToUtf8(r) + "\n";
-    for (const std::wstring& p : plan.putBack) lines += "P " + ToUtf8(p) + "\n";
-    for (const std::wstring& x : plan.remove) lines += "X " + ToUtf8(x) + "\n";
-    for (const std::wstring& g : plan.folders) lines += "G " + ToUtf8(g) + "\n";
-    for (const std::wstring& y : plan.drop) lines += "Y " + ToUtf8(y) + "\n";
-    for (const std::wstring& a : plan.asBefore) lines += "A " + ToUtf8(a) + "\n";
+    for (const std::wstring& r : plan.restore) lines += "U " + WideToUtf8(r) + "\n";
+    for (const std::wstring& p : plan.putBack) lines += "P " + WideToUtf8(p) + "\n";
+    for (const std::wstring& x : plan.remove) lines += "X " + WideToUtf8(x) + "\n";
+    for (const std::wstring& g : plan.folders) lines += "G " + WideToUtf8(g) + "\n";
+    for (const std::wstring& y : plan.drop) lines += "Y " + WideToUtf8(y) + "\n";
+    for (const std::wstring& a : plan.asBefore) lines += "A " + WideToUtf8(a) + "\n";
     // On disk before the first rename: a recovery must know every name.
     if (!StartJournal(lines, true, failure)) return false;
     const std::wstring store = StoreFolder(folder_);

@@ -87,27 +87,9 @@
 #include "install/FolderListing.h"
 #include "install/InstallFailure.h"
 #include "install/InstallSteps.h"
+#include "install/SwapJournal.h"
 
-struct SwappedFile;  // BackupStore.h
-
-std::wstring JournalPath(const std::wstring& folder);
-extern const wchar_t kJournalName[];
-
-// What an undo does (UndoInstalls.h works it out): the files whose
-// originals come back from the store in place of ours (restore) or where
-// nothing stands now (putBack), the files of ours where none stood, the
-// folders our installs made, and the originals that go with the store
-// (their bytes stand in Game again, or the undo's question said they would
-// not be kept). With `keepStore` the store stays, with `record` naming what
-// it still keeps; else it goes. `record` has the last install's entry even
-// when it names no file; `restored` and `removed` are the record's lines of
-// `restore` and `remove`, one each.
-struct UndoPlan {
-    std::vector<std::wstring> restore, putBack, remove, folders, drop, asBefore;
-    std::vector<RecordedFile> restored, removed;
-    bool keepStore = false;
-    BackupRecord record;
-};
+struct SwappedFile;  // KeepOrDelete.h
 
 // One install into one folder (an extended path, see LongPath.h). Names are
 // relative to it. Use: Begin, then NoteCreatedFolder before each folder made

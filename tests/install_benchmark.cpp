@@ -21,6 +21,7 @@
 #include "runtime/LongPath.h"
 #include "themes/ArchiveExtract.h"
 #include "install/BackupStore.h"
+#include "install/InstalledState.h"
 #include "install/FileFlusher.h"
 #include "themes/InstallPack.h"
 #include "install/InstallSteps.h"

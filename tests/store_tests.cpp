@@ -13,6 +13,7 @@
 #include "runtime/LongPath.h"
 #include "install/BackupRecord.h"
 #include "install/BackupStore.h"
+#include "install/InstalledState.h"
 #include "install/FileHash.h"
 
 namespace {

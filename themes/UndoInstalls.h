@@ -8,6 +8,7 @@
 
 #include "runtime/Text.h"
 #include "install/BackupStore.h"
+#include "install/InstalledState.h"
 #include "install/InstallFailure.h"
 
 // How an undo went: nothing was installed, or which files it left as they

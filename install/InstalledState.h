@@ -1,0 +1,32 @@
+// What the tray menu tells of a Game folder, read cheaply enough to build
+// the menu each time it opens.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "runtime/Text.h"
+#include "install/BackupStore.h"
+#include "install/KeepOrDelete.h"
+
+// What the tray menu tells: the entry installed last, how many of the files
+// we installed the undo will leave because the game patched them, and which
+// of those have an original that they supersede (the undo's question names
+// their number).
+struct InstalledState {
+    RecordRead record = RecordRead::None;
+    int entry = 0;
+    Text word;
+    int changed = 0;
+    std::vector<std::wstring> superseded;
+    // A journal stands: an install or undo did not finish (a file held after
+    // its DONE, a crash), so the record may not yet say what is on disk. The
+    // next start, install or undo finishes it.
+    bool unfinished = false;
+};
+// Reads the record, lists each folder it names once, and hashes only the
+// files it must: one whose size and last-write time are both as written
+// holds what was written, one whose size is neither the written one nor
+// its original's holds something else. A file that cannot be read counts
+// as unchanged.
+InstalledState ReadInstalledState(const std::wstring& game);

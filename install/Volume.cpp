@@ -1,0 +1,22 @@
+#include "install/Volume.h"
+
+#include <windows.h>
+
+#include "runtime/ScopedHandle.h"
+
+bool SameVolume(const std::wstring& a, const std::wstring& b) {
+    BY_HANDLE_FILE_INFORMATION ia, ib;
+    ScopedFile fa(CreateFileW(a.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ScopedFile fb(CreateFileW(b.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    // Where it cannot be told, the renames will tell.
+    if (!fa || !fb || !GetFileInformationByHandle(fa.get(), &ia) || !GetFileInformationByHandle(fb.get(), &ib))
+        return true;
+    return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber;
+}
+
+std::wstring ParentFolder(const std::wstring& path) {
+    const std::size_t slash = path.find_last_of(L'\\');
+    return slash == std::wstring::npos ? path : path.substr(0, slash);
+}
