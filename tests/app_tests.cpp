@@ -67,8 +67,9 @@ protected:
         return gui::WaitForWindow(program_.pid, kTitle, L"VelmoraMainWindow");
     }
     // Input is handled a little later than it is sent: wait for the tick.
+    // Generous: under load Wine may take a second or more to deliver a synthetic click.
     static bool Ticked(HWND box) {
-        for (int i = 0; i < 50; ++i) {
+        for (int i = 0; i < 250; ++i) {
             if (SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED) return true;
             Sleep(20);
         }
