@@ -422,8 +422,8 @@ bool InstallSwap::Commit(InstallFailure* failure) {
     open_ = false;
     // From here on only forward, the way a recovery goes: from the journal.
     // It stays while anything could not be done yet (a set-aside original
-    // held): the next recovery finishes.
-    FinishFromJournal();
+    // held): the next recovery finishes, and the failure says where it stopped.
+    FinishFromJournal(failure);
     files_.clear();
     created_.clear();
     folders_.clear();
@@ -545,20 +545,26 @@ bool InstallSwap::Undo(const UndoPlan& plan, std::vector<RecordedFile>* changed,
         return false;
     }
     open_ = false;
-    FinishFromJournal();
+    FinishFromJournal(failure);
     return true;
 }
 
-void InstallSwap::FinishFromJournal() {
+void InstallSwap::FinishFromJournal(InstallFailure* failure) {
     // Still held open for writing meanwhile: a second instance's recovery
     // then refuses rather than take the same steps at once (two that both
     // move an original into the store: one deletes what the other moved in).
     JournalContents done;
     unsigned long error = 0;
-    const bool finished =
-        ReadOwnJournal(folder_, &done, &error) && done.done && FinishAfterDone(folder_, done, nullptr);
+    InstallFailure stopped;
+    bool finished = ReadOwnJournal(folder_, &done, &error) ? done.done && FinishAfterDone(folder_, done, &stopped)
+                                                           : NoteFailure(&stopped, error, kJournalName);
     journal_.reset();
-    if (finished) DeleteStep(JournalPath(folder_));
+    if (finished && !DeleteStep(JournalPath(folder_))) finished = NoteFailure(&stopped, GetLastError(), kJournalName);
+    // The change stands all the same: the caller tells it, and what is left.
+    if (!finished && failure && failure->unfinishedPath.empty()) {
+        failure->unfinishedPath = stopped.relativePath.empty() ? std::wstring(kJournalName) : stopped.relativePath;
+        failure->unfinishedError = stopped.error;
+    }
 }
 
 // Only the files this undo touched go back; the others never moved.

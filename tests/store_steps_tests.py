@@ -17,7 +17,8 @@ from wine_script import py_zip, win
 RO, HIDDEN = 0x1, 0x2
 STORE = "Velmora备份"
 ANSWERS = ("result", "failure", "unrestored", "killed", "steps", "step", "recovered", "recovery-incomplete",
-           "undone", "attrib", "locked", "unlocked", "kept", "state", "patched", "held")
+           "undone", "attrib", "locked", "unlocked", "kept", "state", "patched", "held", "unfinished",
+           "menu")
 
 
 def run_script(commands):
@@ -377,6 +378,32 @@ class StoreSteps(unittest.TestCase):
                          b"nobody's but the player's")
         self.assertEqual(differences(original, {k: v for k, v in after.items() if not k.startswith(STORE)}), "")
 
+    def test_a_link_the_player_put_where_an_install_made_a_folder_stays_after_the_undo(self):
+        """The first theme made DATA\\Menu_SC4; the player moved it elsewhere and left a link (a junction) in its
+        place. The undo takes our file back through it, but the link is the player's: removing the folder our
+        install made must not take it away."""
+        start, game = self.game_folder("start")
+        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+        made = os.path.join(game, "DATA", "Menu_SC4")
+        elsewhere = os.path.join(self.dir, "elsewhere")
+        shutil.move(made, elsewhere)
+        os.symlink(elsewhere, made)
+        self.assertEqual(run_script([["undo", win(game)]]), ["undone 0 left"])
+        self.assertTrue(os.path.islink(made))
+        self.assertTrue(os.path.isdir(elsewhere), "the folder behind the link is gone")
+        self.assertEqual(os.listdir(elsewhere), [])
+
+    def test_after_an_undo_that_kept_only_originals_the_menu_does_not_name_the_theme(self):
+        """The game patched a.ini after the install; the undo leaves the game's file and keeps its original. Nothing
+        of ours stands in Game any more: the menu must not say that the theme is installed."""
+        start, game = self.game_folder("start")
+        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+        with open(os.path.join(game, "DATA", "Menu", "a.ini"), "wb") as f:
+            f.write(b"the game's patch")
+        self.assertEqual(run_script([["menu", win(game)]]), ["menu 当前界面：王者（1个文件已被游戏更新）"])
+        self.assertEqual(run_script([["undo", win(game)]]), ["undone 1 left", "kept 1"])
+        self.assertEqual(run_script([["menu", win(game)]]), ["menu 当前界面：原始（原来的部分文件仍保存在Velmora备份中）"])
+
     def test_a_set_aside_original_no_journal_names_is_never_deleted(self):
         start, game = self.game_folder("start")
         original = tree(start)
@@ -442,6 +469,36 @@ class StoreSteps(unittest.TestCase):
         self.assertIn("result 1", self.install(self.second, game, 2, "钻石"))
         self.assertEqual(run_script([["undo", win(game)]]), ["undone 0 left"])
         self.assertFalse(os.path.exists(os.path.join(game, "velmora-install.velmora-lock")))
+
+    def test_a_lock_file_left_behind_that_cannot_be_opened_is_never_taken_for_another_velmora(self):
+        """A power cut leaves the folder's lock file behind. One made read-only (a copy tool, a backup restored)
+        refuses the delete-on-close open with access denied, as a lock being deleted does: it must not be taken
+        for another Velmora for ever. One that cannot be opened at all (here: a folder of that name, as a lock of
+        another user's would) is named, with the error, instead of "busy"."""
+        start, game = self.game_folder("start")
+        lock = os.path.join(game, "velmora-install.velmora-lock")
+        for command in (["install", win(self.first), win(game), "1", "王者"], ["undo", win(game)],
+                        ["recover", win(game)]):
+            open(lock, "wb").close()
+            self.assertEqual(run_script([["attrib", win(lock), "3"]]), ["attrib 1"])
+            lines = run_script([command])
+            self.assertTrue(lines and lines[0] in ("result 1", "undone 0 left", "recovered"), (command, lines))
+            self.assertFalse(os.path.exists(lock), command)
+        # Nothing waits to be finished: a start says nothing (as before there was a lock).
+        os.mkdir(lock)
+        self.assertEqual(run_script([["recover", win(game)]]), ["recovered"])
+        # An install cut short waits: the start names the lock and why, and so does the next install.
+        os.rmdir(lock)
+        _, kinds = self.steps_of([["install", win(self.second), win(self.copy(start, "probe")[1]), "2", "钻石"]])
+        k = kinds.index("rename") + 1
+        self.assertEqual(self.install(self.second, game, 2, "钻石", [["killat", str(k)]]), ["killed at %d" % k])
+        os.mkdir(lock)
+        lines = run_script([["install", win(self.first), win(game), "1", "王者"], ["recover", win(game)]])
+        self.assertEqual(lines, ["result 0", "failure access-denied 5 velmora-install.velmora-lock",
+                                 "recovery-incomplete", "failure access-denied 5 velmora-install.velmora-lock"])
+        os.rmdir(lock)
+        self.assertEqual(run_script([["recover", win(game)]]), ["recovered"])
+        self.assertEqual(run_script([["state", win(game)]]), ["state none"])
 
     def step_of(self, commands, kind, path_end):
         """The number of the first step of `kind` on a path ending in `path_end`, in a run of `commands` in a copy."""
@@ -625,6 +682,31 @@ class StoreSteps(unittest.TestCase):
         if "held " + win(aside) not in lines:
             self.skipTest("the scanner did not take hold in time")
         self.assertNotIn("state none", lines)
+        self.assertEqual(run_script([["recover", win(game)]]), ["recovered"])
+        self.assertEqual(run_script([["state", win(game)]]), ["state none"])
+
+    def test_work_after_done_that_cannot_finish_is_reported_with_the_change_and_finished_later(self):
+        """The change is in place once DONE is on disk, but a scanner holds the set-aside ClientZips.txt when the
+        install would move it into the store, or an undo may not delete ours set aside (access denied: the error a
+        retry cannot mend). Neither may read as plain success: each names where it stopped and why; the next
+        recovery finishes."""
+        start, game = self.game_folder("start")
+        probe, probe_game = self.copy(start, "probe")
+        lines, kinds = self.steps_of([["install", win(self.first), win(probe_game), "1", "王者"]])
+        k = self.first_step(lines, "rename", "\\Game\\ClientZips.txt.velmora-old")
+        self.assertGreater(k, kinds.index("done") + 1)
+        aside = os.path.join(game, "ClientZips.txt.velmora-old")
+        lines = run_script([["holdat", str(k), win(aside)], ["install", win(self.first), win(game), "1", "王者"],
+                            ["unlock"]])
+        self.assertIn("result 1", lines)
+        self.assertIn("unfinished in-use 32 ClientZips.txt.velmora-old", lines)
+        self.assertEqual(run_script([["recover", win(game)]]), ["recovered"])
+        self.assertEqual(run_script([["state", win(game)]]), ["state 王者 0"])
+        # The undo: every delete after its DONE refused as to a plain start after an elevated install.
+        lines = run_script([["fail", "delete", "5"], ["undo", win(game)]])
+        self.assertEqual(lines[0], "undone 0 left")
+        self.assertEqual([l.split(" ", 3)[:3] for l in lines[1:]], [["unfinished", "access-denied", "5"]])
+        self.assertEqual(run_script([["state", win(game)]]), ["state unfinished"])
         self.assertEqual(run_script([["recover", win(game)]]), ["recovered"])
         self.assertEqual(run_script([["state", win(game)]]), ["state none"])
 
