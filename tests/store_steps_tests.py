@@ -683,15 +683,21 @@ class StoreSteps(unittest.TestCase):
         with open(target, "rb") as f:
             self.assertEqual(f.read(), b"the game's patch")
 
+    def keep_step_after_done(self, start):
+        """The step at which an install of the first theme into a copy of `start` moves the set-aside
+        ClientZips.txt into the store: after DONE."""
+        probe, probe_game = self.copy(start, "probe")
+        lines, kinds = self.steps_of([["install", win(self.first), win(probe_game), "1", "王者"]])
+        k = self.first_step(lines, "rename", "\\Game\\ClientZips.txt.velmora-old")
+        self.assertGreater(k, kinds.index("done") + 1)
+        return k
+
     def test_an_original_held_after_done_is_not_reported_as_nothing_installed(self):
         """A scanner holds the set-aside ClientZips.txt when the install wants to move it into the store after
         DONE: the record cannot be written yet. The menu must not say 原始 (nothing installed, undo greyed)
         while the player's original waits beside the game's file; the next recovery finishes."""
         start, game = self.game_folder("start")
-        probe, probe_game = self.copy(start, "probe")
-        lines, kinds = self.steps_of([["install", win(self.first), win(probe_game), "1", "王者"]])
-        k = self.first_step(lines, "rename", "\\Game\\ClientZips.txt.velmora-old")
-        self.assertGreater(k, kinds.index("done") + 1)
+        k = self.keep_step_after_done(start)
         aside = os.path.join(game, "ClientZips.txt.velmora-old")
         lines = run_script([["holdat", str(k), win(aside)], ["install", win(self.first), win(game), "1", "王者"],
                             ["state", win(game)], ["unlock"]])
@@ -715,10 +721,7 @@ class StoreSteps(unittest.TestCase):
         retry cannot mend). Neither may read as plain success: each names where it stopped and why; the next
         recovery finishes."""
         start, game = self.game_folder("start")
-        probe, probe_game = self.copy(start, "probe")
-        lines, kinds = self.steps_of([["install", win(self.first), win(probe_game), "1", "王者"]])
-        k = self.first_step(lines, "rename", "\\Game\\ClientZips.txt.velmora-old")
-        self.assertGreater(k, kinds.index("done") + 1)
+        k = self.keep_step_after_done(start)
         aside = os.path.join(game, "ClientZips.txt.velmora-old")
         lines = run_script([["holdat", str(k), win(aside)], ["install", win(self.first), win(game), "1", "王者"],
                             ["unlock"]])
