@@ -58,19 +58,7 @@ void ShowReinstallItem(const InstalledState& state) {
 // its files hashed) as the menu opens, never at start-up.
 void ShowInstalledState() {
     const InstalledState state = InstalledIn(RememberedTarget());
-    Text caption = "当前界面：";
-    if (state.unfinished) {
-        // Not 原始: what the last change set aside may wait beside the game's files.
-        caption += "上次修改未完成";
-    } else if (state.record == RecordRead::None) {
-        caption += "原始";
-    } else if (state.record == RecordRead::Unreadable) {
-        caption += "未知";
-    } else {
-        caption += state.word;
-        if (state.changed > 0) caption += "（" + std::to_string(state.changed) + "个文件已被游戏更新）";
-    }
-    SetProperty(MainWindow(), "菜单_当前界面", kPropTitle, caption);
+    SetProperty(MainWindow(), "菜单_当前界面", kPropTitle, InstalledCaption(state));
     SetProperty(MainWindow(), "菜单_当前界面", kPropDisabled, true);
     SetProperty(MainWindow(), "菜单_撤销修改", kPropDisabled, state.record == RecordRead::None && !state.unfinished);
     ShowReinstallItem(state);

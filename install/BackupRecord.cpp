@@ -29,6 +29,11 @@ bool SafeRelative(const std::wstring& path) {
         if (level.empty() || level.back() == L'.' || level.back() == L' ') return false;
         for (wchar_t c : level)
             if (c < 32 || wcschr(L"<>:\"/|?*", c)) return false;
+        // Our own names, in any letter case (Windows finds x.VELMORA-OLD
+        // under x.velmora-old): a recovery renames and deletes by them.
+        std::wstring upper = level;
+        CharUpperBuffW(upper.data(), DWORD(upper.size()));
+        if (upper.find(L".VELMORA-") != std::wstring::npos) return false;
         if (end == std::wstring::npos) return true;
         start = end + 1;
     }

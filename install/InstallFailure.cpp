@@ -9,8 +9,10 @@ bool NoteFailure(InstallFailure* failure, unsigned long error, const std::wstrin
     switch (error) {
         case ERROR_SHARING_VIOLATION: case ERROR_LOCK_VIOLATION: case ERROR_USER_MAPPED_FILE:
             failure->problem = InstallProblem::InUse; break;
-        case ERROR_ACCESS_DENIED: case ERROR_WRITE_PROTECT: case ERROR_PRIVILEGE_NOT_HELD:
+        case ERROR_ACCESS_DENIED: case ERROR_PRIVILEGE_NOT_HELD:
             failure->problem = InstallProblem::AccessDenied; break;
+        case ERROR_WRITE_PROTECT:
+            failure->problem = InstallProblem::WriteProtected; break;
         case ERROR_DISK_FULL: case ERROR_HANDLE_DISK_FULL:
             failure->problem = InstallProblem::DiskFull; break;
         default:

@@ -10,8 +10,12 @@
 // install would put one of its own, beside a file of that name.
 // OtherVolume: a folder of the swap is on another volume than the store (a
 // link or a mounted folder inside Game): its originals could not be renamed in.
+// AccessDenied: no right to change the file (a protected folder, or files an
+// elevated start made, seen by a plain one); WriteProtected: the disk itself
+// takes no writes. Neither is mended by closing the game and trying again.
 enum class InstallProblem {
-    None, InUse, AccessDenied, DiskFull, Damaged, Other, Unfinished, StoreDamaged, Busy, StrayOriginal, OtherVolume
+    None, InUse, AccessDenied, DiskFull, Damaged, Other, Unfinished, StoreDamaged, Busy, StrayOriginal, OtherVolume,
+    WriteProtected
 };
 
 struct InstallFailure {
@@ -24,6 +28,13 @@ struct InstallFailure {
     // (at start-up, or before the next install) finishes the work.
     std::wstring unrestoredPath;
     unsigned long unrestoredError = 0;
+    // Set when the change itself is in place (its DONE is on disk) but work
+    // after it could not be finished: the first file it stopped at (an
+    // original held by a scanner or the game, say) and the Win32 error. The
+    // journal stays, and the next start, install or undo finishes the work;
+    // the problem stays None, as the change did land.
+    std::wstring unfinishedPath;
+    unsigned long unfinishedError = 0;
 };
 
 // Records a failure from a Win32 error code (the first failure wins);

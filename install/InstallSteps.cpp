@@ -105,6 +105,9 @@ bool MakeFolderStep(const std::wstring& path) {
 }
 
 void RemoveFolderStep(const std::wstring& path) {
-    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+    // A junction or a link put in the place of a folder we made is the
+    // player's: RemoveDirectory would take the link itself away.
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return;
     if (TellStep(InstallStep::RemoveFolder, path)) RemoveDirectoryW(path.c_str());
 }

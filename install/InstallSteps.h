@@ -71,5 +71,6 @@ bool DeleteStep(const std::wstring& path);
 // file (the journal, so that no second recovery reads it in between).
 bool DeleteHeldStep(HANDLE file, const std::wstring& path);
 bool MakeFolderStep(const std::wstring& path);
-// Removes an empty folder; one that holds anything stays (and that is no failure).
+// Removes an empty folder; one that holds anything stays (and that is no
+// failure), and so does a junction or a link standing in its place.
 void RemoveFolderStep(const std::wstring& path);

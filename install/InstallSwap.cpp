@@ -84,9 +84,19 @@ unsigned long PutBackUndone(const std::wstring& full, const std::wstring& origin
 }
 
 // Puts one original that an undo moved back where nothing stood into the
-// store again: it is the file under its name while the store has none.
-unsigned long PutBackIntoStore(const std::wstring& full, const std::wstring& original) {
+// store again: it is the file under its name while the store has none, and
+// while it holds the original's recorded bytes, when `recorded` tells them
+// (the game may have written a file of its own there since: that one stays,
+// and so does the journal).
+unsigned long PutBackIntoStore(const std::wstring& full, const std::wstring& original,
+                               const FileHash* recorded = nullptr) {
     if (Exists(original) || !IsFile(full)) return 0;
+    if (recorded) {
+        FileHash now;
+        const HashResult read = HashOriginal(full, &now);
+        if (read == HashResult::Unreadable) return GetLastError();
+        if (read != HashResult::Hashed || now != *recorded) return ERROR_FILE_EXISTS;
+    }
     return RenameStep(full, original) ? 0 : GetLastError();
 }
 
@@ -422,8 +432,8 @@ bool InstallSwap::Commit(InstallFailure* failure) {
     open_ = false;
     // From here on only forward, the way a recovery goes: from the journal.
     // It stays while anything could not be done yet (a set-aside original
-    // held): the next recovery finishes.
-    FinishFromJournal();
+    // held): the next recovery finishes, and the failure says where it stopped.
+    FinishFromJournal(failure);
     files_.clear();
     created_.clear();
     folders_.clear();
@@ -545,20 +555,26 @@ bool InstallSwap::Undo(const UndoPlan& plan, std::vector<RecordedFile>* changed,
         return false;
     }
     open_ = false;
-    FinishFromJournal();
+    FinishFromJournal(failure);
     return true;
 }
 
-void InstallSwap::FinishFromJournal() {
+void InstallSwap::FinishFromJournal(InstallFailure* failure) {
     // Still held open for writing meanwhile: a second instance's recovery
     // then refuses rather than take the same steps at once (two that both
     // move an original into the store: one deletes what the other moved in).
     JournalContents done;
     unsigned long error = 0;
-    const bool finished =
-        ReadOwnJournal(folder_, &done, &error) && done.done && FinishAfterDone(folder_, done, nullptr);
+    InstallFailure stopped;
+    bool finished = ReadOwnJournal(folder_, &done, &error) ? done.done && FinishAfterDone(folder_, done, &stopped)
+                                                           : NoteFailure(&stopped, error, kJournalName);
     journal_.reset();
-    if (finished) DeleteStep(JournalPath(folder_));
+    if (finished && !DeleteStep(JournalPath(folder_))) finished = NoteFailure(&stopped, GetLastError(), kJournalName);
+    // The change stands all the same: the caller tells it, and what is left.
+    if (!finished && failure && failure->unfinishedPath.empty()) {
+        failure->unfinishedPath = stopped.relativePath.empty() ? std::wstring(kJournalName) : stopped.relativePath;
+        failure->unfinishedError = stopped.error;
+    }
 }
 
 // Only the files this undo touched go back; the others never moved.
@@ -625,8 +641,14 @@ bool RecoverInterruptedInstall(const std::wstring& folder, InstallFailure* failu
         for (const std::wstring& r : j.undo.restore)
             putBack(r, PutBackUndone(folder + L"\\" + r, OriginalPath(store, r)));
         for (const std::wstring& x : j.undo.remove) putBack(x, PutBackUndone(folder + L"\\" + x, std::wstring()));
-        for (const std::wstring& p : j.undo.putBack)
-            putBack(p, PutBackIntoStore(folder + L"\\" + p, OriginalPath(store, p)));
+        // The store's record is still the one from before the undo: it names each original's bytes.
+        BackupRecord record;
+        const bool recorded = !j.undo.putBack.empty() && ReadRecord(store, &record) == RecordRead::Read;
+        for (const std::wstring& p : j.undo.putBack) {
+            const RecordedFile* f = recorded ? FindRecorded(record, p) : nullptr;
+            putBack(p, PutBackIntoStore(folder + L"\\" + p, OriginalPath(store, p),
+                                        f && f->original ? &*f->original : nullptr));
+        }
     }
     for (const std::wstring& relative : j.staged) {
         const std::wstring staged = StagedPath(folder + L"\\" + relative);

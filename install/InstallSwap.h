@@ -127,6 +127,8 @@ public:
     bool AdoptStaged(const std::wstring& relative, InstallFailure* failure, const FileHash* installed = nullptr);
     // Swaps every staged file into place, all or none. On failure everything
     // is rolled back before it returns (see InstallFailure::unrestoredPath).
+    // True once the swap is done, even where work after it waits (see
+    // InstallFailure::unfinishedPath).
     bool Commit(InstallFailure* failure);
     // Puts back what this run changed and removes what it made.
     void RollBack(InstallFailure* failure = nullptr);
@@ -161,8 +163,9 @@ private:
     bool CollectSwapped(std::vector<SwappedFile>* swapped, InstallFailure* failure);
     bool PrepareStore(const std::vector<SwappedFile>& swapped, std::string* lines, InstallFailure* failure);
     bool StartJournal(const std::string& lines, bool flush, InstallFailure* failure);
-    // After DONE: every step still to do, taken from the journal, which goes when all are done.
-    void FinishFromJournal();
+    // After DONE: every step still to do, taken from the journal, which goes
+    // when all are done; else the failure's unfinishedPath names where it stopped.
+    void FinishFromJournal(InstallFailure* failure);
     void RollBackUndo(const UndoPlan& plan, std::size_t restored, std::size_t putBack, std::size_t removed,
                       InstallFailure* failure);
 

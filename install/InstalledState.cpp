@@ -67,6 +67,7 @@ InstalledState ReadInstalledState(const std::wstring& game) {
                                                         : Classify(f, hashed == HashResult::Hashed ? &now : nullptr);
             }
         }
+        if (kind == RecordedNow::Ours) ++state.ours;
         if (!LeftByUndo(kind)) continue;
         ++state.changed;
         if (kind == RecordedNow::Superseded) state.superseded.push_back(f.relative);

@@ -18,6 +18,9 @@ struct InstalledState {
     int entry = 0;
     Text word;
     int changed = 0;
+    // How many of the recorded files hold what we wrote: none after an undo
+    // that kept originals the game's files supersede.
+    int ours = 0;
     std::vector<std::wstring> superseded;
     // A journal stands: an install or undo did not finish (a file held after
     // its DONE, a crash), so the record may not yet say what is on disk. The

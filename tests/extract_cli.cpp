@@ -11,12 +11,16 @@
 //                                        after a question that said the superseded originals go
 //   state|TARGET                       -> what the tray menu tells: "state WORD N", "state none" or
 //                                        "state unknown"; "state unfinished" while a journal stands
+//   menu|TARGET                        -> "menu CAPTION": the tray menu's 当前界面 line
 //   crash|ARCHIVE|TARGET|K             -> extracts, and ends the process (code 3) at the first step
 //                                        after K renames
 //   recover|TARGET                     -> recovers an install cut short, as the program does at
 //                                        start-up: "recovered", or "recovery-incomplete" while
-//                                        something could not be put right
+//                                        something could not be put right (and the failure when
+//                                        the folder's lock could not be taken)
 // After a failure, "unrestored KIND PATH" names a game file still waiting for its original.
+// After a success whose work after DONE could not all be done, "unfinished KIND ERROR PATH" names
+// where it stopped (the next recovery finishes it).
 // The steps of the next extract, install, undo or recover (counted from 1 for each):
 //   count                              -> prints "steps N" after each of them
 //   trace                              -> prints "step K KIND PATH" for each step
@@ -59,6 +63,7 @@
 #include "install/InstallFailure.h"
 #include "themes/InstallPack.h"
 #include "install/InstallSteps.h"
+#include "themes/InstallThemePack.h"
 #include "themes/UndoInstalls.h"
 
 namespace {
@@ -85,7 +90,7 @@ std::string ToUtf8(const Text& gbk) {
 
 const char* const kProblems[] = {"none",  "in-use",     "access-denied", "disk-full",
                                   "damaged", "other", "unfinished",    "store-damaged", "busy",
-                                  "stray-original", "other-volume"};
+                                  "stray-original", "other-volume", "write-protected"};
 const char* const kSteps[] = {"create", "write", "flush", "rename", "delete", "mkdir", "rmdir", "journal", "done"};
 
 std::vector<HANDLE> g_held;
@@ -159,6 +164,13 @@ void EndSteps() {
 void PrintFailure(const InstallFailure& f) {
     std::printf("failure %s %lu %s\n", kProblems[int(f.problem)], f.error, ToUtf8(WideToGbk(f.relativePath)).c_str());
 }
+void PrintUnfinished(const InstallFailure& f) {
+    if (f.unfinishedPath.empty()) return;
+    InstallFailure kind;
+    NoteFailure(&kind, f.unfinishedError, L"");
+    std::printf("unfinished %s %lu %s\n", kProblems[int(kind.problem)], f.unfinishedError,
+                ToUtf8(WideToGbk(f.unfinishedPath)).c_str());
+}
 void PrintUnrestored(const InstallFailure& f) {
     if (f.unrestoredPath.empty()) return;
     InstallFailure kind;
@@ -208,6 +220,7 @@ int main(int argc, char** argv) {
             EndSteps();
             std::printf("result %d\n", result);
             if (result == 0) PrintFailure(zip.failure), PrintUnrestored(zip.failure);
+            if (result == 1) PrintUnfinished(zip.failure);
         } else if (f[0] == "install" && f.size() >= 3) {
             FILE* pack = _wfopen(GbkToWide(FromUtf8(f[1])).c_str(), L"rb");
             std::string bytes;
@@ -223,6 +236,7 @@ int main(int argc, char** argv) {
             EndSteps();
             std::printf("result %d\n", ok ? 1 : 0);
             if (!ok) PrintFailure(zip.failure), PrintUnrestored(zip.failure);
+            if (ok) PrintUnfinished(zip.failure);
         } else if (f[0] == "crash" && f.size() >= 4) {
             g_plan.crashAfterRenames = std::atoi(f[3].c_str());
             ZipComponent zip;
@@ -243,6 +257,7 @@ int main(int argc, char** argv) {
             if (ok) {
                 std::printf(outcome.nothingInstalled ? "undone nothing\n" : "undone %u left\n", unsigned(outcome.left.size()));
                 if (!outcome.kept.empty()) std::printf("kept %u\n", unsigned(outcome.kept.size()));
+                PrintUnfinished(failure);
             } else
                 std::printf("result 0\n"), PrintFailure(failure), PrintUnrestored(failure);
         } else if (f[0] == "state" && f.size() >= 2) {
@@ -253,16 +268,18 @@ int main(int argc, char** argv) {
                 std::printf("state %s %d\n", ToUtf8(state.word).c_str(), state.changed);
             else
                 std::printf(state.record == RecordRead::None ? "state none\n" : "state unknown\n");
+        } else if (f[0] == "menu" && f.size() >= 2) {
+            std::printf("menu %s\n",
+                        ToUtf8(InstalledCaption(ReadInstalledState(ExtendedPath(GbkToWide(FromUtf8(f[1])))))).c_str());
         } else if (f[0] == "recover" && f.size() >= 2) {
             InstallFailure failure;
             const std::wstring game = ExtendedPath(GbkToWide(FromUtf8(f[1])));
             StartSteps();
             // As the program's start-up runs it: holding the folder.
-            FolderLock lock;
-            const bool whole = lock.Take(game, &failure) && RecoverGameFolder(game, &failure);
+            const bool whole = RecoverAtStart(game, &failure);
             EndSteps();
             std::printf(whole ? "recovered\n" : "recovery-incomplete\n");
-            if (failure.problem == InstallProblem::Busy) PrintFailure(failure);
+            if (failure.problem == InstallProblem::Busy || failure.relativePath == kFolderLockName) PrintFailure(failure);
             PrintUnrestored(failure);
         } else if (f[0] == "count") {
             g_plan.count = true;

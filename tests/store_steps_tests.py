@@ -17,7 +17,8 @@ from wine_script import py_zip, win
 RO, HIDDEN = 0x1, 0x2
 STORE = "Velmora备份"
 ANSWERS = ("result", "failure", "unrestored", "killed", "steps", "step", "recovered", "recovery-incomplete",
-           "undone", "attrib", "locked", "unlocked", "kept", "state", "patched", "held")
+           "undone", "attrib", "locked", "unlocked", "kept", "state", "patched", "held", "unfinished",
+           "menu")
 
 
 def run_script(commands):
@@ -337,6 +338,30 @@ class StoreSteps(unittest.TestCase):
         self.assertEqual(run_script([["undo", win(game)]]), ["undone 0 left"])
         self.assertEqual(differences(original, tree(start)), "")
 
+    def test_a_recovery_does_not_take_a_file_the_game_made_where_an_original_was_put_back_for_that_original(self):
+        """An undo put a.ini's original back where nothing stood, and was cut short before DONE; the game then
+        wrote its own a.ini there. Rolling back must not move the game's file into the store as the player's
+        original (every later undo would refuse the store as damaged, and the game's file would be gone): it is
+        left where it is, and the recovery says it could not finish."""
+        start, game = self.game_folder("start")
+        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+        a = os.path.join(game, "DATA", "Menu", "a.ini")
+        os.remove(a)
+        probe, probe_game = self.copy(start, "probe")
+        lines, kinds = self.steps_of([["undo", win(probe_game)]])
+        k = self.first_step(lines, "rename", "\\originals\\DATA\\Menu\\a.ini")
+        self.assertLess(k, kinds.index("done") + 1)
+        self.assertEqual(run_script([["killat", str(k + 1)], ["undo", win(game)]]), ["killed at %d" % (k + 1)])
+        with open(a, "wb") as f:
+            f.write(b"the game's own a.ini")
+        lines = run_script([["recover", win(game)]])
+        self.assertEqual(lines[0], "recovery-incomplete", lines)
+        self.assertTrue(lines[1].startswith("unrestored ") and lines[1].endswith("DATA\\Menu\\a.ini"), lines)
+        with open(a, "rb") as f:
+            self.assertEqual(f.read(), b"the game's own a.ini")
+        self.assertFalse(os.path.exists(os.path.join(start, STORE, "originals", "DATA", "Menu", "a.ini")))
+        self.assertEqual(run_script([["state", win(game)]]), ["state unfinished"])
+
     def test_an_undo_keeps_a_superseded_original_unless_its_question_said_it_would_not(self):
         start, game = self.game_folder("start")
         self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
@@ -376,6 +401,32 @@ class StoreSteps(unittest.TestCase):
         self.assertEqual(after.pop(os.path.join(STORE, "originals", "DATA", "Menu", "stray.txt"))[0],
                          b"nobody's but the player's")
         self.assertEqual(differences(original, {k: v for k, v in after.items() if not k.startswith(STORE)}), "")
+
+    def test_a_link_the_player_put_where_an_install_made_a_folder_stays_after_the_undo(self):
+        """The first theme made DATA\\Menu_SC4; the player moved it elsewhere and left a link (a junction) in its
+        place. The undo takes our file back through it, but the link is the player's: removing the folder our
+        install made must not take it away."""
+        start, game = self.game_folder("start")
+        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+        made = os.path.join(game, "DATA", "Menu_SC4")
+        elsewhere = os.path.join(self.dir, "elsewhere")
+        shutil.move(made, elsewhere)
+        os.symlink(elsewhere, made)
+        self.assertEqual(run_script([["undo", win(game)]]), ["undone 0 left"])
+        self.assertTrue(os.path.islink(made))
+        self.assertTrue(os.path.isdir(elsewhere), "the folder behind the link is gone")
+        self.assertEqual(os.listdir(elsewhere), [])
+
+    def test_after_an_undo_that_kept_only_originals_the_menu_does_not_name_the_theme(self):
+        """The game patched a.ini after the install; the undo leaves the game's file and keeps its original. Nothing
+        of ours stands in Game any more: the menu must not say that the theme is installed."""
+        start, game = self.game_folder("start")
+        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+        with open(os.path.join(game, "DATA", "Menu", "a.ini"), "wb") as f:
+            f.write(b"the game's patch")
+        self.assertEqual(run_script([["menu", win(game)]]), ["menu 当前界面：王者（1个文件已被游戏更新）"])
+        self.assertEqual(run_script([["undo", win(game)]]), ["undone 1 left", "kept 1"])
+        self.assertEqual(run_script([["menu", win(game)]]), ["menu 当前界面：原始（原来的部分文件仍保存在Velmora备份中）"])
 
     def test_a_set_aside_original_no_journal_names_is_never_deleted(self):
         start, game = self.game_folder("start")
@@ -442,6 +493,36 @@ class StoreSteps(unittest.TestCase):
         self.assertIn("result 1", self.install(self.second, game, 2, "钻石"))
         self.assertEqual(run_script([["undo", win(game)]]), ["undone 0 left"])
         self.assertFalse(os.path.exists(os.path.join(game, "velmora-install.velmora-lock")))
+
+    def test_a_lock_file_left_behind_that_cannot_be_opened_is_never_taken_for_another_velmora(self):
+        """A power cut leaves the folder's lock file behind. One made read-only (a copy tool, a backup restored)
+        refuses the delete-on-close open with access denied, as a lock being deleted does: it must not be taken
+        for another Velmora for ever. One that cannot be opened at all (here: a folder of that name, as a lock of
+        another user's would) is named, with the error, instead of "busy"."""
+        start, game = self.game_folder("start")
+        lock = os.path.join(game, "velmora-install.velmora-lock")
+        for command in (["install", win(self.first), win(game), "1", "王者"], ["undo", win(game)],
+                        ["recover", win(game)]):
+            open(lock, "wb").close()
+            self.assertEqual(run_script([["attrib", win(lock), "3"]]), ["attrib 1"])
+            lines = run_script([command])
+            self.assertTrue(lines and lines[0] in ("result 1", "undone 0 left", "recovered"), (command, lines))
+            self.assertFalse(os.path.exists(lock), command)
+        # Nothing waits to be finished: a start says nothing (as before there was a lock).
+        os.mkdir(lock)
+        self.assertEqual(run_script([["recover", win(game)]]), ["recovered"])
+        # An install cut short waits: the start names the lock and why, and so does the next install.
+        os.rmdir(lock)
+        _, kinds = self.steps_of([["install", win(self.second), win(self.copy(start, "probe")[1]), "2", "钻石"]])
+        k = kinds.index("rename") + 1
+        self.assertEqual(self.install(self.second, game, 2, "钻石", [["killat", str(k)]]), ["killed at %d" % k])
+        os.mkdir(lock)
+        lines = run_script([["install", win(self.first), win(game), "1", "王者"], ["recover", win(game)]])
+        self.assertEqual(lines, ["result 0", "failure access-denied 5 velmora-install.velmora-lock",
+                                 "recovery-incomplete", "failure access-denied 5 velmora-install.velmora-lock"])
+        os.rmdir(lock)
+        self.assertEqual(run_script([["recover", win(game)]]), ["recovered"])
+        self.assertEqual(run_script([["state", win(game)]]), ["state none"])
 
     def step_of(self, commands, kind, path_end):
         """The number of the first step of `kind` on a path ending in `path_end`, in a run of `commands` in a copy."""
@@ -602,15 +683,21 @@ class StoreSteps(unittest.TestCase):
         with open(target, "rb") as f:
             self.assertEqual(f.read(), b"the game's patch")
 
+    def keep_step_after_done(self, start):
+        """The step at which an install of the first theme into a copy of `start` moves the set-aside
+        ClientZips.txt into the store: after DONE."""
+        probe, probe_game = self.copy(start, "probe")
+        lines, kinds = self.steps_of([["install", win(self.first), win(probe_game), "1", "王者"]])
+        k = self.first_step(lines, "rename", "\\Game\\ClientZips.txt.velmora-old")
+        self.assertGreater(k, kinds.index("done") + 1)
+        return k
+
     def test_an_original_held_after_done_is_not_reported_as_nothing_installed(self):
         """A scanner holds the set-aside ClientZips.txt when the install wants to move it into the store after
         DONE: the record cannot be written yet. The menu must not say 原始 (nothing installed, undo greyed)
         while the player's original waits beside the game's file; the next recovery finishes."""
         start, game = self.game_folder("start")
-        probe, probe_game = self.copy(start, "probe")
-        lines, kinds = self.steps_of([["install", win(self.first), win(probe_game), "1", "王者"]])
-        k = self.first_step(lines, "rename", "\\Game\\ClientZips.txt.velmora-old")
-        self.assertGreater(k, kinds.index("done") + 1)
+        k = self.keep_step_after_done(start)
         aside = os.path.join(game, "ClientZips.txt.velmora-old")
         lines = run_script([["holdat", str(k), win(aside)], ["install", win(self.first), win(game), "1", "王者"],
                             ["state", win(game)], ["unlock"]])
@@ -625,6 +712,28 @@ class StoreSteps(unittest.TestCase):
         if "held " + win(aside) not in lines:
             self.skipTest("the scanner did not take hold in time")
         self.assertNotIn("state none", lines)
+        self.assertEqual(run_script([["recover", win(game)]]), ["recovered"])
+        self.assertEqual(run_script([["state", win(game)]]), ["state none"])
+
+    def test_work_after_done_that_cannot_finish_is_reported_with_the_change_and_finished_later(self):
+        """The change is in place once DONE is on disk, but a scanner holds the set-aside ClientZips.txt when the
+        install would move it into the store, or an undo may not delete ours set aside (access denied: the error a
+        retry cannot mend). Neither may read as plain success: each names where it stopped and why; the next
+        recovery finishes."""
+        start, game = self.game_folder("start")
+        k = self.keep_step_after_done(start)
+        aside = os.path.join(game, "ClientZips.txt.velmora-old")
+        lines = run_script([["holdat", str(k), win(aside)], ["install", win(self.first), win(game), "1", "王者"],
+                            ["unlock"]])
+        self.assertIn("result 1", lines)
+        self.assertIn("unfinished in-use 32 ClientZips.txt.velmora-old", lines)
+        self.assertEqual(run_script([["recover", win(game)]]), ["recovered"])
+        self.assertEqual(run_script([["state", win(game)]]), ["state 王者 0"])
+        # The undo: every delete after its DONE refused as to a plain start after an elevated install.
+        lines = run_script([["fail", "delete", "5"], ["undo", win(game)]])
+        self.assertEqual(lines[0], "undone 0 left")
+        self.assertEqual([l.split(" ", 3)[:3] for l in lines[1:]], [["unfinished", "access-denied", "5"]])
+        self.assertEqual(run_script([["state", win(game)]]), ["state unfinished"])
         self.assertEqual(run_script([["recover", win(game)]]), ["recovered"])
         self.assertEqual(run_script([["state", win(game)]]), ["state none"])
 

@@ -15,6 +15,11 @@
 #include "install/BackupStore.h"
 #include "install/InstalledState.h"
 #include "install/FileHash.h"
+#include "runtime/Dialogs.h"
+#include "install/FolderLock.h"
+#include "themes/InstallMessages.h"
+#include "themes/InstallThemePack.h"
+#include "themes/UndoInstalls.h"
 
 namespace {
 
@@ -111,6 +116,11 @@ TEST(Record, ReadsBackWhatWasWrittenAndTrustsNothingElse) {
         "VELMORA-RECORD 1\nlast 1 2024-05-01T12:34:56Z \n",
         "VELMORA-RECORD 1\nlast 1 2024-05-01T12:34:56Z 王者\nlast 1 2024-05-01T12:34:56Z 王者\n",
         text + "folder ..\n",
+        // Our own names, in any letter case: an undo renames and deletes what the record names.
+        text + line + "DATA\\Menu\\a.ini.velmora-old\n",
+        text + line + "DATA\\x.VELMORA-NEW\\a.ini\n",
+        text + line + "velmora-install.Velmora-Journal\n",
+        text + "folder DATA\\Menu.velmora-new\n",
         text + "whatever x\n",
         "VELMORA-RECORD 1\nfile - 00000000:0 - x\n",
         std::string(),
@@ -216,6 +226,92 @@ TEST_F(Scratch, TheStateCountsTheFilesTheUndoWillLeaveAsTheGameHasThem) {
     // A record that cannot be trusted says so: neither "nothing" nor an entry.
     ASSERT_TRUE(WriteAll(RecordPath(store), FormatRecord(r) + "garbage"));
     EXPECT_EQ(ReadInstalledState(game).record, RecordRead::Unreadable);
+}
+
+// The box a failure gets, as the player reads it: the Win32 error noted on `path`.
+std::wstring BoxFor(unsigned long error, FailedAction action = FailedAction::Install, int* flags = nullptr) {
+    InstallFailure f;
+    NoteFailure(&f, error, L"DATA\\Menu\\a.ini");
+    int ignored = 0;
+    return GbkToWide(FailureText(f, action, flags ? flags : &ignored));
+}
+
+bool Has(const std::wstring& text, const wchar_t* part) { return text.find(part) != std::wstring::npos; }
+
+TEST(Boxes, AnErrorARetryCannotMendSaysWhatToDoInsteadOfClosingTheGame) {
+    // Held by the game or a scanner: close the game and try again.
+    for (unsigned long inUse : {ERROR_SHARING_VIOLATION, ERROR_LOCK_VIOLATION}) {
+        const std::wstring text = BoxFor(inUse);
+        EXPECT_TRUE(Has(text, L"关闭游戏")) << text;
+        EXPECT_FALSE(Has(text, L"管理员")) << text;
+    }
+    // A folder the player may not write (after an elevated install, seen by a plain start).
+    for (unsigned long denied : {ERROR_ACCESS_DENIED, ERROR_PRIVILEGE_NOT_HELD}) {
+        for (FailedAction action : {FailedAction::Install, FailedAction::Undo}) {
+            const std::wstring text = BoxFor(denied, action);
+            EXPECT_TRUE(Has(text, L"以管理员身份运行")) << text;
+            EXPECT_FALSE(Has(text, L"关闭游戏")) << text;
+            EXPECT_TRUE(Has(text, L"Game\\DATA\\Menu\\a.ini")) << text;
+        }
+    }
+    // A write-protected disk: neither more rights nor a closed game help.
+    const std::wstring locked = BoxFor(ERROR_WRITE_PROTECT);
+    EXPECT_TRUE(Has(locked, L"写保护")) << locked;
+    EXPECT_FALSE(Has(locked, L"管理员")) << locked;
+    EXPECT_FALSE(Has(locked, L"关闭游戏")) << locked;
+    // A roll-back that could not put an original back says the same about that file.
+    InstallFailure f;
+    NoteFailure(&f, ERROR_SHARING_VIOLATION, L"ClientZips.txt");
+    f.unrestoredPath = L"DATA\\Menu\\a.ini";
+    f.unrestoredError = ERROR_ACCESS_DENIED;
+    int flags = 0;
+    const std::wstring rolled = GbkToWide(FailureText(f, FailedAction::Install, &flags));
+    const std::wstring tail = rolled.substr(rolled.find(L"撤销修改时"));
+    EXPECT_TRUE(Has(tail, L"以管理员身份运行")) << rolled;
+    EXPECT_FALSE(Has(tail, L"关闭游戏")) << rolled;
+    EXPECT_EQ(flags, kBoxError);
+    f.unrestoredError = ERROR_WRITE_PROTECT;
+    const std::wstring protectedDisk = GbkToWide(FailureText(f, FailedAction::Install, &flags));
+    EXPECT_TRUE(Has(protectedDisk.substr(protectedDisk.find(L"撤销修改时")), L"写保护")) << protectedDisk;
+}
+
+TEST(Boxes, WorkLeftAfterAChangeIsToldWithItNotAsPlainSuccessAndSaysHowItGetsDone) {
+    const std::wstring game = ExtendedPath(L"C:\\英雄联盟\\Game");
+    UndoOutcome undone;
+    undone.unfinished.unfinishedPath = L"ClientZips.txt.velmora-new";
+    undone.unfinished.unfinishedError = ERROR_SHARING_VIOLATION;
+    const std::wstring held = GbkToWide(UndoDoneText(undone, game));
+    EXPECT_FALSE(Has(held, L"撤销成功")) << held;
+    EXPECT_TRUE(Has(held, L"撤销已生效")) << held;
+    EXPECT_TRUE(Has(held, L"Game\\ClientZips.txt.velmora-new")) << held;
+    EXPECT_TRUE(Has(held, L"关闭游戏")) << held;
+    EXPECT_TRUE(Has(held, L"上次修改未完成")) << held;
+    EXPECT_EQ(GbkToWide(UndoDoneText(UndoOutcome(), game)), L"撤销成功,已恢复原来的文件！");
+    for (unsigned long denied : {ERROR_ACCESS_DENIED, ERROR_PRIVILEGE_NOT_HELD}) {
+        undone.unfinished.unfinishedError = denied;
+        const std::wstring text = GbkToWide(UnfinishedText(undone.unfinished));
+        EXPECT_TRUE(Has(text, L"以管理员身份运行")) << text;
+        EXPECT_FALSE(Has(text, L"关闭游戏")) << text;
+    }
+    // At start-up: a lock that could not be made while an install cut short waits is not kept silent.
+    InstallFailure lock;
+    NoteFailure(&lock, ERROR_ACCESS_DENIED, kFolderLockName);
+    int flags = 0;
+    const std::wstring start = GbkToWide(RecoveryText(lock, &flags));
+    EXPECT_EQ(start.find(L"上次修改没有完成"), 0u) << start;
+    EXPECT_TRUE(Has(start, L"Game\\velmora-install.velmora-lock")) << start;
+    EXPECT_TRUE(Has(start, L"以管理员身份运行")) << start;
+    EXPECT_EQ(flags, kBoxError);
+    EXPECT_TRUE(RecoveryText(InstallFailure(), &flags).empty());
+}
+
+TEST(Boxes, KeptOriginalsAreNamedByTheFolderThePlayerFindsThemIn) {
+    UndoOutcome outcome;
+    outcome.kept = {L"DATA\\Menu\\a.ini"};
+    const std::wstring text = GbkToWide(UndoDoneText(outcome, ExtendedPath(L"C:\\英雄联盟\\Game")));
+    EXPECT_TRUE(Has(text, L"“C:\\英雄联盟\\Velmora备份”")) << text;
+    EXPECT_TRUE(Has(text, L"Velmora备份\\originals\\DATA\\Menu\\a.ini")) << text;
+    EXPECT_FALSE(Has(text, L"..\\")) << text;
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include "runtime/LongPath.h"
 #include "runtime/Resources.h"
 #include "install/FolderLock.h"
+#include "install/SwapJournal.h"
+#include "install/SwapNames.h"
 #include "themes/InstallMessages.h"
 #include "themes/InstallPack.h"
 
@@ -14,6 +16,8 @@ namespace {
 
 // What the start-up recovery could not put back, told once after the notice.
 InstallFailure g_startupRecovery;
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 }  // namespace
 
@@ -26,23 +30,39 @@ std::wstring GameFolderOf(const Text& target) {
     return ExtendedPath(wide);
 }
 
+bool RecoverAtStart(const std::wstring& game, InstallFailure* failure) {
+    FolderLock lock;
+    if (lock.Take(game, failure)) return RecoverGameFolder(game, failure);
+    if (failure->problem == InstallProblem::Busy) return false;
+    // A folder the player may not write (a protected one, seen by a plain
+    // start) where nothing waits to be finished: nothing to tell either.
+    if (Exists(JournalPath(game)) || Exists(StagedPath(game + L"\\" + kPackArchiveName))) return false;
+    *failure = InstallFailure();
+    return true;
+}
+
+Text RecoveryText(const InstallFailure& f, int* flags) {
+    *flags = kBoxError;
+    if (f.problem == InstallProblem::Busy) {
+        *flags = kBoxWarning;
+        return BusyText();
+    }
+    if (!f.unrestoredPath.empty()) return "上次修改没有完成，" + Unrestored(f);
+    if (f.problem == InstallProblem::None) return Text();
+    // Not silent: the next start or install tries again, and the player may have to help it.
+    return "上次修改没有完成，" + LeftToFinish(f.error, f.relativePath);
+}
+
 void RecoverLastInstall(const Text& target) {
     const std::wstring game = GameFolderOf(target);
-    if (game.empty()) return;
-    FolderLock lock;
-    if (lock.Take(game, &g_startupRecovery)) RecoverGameFolder(game, &g_startupRecovery);
+    if (!game.empty()) RecoverAtStart(game, &g_startupRecovery);
 }
 
 void ReportUnfinishedRecovery() {
-    if (g_startupRecovery.problem == InstallProblem::Busy) {
-        g_startupRecovery = InstallFailure();
-        ShowMessage(BusyText(), kBoxWarning, Text(kInstallTitle));
-        return;
-    }
-    if (g_startupRecovery.unrestoredPath.empty()) return;
-    const Text text = "上次修改没有完成，" + Unrestored(g_startupRecovery);
+    int flags = 0;
+    const Text text = RecoveryText(g_startupRecovery, &flags);
     g_startupRecovery = InstallFailure();
-    ShowMessage(text, kBoxError, Text(kInstallTitle));
+    if (!text.empty()) ShowMessage(text, flags, Text(kInstallTitle));
 }
 
 void InstallThemePack(const ThemePack& pack, const Text& target, ZipComponent* zip) {
@@ -55,5 +75,9 @@ void InstallThemePack(const ThemePack& pack, const Text& target, ZipComponent* z
         ShowInstallFailure(zip->failure);
         return;
     }
-    ShowMessage(pack.successText, kBoxInformation, Text(kInstallTitle));
+    // In place, but not yet all of it finished: not the plain success text.
+    if (!zip->failure.unfinishedPath.empty())
+        ShowMessage("修改已生效，" + UnfinishedText(zip->failure), kBoxWarning, Text(kInstallTitle));
+    else
+        ShowMessage(pack.successText, kBoxInformation, Text(kInstallTitle));
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "runtime/Text.h"
+#include "install/InstallFailure.h"
 #include "themes/ArchiveExtract.h"
 #include "themes/Catalogue.h"
 
@@ -16,9 +17,16 @@ void InstallThemePack(const ThemePack& pack, const Text& target, ZipComponent* z
 // remembered target that a crash cut short, and removes its leftovers.
 // Cheap when there is none.
 void RecoverLastInstall(const Text& target);
-// After the start-up notice: tells the player, once, which game file
-// RecoverLastInstall could not put back yet (a file the game holds).
+// After the start-up notice: tells the player, once, what RecoverLastInstall
+// could not finish (a game file held, a folder it may not write) and what to do.
 void ReportUnfinishedRecovery();
+// The start-up recovery of `game` (an extended path), holding its lock.
+// False with the failure while something waits. Where the lock cannot be
+// made (a folder the player may not write) and nothing waits: true, as
+// there is nothing to tell.
+bool RecoverAtStart(const std::wstring& game, InstallFailure* failure);
+// The box ReportUnfinishedRecovery shows for such a failure; empty for none.
+Text RecoveryText(const InstallFailure& f, int* flags);
 
 // The Game folder of a target as an extended path; empty unless the target
 // is an absolute folder path ending in "\Game" (an empty path file gives

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include "runtime/Dialogs.h"
+#include "runtime/Encoding.h"
+#include "runtime/LongPath.h"
 #include "runtime/ScopedHandle.h"
 #include "install/FolderLock.h"
 #include "themes/InstallMessages.h"
@@ -140,25 +142,6 @@ bool PlanUndo(const std::wstring& game, const BackupRecord& record, const std::v
     return true;
 }
 
-Text DoneText(const UndoOutcome& outcome) {
-    Text text = "撤销成功,已恢复原来的文件！";
-    if (!outcome.left.empty()) {
-        text += "\r\n\r\n有" + std::to_string(outcome.left.size()) +
-                "个文件在修改之后已被游戏更新，为免覆盖游戏的新文件，保持不变：";
-        for (std::size_t i = 0; i < outcome.left.size() && i < kNamedLeft; ++i)
-            text += "\r\n" + GamePath(outcome.left[i]);
-        if (outcome.left.size() > kNamedLeft) text += "\r\n……";
-    }
-    if (!outcome.kept.empty()) {
-        text += "\r\n\r\n有" + std::to_string(outcome.kept.size()) +
-                "个文件修改之前的原始文件没有放回，仍保存在游戏目录的“" + GamePath(StoreRelative()) + "”文件夹中：";
-        for (std::size_t i = 0; i < outcome.kept.size() && i < kNamedLeft; ++i)
-            text += "\r\n" + GamePath(StoreRelative(L"originals\\" + outcome.kept[i]));
-        if (outcome.kept.size() > kNamedLeft) text += "\r\n……";
-    }
-    return text;
-}
-
 }  // namespace
 
 bool UndoInstalls(const std::wstring& game, const std::vector<std::wstring>& discard, UndoOutcome* outcome,
@@ -195,12 +178,57 @@ bool UndoInstalls(const std::wstring& game, const std::vector<std::wstring>& dis
     InstallSwap swap(game);
     std::vector<RecordedFile> changed;
     if (!swap.Undo(plan, &changed, failure)) return false;
+    outcome->unfinished = *failure;
     // Written by the game while the undo set them aside: left as the game has them.
     for (const RecordedFile& f : changed) {
         outcome->left.push_back(f.relative);
         if (f.original) outcome->kept.push_back(f.relative);
     }
     return true;
+}
+
+Text UndoDoneText(const UndoOutcome& outcome, const std::wstring& game) {
+    // In place, but not yet all of it finished: not the plain success text.
+    Text text = outcome.unfinished.unfinishedPath.empty()
+                    ? Text("撤销成功,已恢复原来的文件！")
+                    : "撤销已生效，原来的文件已放回，" + UnfinishedText(outcome.unfinished);
+    if (!outcome.left.empty()) {
+        text += "\r\n\r\n有" + std::to_string(outcome.left.size()) +
+                "个文件在修改之后已被游戏更新，为免覆盖游戏的新文件，保持不变：";
+        for (std::size_t i = 0; i < outcome.left.size() && i < kNamedLeft; ++i)
+            text += "\r\n" + GamePath(outcome.left[i]);
+        if (outcome.left.size() > kNamedLeft) text += "\r\n……";
+    }
+    if (!outcome.kept.empty()) {
+        // The store lies beside Game, not in it: named by its whole path, where the player finds it.
+        text += "\r\n\r\n有" + std::to_string(outcome.kept.size()) + "个文件修改之前的原始文件没有放回，仍保存在“" +
+                WideToGbk(PlainPath(StoreFolder(game))) + "”文件夹中：";
+        for (std::size_t i = 0; i < outcome.kept.size() && i < kNamedLeft; ++i)
+            text += "\r\n" + GamePath(StoreRelative(L"originals\\" + outcome.kept[i]));
+        if (outcome.kept.size() > kNamedLeft) text += "\r\n……";
+    }
+    return text;
+}
+
+Text InstalledCaption(const InstalledState& state) {
+    Text caption = "当前界面：";
+    if (state.unfinished) {
+        // Not 原始: what the last change set aside may wait beside the game's files.
+        caption += "上次修改未完成";
+    } else if (state.record == RecordRead::None) {
+        caption += "原始";
+    } else if (state.record == RecordRead::Unreadable) {
+        caption += "未知";
+    } else if (state.ours == 0) {
+        // No file of ours stands (an undo kept originals the game's files
+        // supersede, or the game replaced them all): no theme shows, but
+        // the store still keeps the player's files.
+        caption += "原始（原来的部分文件仍保存在Velmora备份中）";
+    } else {
+        caption += state.word;
+        if (state.changed > 0) caption += "（" + std::to_string(state.changed) + "个文件已被游戏更新）";
+    }
+    return caption;
 }
 
 void UndoThemeInstalls(const Text& target, const std::vector<std::wstring>& discard) {
@@ -215,7 +243,8 @@ void UndoThemeInstalls(const Text& target, const std::vector<std::wstring>& disc
         ShowMessage("当前没有需要撤销的修改，游戏文件保持原样。", kBoxInformation, Text(kInstallTitle));
         return;
     }
-    ShowMessage(DoneText(outcome), kBoxInformation, Text(kInstallTitle));
+    ShowMessage(UndoDoneText(outcome, game), outcome.unfinished.unfinishedPath.empty() ? kBoxInformation : kBoxWarning,
+                Text(kInstallTitle));
 }
 
 InstalledState InstalledIn(const Text& target) {

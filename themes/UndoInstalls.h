@@ -14,9 +14,12 @@
 // How an undo went: nothing was installed, or which files it left as they
 // are because they no longer hold what we wrote (the game patched them),
 // and whose originals the store still keeps (not put back, not discarded).
+// `unfinished.unfinishedPath` is set when the undo is in place but work
+// after it waits (see InstallFailure).
 struct UndoOutcome {
     bool nothingInstalled = false;
     std::vector<std::wstring> left, kept;
+    InstallFailure unfinished;
 };
 
 // Puts back exactly what stood in `game` (an extended path) before our
@@ -41,3 +44,8 @@ void UndoThemeInstalls(const Text& target, const std::vector<std::wstring>& disc
 
 // What the tray menu tells about the target; nothing installed when it is no Game folder.
 InstalledState InstalledIn(const Text& target);
+// The tray menu's 当前界面 line for that state.
+Text InstalledCaption(const InstalledState& state);
+// The box after an undo of `game` (an extended path) that did its work:
+// what was put back, what was left, and where kept originals wait.
+Text UndoDoneText(const UndoOutcome& outcome, const std::wstring& game);
