@@ -85,9 +85,11 @@ unsigned long PutBackUndone(const std::wstring& full, const std::wstring& origin
 
 // Puts one original that an undo moved back where nothing stood into the
 // store again: it is the file under its name while the store has none, and
-// while it holds the original's recorded bytes, when `recorded` tells them
-// (the game may have written a file of its own there since: that one stays,
-// and so does the journal).
+// while it holds the original's recorded bytes, when `recorded` tells them.
+// Other bytes there are the game's, written over the original after it came
+// back: the original is gone with that write, and the game's file stays
+// where it is. Keeping the journal for it would refuse every later install
+// for ever, and moving it into the store would pass it off as the original.
 unsigned long PutBackIntoStore(const std::wstring& full, const std::wstring& original,
                                const FileHash* recorded = nullptr) {
     if (Exists(original) || !IsFile(full)) return 0;
@@ -95,7 +97,7 @@ unsigned long PutBackIntoStore(const std::wstring& full, const std::wstring& ori
         FileHash now;
         const HashResult read = HashOriginal(full, &now);
         if (read == HashResult::Unreadable) return GetLastError();
-        if (read != HashResult::Hashed || now != *recorded) return ERROR_FILE_EXISTS;
+        if (read != HashResult::Hashed || now != *recorded) return 0;
     }
     return RenameStep(full, original) ? 0 : GetLastError();
 }

@@ -341,8 +341,9 @@ class StoreSteps(unittest.TestCase):
     def test_a_recovery_does_not_take_a_file_the_game_made_where_an_original_was_put_back_for_that_original(self):
         """An undo put a.ini's original back where nothing stood, and was cut short before DONE; the game then
         wrote its own a.ini there. Rolling back must not move the game's file into the store as the player's
-        original (every later undo would refuse the store as damaged, and the game's file would be gone): it is
-        left where it is, and the recovery says it could not finish."""
+        original (every later undo would refuse the store as damaged, and the game's file would be gone), nor
+        keep the journal for it (every later start and install would refuse for ever): the game's file stays,
+        and the recovery finishes."""
         start, game = self.game_folder("start")
         self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
         a = os.path.join(game, "DATA", "Menu", "a.ini")
@@ -354,13 +355,15 @@ class StoreSteps(unittest.TestCase):
         self.assertEqual(run_script([["killat", str(k + 1)], ["undo", win(game)]]), ["killed at %d" % (k + 1)])
         with open(a, "wb") as f:
             f.write(b"the game's own a.ini")
-        lines = run_script([["recover", win(game)]])
-        self.assertEqual(lines[0], "recovery-incomplete", lines)
-        self.assertTrue(lines[1].startswith("unrestored ") and lines[1].endswith("DATA\\Menu\\a.ini"), lines)
+        self.assertEqual(run_script([["recover", win(game)]]), ["recovered"])
         with open(a, "rb") as f:
             self.assertEqual(f.read(), b"the game's own a.ini")
         self.assertFalse(os.path.exists(os.path.join(start, STORE, "originals", "DATA", "Menu", "a.ini")))
-        self.assertEqual(run_script([["state", win(game)]]), ["state unfinished"])
+        # Not stuck: the undo runs, and leaves the game's file.
+        lines = run_script([["undo", win(game), "discard"]])
+        self.assertEqual(lines[0], "undone 1 left", lines)
+        with open(a, "rb") as f:
+            self.assertEqual(f.read(), b"the game's own a.ini")
 
     def test_an_undo_keeps_a_superseded_original_unless_its_question_said_it_would_not(self):
         start, game = self.game_folder("start")
