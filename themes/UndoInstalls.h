@@ -41,3 +41,5 @@ void UndoThemeInstalls(const Text& target, const std::vector<std::wstring>& disc
 
 // What the tray menu tells about the target; nothing installed when it is no Game folder.
 InstalledState InstalledIn(const Text& target);
+// The same read on a worker, ahead of the menu (see ReadInstalledStateAhead).
+void ReadInstalledAhead(const Text& target);
