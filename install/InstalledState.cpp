@@ -71,9 +71,10 @@ HashResult HashListed(const std::wstring& path, const WIN32_FIND_DATAW& d, FileH
     return hashed;
 }
 
-}  // namespace
+// Held by the worker reading ahead while it reads.
+SRWLOCK g_readingAhead = SRWLOCK_INIT;
 
-InstalledState ReadInstalledState(const std::wstring& game) {
+InstalledState ReadState(const std::wstring& game) {
     InstalledState state;
     state.unfinished = GetFileAttributesW(JournalPath(game).c_str()) != INVALID_FILE_ATTRIBUTES;
     BackupRecord record;
@@ -118,19 +119,27 @@ InstalledState ReadInstalledState(const std::wstring& game) {
     return state;
 }
 
-namespace {
-
 LONG g_aheadRunning = 0;
 
 DWORD WINAPI ReadAhead(void* parameter) {
     std::wstring* game = static_cast<std::wstring*>(parameter);
-    ReadInstalledState(*game);
+    AcquireSRWLockExclusive(&g_readingAhead);
+    ReadState(*game);
+    ReleaseSRWLockExclusive(&g_readingAhead);
     delete game;
     InterlockedExchange(&g_aheadRunning, 0);
     return 0;
 }
 
 }  // namespace
+
+InstalledState ReadInstalledState(const std::wstring& game) {
+    // A worker reading ahead is let finish first: its hashes are then
+    // known, instead of both reading the same files at once.
+    AcquireSRWLockShared(&g_readingAhead);
+    ReleaseSRWLockShared(&g_readingAhead);
+    return ReadState(game);
+}
 
 void ReadInstalledStateAhead(const std::wstring& game) {
     if (InterlockedCompareExchange(&g_aheadRunning, 1, 0) != 0) return;

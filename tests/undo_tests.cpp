@@ -286,12 +286,12 @@ TEST_F(Undo, AnUndoEndedAtAnyStepIsRolledBackOrFinishedWhenTheProgramStarts) {
         if (trace.compare(kind, 6, "flush ") == 0) ++flushes;
     }
     ASSERT_GT(done, 0);
-    // Every kind of step is ended at: the journal's and the record's
-    // flushes, the original put back where nothing stood, and the kept copy
-    // dropped after DONE because its bytes stand again.
+    // Every kind of step is ended at: the journal's flushes, the original
+    // put back where nothing stood, and the kept copy dropped after DONE
+    // because its bytes stand again.
     const auto stepOn = [&](const std::string& kind, const std::string& tail) {
         for (std::size_t at = 0; (at = trace.find("\nstep ", at)) != std::string::npos; at += 6) {
-            const std::size_t from = trace.find(' ', at + 6) + 1, end = trace.find('\n', from);
+            const std::size_t from = trace.find(' ', at + 6) + 1, end = trace.find_first_of("\r\n", from);
             const std::string line = trace.substr(from, end - from);
             if (line.compare(0, kind.size() + 1, kind + " ") == 0 && line.size() >= tail.size() &&
                 line.compare(line.size() - tail.size(), tail.size(), tail) == 0)
