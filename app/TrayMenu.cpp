@@ -1,5 +1,8 @@
 // The tray icon, hiding when minimised, and the tray menu's commands.
 #include "app/MainWindow.h"
+
+#include <windows.h>
+
 #include "app/MakerInfo.h"
 #include "runtime/Dialogs.h"
 #include "runtime/Process.h"
@@ -54,8 +57,9 @@ void ShowReinstallItem(const InstalledState& state) {
     SetProperty(MainWindow(), "菜单_重新安装", kPropVisible, patched);
 }
 
-// 当前界面 and 撤销修改 as the game folder stands right now: read (and
-// its files hashed) as the menu opens, never at start-up.
+// 当前界面 and 撤销修改 as the game folder stands right now: read as the
+// menu opens (hashing only files no reading ahead has seen as they are now),
+// never at start-up.
 void ShowInstalledState() {
     const InstalledState state = InstalledIn(RememberedTarget());
     SetProperty(MainWindow(), "菜单_当前界面", kPropTitle, InstalledCaption(state));
@@ -77,6 +81,15 @@ void TrayNotify(int kind) {
     } else if (kind == 3) {
         ShowInstalledState();
         ShowPopupMenu(MainWindow(), "托盘菜单", CursorX(), CursorY());
+    } else if (kind == 4) {
+        // The pointer is on the icon: the files the menu would hash are
+        // hashed now, so that it opens at once; it still looks at them all.
+        // It tells of every move: once a second is enough.
+        static ULONGLONG last = 0;
+        const ULONGLONG now = GetTickCount64();
+        if (last != 0 && now - last < 1000) return;
+        last = now;
+        ReadInstalledAhead(RememberedTarget());
     }
 }
 

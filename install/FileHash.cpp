@@ -79,9 +79,11 @@ HashResult Hash(const std::wstring& path, FileHash* hash, bool keepAccessTime) {
     for (;;) {
         DWORD got = 0;
         if (!ReadFile(file.get(), buffer.data(), kChunk, &got, nullptr)) return HashResult::Unreadable;
-        if (got == 0) break;
         h.crc = Update(h.crc, buffer.data(), got);
         h.size += got;
+        // A file read in fewer bytes than asked for is at its end: one call
+        // less for each small file (under Wine each one costs).
+        if (got < kChunk) break;
     }
     *hash = h;
     return HashResult::Hashed;

@@ -11,6 +11,7 @@
 #include "install/FileHash.h"
 #include "install/InstallSteps.h"
 #include "install/SwapNames.h"
+#include "install/Volume.h"
 
 namespace {
 
@@ -369,6 +370,9 @@ bool InstallSwap::Commit(InstallFailure* failure) {
     // would be set aside and then never reach the store. Refused while
     // nothing has changed, naming the folder.
     if (keep_) {
+        // The store's volume looked up once, not once for each folder.
+        unsigned long storeVolume = 0, volume = 0;
+        const bool storeKnown = VolumeOf(ParentFolder(StoreFolder(folder_)), &storeVolume);
         std::vector<std::wstring> checked;
         for (const File& f : files_) {
             if (!f.replaces) continue;
@@ -377,7 +381,7 @@ bool InstallSwap::Commit(InstallFailure* failure) {
             // Game's own volume is the store's (PlanRecord checks it, before DONE).
             if (relative.empty() || Contains(checked, relative)) continue;
             checked.push_back(relative);
-            if (!OnStoreVolume(folder_, Full(relative))) {
+            if (storeKnown && VolumeOf(Full(relative), &volume) && volume != storeVolume) {
                 if (failure && failure->problem == InstallProblem::None) {
                     failure->problem = InstallProblem::OtherVolume;
                     failure->error = ERROR_NOT_SAME_DEVICE;

@@ -27,9 +27,54 @@ std::map<std::wstring, WIN32_FIND_DATAW> ListFolder(const std::wstring& folder) 
     return out;
 }
 
-}  // namespace
+// The hashes taken of recorded files, each with the size and last-write
+// time its file had when it was read: while the listing shows both
+// unchanged, the bytes are taken to be the same (as they are for what we
+// wrote). Shared by the menu and the worker that reads ahead of it.
+struct Remembered {
+    std::uint64_t size = 0, written = 0;
+    FileHash hash;
+};
+SRWLOCK g_rememberedLock = SRWLOCK_INIT;
+std::map<std::wstring, Remembered>* g_remembered = new std::map<std::wstring, Remembered>;  // by upper-cased path
+// A theme's files and a few more: past that, the oldest reading is let go.
+constexpr std::size_t kRememberedAtMost = 4096;
 
-InstalledState ReadInstalledState(const std::wstring& game) {
+bool Recall(const std::wstring& key, std::uint64_t size, std::uint64_t written, FileHash* hash) {
+    AcquireSRWLockShared(&g_rememberedLock);
+    const auto found = g_remembered->find(key);
+    const bool known = found != g_remembered->end() && found->second.size == size && found->second.written == written;
+    if (known) *hash = found->second.hash;
+    ReleaseSRWLockShared(&g_rememberedLock);
+    return known;
+}
+
+void Remember(const std::wstring& key, std::uint64_t size, std::uint64_t written, const FileHash& hash) {
+    AcquireSRWLockExclusive(&g_rememberedLock);
+    if (g_remembered->size() >= kRememberedAtMost) g_remembered->clear();
+    (*g_remembered)[key] = {size, written, hash};
+    ReleaseSRWLockExclusive(&g_rememberedLock);
+}
+
+// What stands at `path`, listed with `d`, read only when no hash of it
+// with that size and time is known. The time is taken before the read: a
+// write during it moves the time on, so the hash is never kept under the
+// time of bytes it did not see.
+HashResult HashListed(const std::wstring& path, const WIN32_FIND_DATAW& d, FileHash* now) {
+    const std::uint64_t size = (std::uint64_t(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
+    const std::uint64_t written =
+        (std::uint64_t(d.ftLastWriteTime.dwHighDateTime) << 32) | d.ftLastWriteTime.dwLowDateTime;
+    const std::wstring key = Upper(path);
+    if (Recall(key, size, written, now)) return HashResult::Hashed;
+    const HashResult hashed = HashFile(path, now);
+    if (hashed == HashResult::Hashed && now->size == size) Remember(key, size, written, *now);
+    return hashed;
+}
+
+// Held by the worker reading ahead while it reads.
+SRWLOCK g_readingAhead = SRWLOCK_INIT;
+
+InstalledState ReadState(const std::wstring& game) {
     InstalledState state;
     state.unfinished = GetFileAttributesW(JournalPath(game).c_str()) != INVALID_FILE_ATTRIBUTES;
     BackupRecord record;
@@ -62,7 +107,7 @@ InstalledState ReadInstalledState(const std::wstring& game) {
                 kind = f.original ? RecordedNow::Superseded : RecordedNow::Patched;
             } else {
                 FileHash now;
-                const HashResult hashed = HashFile(game + L"\\" + f.relative, &now);
+                const HashResult hashed = HashListed(game + L"\\" + f.relative, d, &now);
                 kind = hashed == HashResult::Unreadable ? RecordedNow::Ours
                                                         : Classify(f, hashed == HashResult::Hashed ? &now : nullptr);
             }
@@ -73,4 +118,35 @@ InstalledState ReadInstalledState(const std::wstring& game) {
         if (kind == RecordedNow::Superseded) state.superseded.push_back(f.relative);
     }
     return state;
+}
+
+LONG g_aheadRunning = 0;
+
+DWORD WINAPI ReadAhead(void* parameter) {
+    std::wstring* game = static_cast<std::wstring*>(parameter);
+    AcquireSRWLockExclusive(&g_readingAhead);
+    ReadState(*game);
+    ReleaseSRWLockExclusive(&g_readingAhead);
+    delete game;
+    InterlockedExchange(&g_aheadRunning, 0);
+    return 0;
+}
+
+}  // namespace
+
+InstalledState ReadInstalledState(const std::wstring& game) {
+    // A worker reading ahead is let finish first: its hashes are then
+    // known, instead of both reading the same files at once.
+    AcquireSRWLockShared(&g_readingAhead);
+    ReleaseSRWLockShared(&g_readingAhead);
+    return ReadState(game);
+}
+
+void ReadInstalledStateAhead(const std::wstring& game) {
+    if (InterlockedCompareExchange(&g_aheadRunning, 1, 0) != 0) return;
+    std::wstring* copy = new std::wstring(game);
+    ScopedKernelHandle thread(CreateThread(nullptr, 0, ReadAhead, copy, 0, nullptr));
+    if (thread) return;
+    delete copy;
+    InterlockedExchange(&g_aheadRunning, 0);
 }

@@ -31,5 +31,11 @@ struct InstalledState {
 // files it must: one whose size and last-write time are both as written
 // holds what was written, one whose size is neither the written one nor
 // its original's holds something else. A file that cannot be read counts
-// as unchanged.
+// as unchanged. A hash taken of a file earlier in this process (here or
+// ahead, below) counts while the listing still shows that file with the
+// size and last-write time it had then; any other file is read again.
 InstalledState ReadInstalledState(const std::wstring& game);
+// The same reading on a worker, so that the menu opened right after finds
+// the hashes it needs already taken (a file the game wrote since is still
+// read again then). Nothing when a worker is reading already.
+void ReadInstalledStateAhead(const std::wstring& game);

@@ -4,16 +4,19 @@
 
 #include "runtime/ScopedHandle.h"
 
+bool VolumeOf(const std::wstring& path, unsigned long* serial) {
+    BY_HANDLE_FILE_INFORMATION info;
+    ScopedFile file(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file || !GetFileInformationByHandle(file.get(), &info)) return false;
+    *serial = info.dwVolumeSerialNumber;
+    return true;
+}
+
 bool SameVolume(const std::wstring& a, const std::wstring& b) {
-    BY_HANDLE_FILE_INFORMATION ia, ib;
-    ScopedFile fa(CreateFileW(a.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    ScopedFile fb(CreateFileW(b.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    unsigned long va = 0, vb = 0;
     // Where it cannot be told, the renames will tell.
-    if (!fa || !fb || !GetFileInformationByHandle(fa.get(), &ia) || !GetFileInformationByHandle(fb.get(), &ib))
-        return true;
-    return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber;
+    return !VolumeOf(a, &va) || !VolumeOf(b, &vb) || va == vb;
 }
 
 std::wstring ParentFolder(const std::wstring& path) {

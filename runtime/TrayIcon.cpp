@@ -86,6 +86,10 @@ int TrayKind(LPARAM lp) {
         case WM_LBUTTONDBLCLK: return 2;
         case WM_RBUTTONUP:
         case WM_CONTEXTMENU: return 3;
+        // The pointer over the icon, or a button going down on it: a click
+        // may follow, and whatever it opens can be made ready meanwhile.
+        case WM_MOUSEMOVE:
+        case WM_RBUTTONDOWN: return 4;
     }
     return 0;
 }

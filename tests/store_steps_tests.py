@@ -695,6 +695,30 @@ class StoreSteps(unittest.TestCase):
         self.assertGreater(k, kinds.index("done") + 1)
         return k
 
+    def test_a_file_of_ours_the_game_rewrote_in_the_same_size_is_kept_when_a_second_install_sets_it_aside(self):
+        """The game's rewrite of ClientZips.txt keeps the size, and once even the last-write time our install gave
+        it (a patcher that sets times from its own list): what a second install sets aside is kept as the newest
+        original whatever its size and time say, since only its bytes tell it from ours; the undo gives it back."""
+        for keep_time in (False, True):
+            with self.subTest(keep_time=keep_time):
+                start, game = self.game_folder("start-%s" % keep_time)
+                self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+                target = os.path.join(game, "ClientZips.txt")
+                with open(target, "rb") as f:
+                    ours = f.read()
+                written = os.stat(target)
+                with open(target, "wb") as f:
+                    f.write(ours.upper())
+                if keep_time:
+                    os.utime(target, ns=(written.st_atime_ns, written.st_mtime_ns))
+                self.assertEqual(len(ours.upper()), len(ours))
+                self.assertIn("result 1", self.install(self.second, game, 2, "钻石"))
+                holding = [p for p, st in tree(start).items() if st and st[0] == ours.upper()]
+                self.assertEqual(holding, [os.path.join(STORE, "originals", "ClientZips.txt")])
+                self.assertIn("undone 0 left", run_script([["undo", win(game)]]))
+                with open(target, "rb") as f:
+                    self.assertEqual(f.read(), ours.upper())
+
     def test_an_original_held_after_done_is_not_reported_as_nothing_installed(self):
         """A scanner holds the set-aside ClientZips.txt when the install wants to move it into the store after
         DONE: the record cannot be written yet. The menu must not say 原始 (nothing installed, undo greyed)

@@ -312,6 +312,60 @@ TEST(Boxes, KeptOriginalsAreNamedByTheFolderThePlayerFindsThemIn) {
     EXPECT_TRUE(Has(text, L"“C:\\英雄联盟\\Velmora备份”")) << text;
     EXPECT_TRUE(Has(text, L"Velmora备份\\originals\\DATA\\Menu\\a.ini")) << text;
     EXPECT_FALSE(Has(text, L"..\\")) << text;
+// The menu keeps the hashes it took (and those the reading ahead took) only
+// while the listing shows each file as it was then: a file the game writes
+// afterwards is read again, whatever its size, and so is one read as it was
+// being written.
+TEST_F(Scratch, TheStateReadsAgainEveryFileTheGameWroteSinceItLooked) {
+    const std::wstring folder = root_ + L"\\remembered";
+    const std::wstring game = folder + L"\\Game";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(game.c_str(), nullptr));
+    const std::string ours = "installed bytes", before = "the player's own";
+    const std::wstring path = game + L"\\a.ini";
+    BackupRecord r;
+    r.entry = 2;
+    r.word = "钻石";
+    r.time = RecordTimeNow();
+    // Written long ago by us: any time it has now says it was written since.
+    r.files.push_back({L"a.ini", HashBytes(ByteSpan(before.data(), before.size())),
+                       HashBytes(ByteSpan(ours.data(), ours.size())), 1});
+    const std::wstring store = StoreFolder(game);
+    ASSERT_TRUE(CreateDirectoryW(store.c_str(), nullptr));
+    ASSERT_TRUE(WriteAll(RecordPath(store), FormatRecord(r)));
+    int minute = 0;
+    const auto write = [&](const std::string& bytes) {
+        ASSERT_TRUE(WriteAll(path, bytes));
+        HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        SYSTEMTIME st = {2021, 3, 0, 5, 10, WORD(minute++), 30, 0};
+        FILETIME ft;
+        SystemTimeToFileTime(&st, &ft);
+        ASSERT_TRUE(SetFileTime(h, nullptr, nullptr, &ft));
+        CloseHandle(h);
+    };
+    const auto changed = [&] { return ReadInstalledState(game).changed; };
+
+    write(ours);  // the same bytes, written again
+    EXPECT_EQ(changed(), 0);
+    EXPECT_EQ(changed(), 0);
+    write("INSTALLED BYTES");  // a patch of the same size
+    EXPECT_EQ(changed(), 1);
+    EXPECT_EQ(ReadInstalledState(game).superseded, std::vector<std::wstring>{L"a.ini"});
+    write(before.substr(0, ours.size()));  // another patch, again of that size
+    EXPECT_EQ(changed(), 1);
+    write(ours);  // ours again
+    EXPECT_EQ(changed(), 0);
+
+    // Read ahead on a worker, then patched: the menu still sees the patch.
+    write("installed BYTES");
+    ReadInstalledStateAhead(game);
+    Sleep(200);
+    write("INSTALLED bytes");
+    EXPECT_EQ(changed(), 1);
+    write(ours);
+    ReadInstalledStateAhead(game);
+    Sleep(200);
+    EXPECT_EQ(changed(), 0);
 }
 
 }  // namespace

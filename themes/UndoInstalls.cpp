@@ -251,3 +251,8 @@ InstalledState InstalledIn(const Text& target) {
     const std::wstring game = GameFolderOf(target);
     return game.empty() ? InstalledState() : ReadInstalledState(game);
 }
+
+void ReadInstalledAhead(const Text& target) {
+    const std::wstring game = GameFolderOf(target);
+    if (!game.empty()) ReadInstalledStateAhead(game);
+}

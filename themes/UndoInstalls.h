@@ -49,3 +49,5 @@ Text InstalledCaption(const InstalledState& state);
 // The box after an undo of `game` (an extended path) that did its work:
 // what was put back, what was left, and where kept originals wait.
 Text UndoDoneText(const UndoOutcome& outcome, const std::wstring& game);
+// The same read on a worker, ahead of the menu (see ReadInstalledStateAhead).
+void ReadInstalledAhead(const Text& target);
