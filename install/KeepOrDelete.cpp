@@ -20,20 +20,6 @@ std::wstring OnDiskName(const std::wstring& game, const std::wstring& relative) 
     return (slash == std::wstring::npos ? std::wstring() : relative.substr(0, slash + 1)) + entry.cFileName;
 }
 
-// Whether a set-aside file has the size and last-write time an earlier
-// install gave it (from its archive member, never the time of a write):
-// it then holds what that install wrote, as the tray menu takes it too.
-bool StillAsWritten(const std::wstring& aside, const RecordedFile& known) {
-    WIN32_FILE_ATTRIBUTE_DATA d;
-    if (known.written == 0 || !GetFileAttributesExW(aside.c_str(), GetFileExInfoStandard, &d) ||
-        (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return false;
-    const std::uint64_t size = (std::uint64_t(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
-    const std::uint64_t written =
-        (std::uint64_t(d.ftLastWriteTime.dwHighDateTime) << 32) | d.ftLastWriteTime.dwLowDateTime;
-    return size == known.installed.size && written == known.written;
-}
-
 }  // namespace
 
 bool PlanRecord(const std::wstring& game, const std::vector<SwappedFile>& files,
@@ -51,11 +37,10 @@ bool PlanRecord(const std::wstring& game, const std::vector<SwappedFile>& files,
         const RecordedFile* known = FindRecorded(record, f.relative);
         FileHash now;
         bool keep = false;
-        if (f.replaces && known && StillAsWritten(aside, *known)) {
-            // What an earlier install wrote, untouched since: it goes, and its
-            // hash is the one recorded.
-            now = known->installed;
-        } else if (f.replaces) {
+        // Always by its bytes, read after the rename: its size and time say
+        // nothing for certain (a patcher may set the time from its own list),
+        // and a file taken for ours is deleted.
+        if (f.replaces) {
             const HashResult hashed = HashOriginal(aside, &now);
             if (hashed == HashResult::Unreadable) return NoteFailure(failure, GetLastError(), f.relative + kAsideSuffix);
             // Gone since it was set aside: there is nothing to keep.

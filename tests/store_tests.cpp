@@ -312,6 +312,8 @@ TEST(Boxes, KeptOriginalsAreNamedByTheFolderThePlayerFindsThemIn) {
     EXPECT_TRUE(Has(text, L"“C:\\英雄联盟\\Velmora备份”")) << text;
     EXPECT_TRUE(Has(text, L"Velmora备份\\originals\\DATA\\Menu\\a.ini")) << text;
     EXPECT_FALSE(Has(text, L"..\\")) << text;
+}
+
 // The menu keeps the hashes it took (and those the reading ahead took) only
 // while the listing shows each file as it was then: a file the game writes
 // afterwards is read again, whatever its size, and so is one read as it was
