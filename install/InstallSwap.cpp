@@ -6,11 +6,13 @@
 
 #include "runtime/Encoding.h"
 #include "install/BackupStore.h"
+#include "install/DurableMove.h"
 #include "install/KeepOrDelete.h"
 #include "install/SwapJournal.h"
 #include "install/FileHash.h"
 #include "install/InstallSteps.h"
 #include "install/SwapNames.h"
+#include "install/Volume.h"
 
 namespace {
 
@@ -75,10 +77,18 @@ unsigned long PutBack(const std::wstring& full, bool replaces, std::vector<std::
 unsigned long PutBackUndone(const std::wstring& full, const std::wstring& original) {
     const std::wstring staged = StagedPath(full);
     if (!Exists(staged)) return 0;  // ours never went aside, or is back
+    // Where renames keep no order the original was copied in: a copy cut short goes.
+    if (!original.empty() && !DeleteStep(CopyPath(full))) return GetLastError();
     if (Exists(full)) {
-        // Something else came in: only the original may be moved back out.
-        if (original.empty() || Exists(original)) return ERROR_ALREADY_EXISTS;
-        if (!RenameStep(full, original)) return GetLastError();
+        // Something else came in: only the original may be moved back out,
+        // or its copy deleted while the original still stands in the store.
+        if (original.empty()) return ERROR_ALREADY_EXISTS;
+        if (Exists(original)) {
+            if (!SameBytes(full, original)) return ERROR_ALREADY_EXISTS;
+            if (!DeleteStep(full)) return GetLastError();
+        } else if (!RenameStep(full, original)) {
+            return GetLastError();
+        }
     }
     return RenameStep(staged, WithoutSuffix(staged)) ? 0 : GetLastError();
 }
@@ -86,7 +96,10 @@ unsigned long PutBackUndone(const std::wstring& full, const std::wstring& origin
 // Puts one original that an undo moved back where nothing stood into the
 // store again: it is the file under its name while the store has none.
 unsigned long PutBackIntoStore(const std::wstring& full, const std::wstring& original) {
-    if (Exists(original) || !IsFile(full)) return 0;
+    if (!DeleteStep(CopyPath(full))) return GetLastError();
+    if (!IsFile(full)) return 0;
+    // Copied in where renames keep no order: the copy goes, while its bytes are the original's.
+    if (Exists(original)) return !SameBytes(full, original) || DeleteStep(full) ? 0 : GetLastError();
     return RenameStep(full, original) ? 0 : GetLastError();
 }
 
@@ -104,22 +117,33 @@ const KeptOriginal* KeptFor(const JournalContents& j, const std::wstring& relati
 bool FinishAfterDone(const std::wstring& folder, const JournalContents& j, InstallFailure* failure) {
     bool clean = true, keptAll = true;
     const std::wstring store = StoreFolder(folder);
+    const bool ordered = RenamesLoggedInOrder(folder);
     for (const SwapEntry& s : j.swapped) {
+        const std::wstring full = folder + L"\\" + s.relative, staged = StagedPath(full);
+        // Its move in lost (where renames keep no order, by a power cut): ours goes in now.
+        if (IsFile(staged) && !Exists(full) && !RenameStep(staged, full))
+            clean = NoteFailure(failure, GetLastError(), s.relative + kStagedSuffix);
         if (!s.replaces) continue;
         const KeptOriginal* kept = KeptFor(j, s.relative);
-        const std::wstring aside = AsidePath(folder + L"\\" + s.relative);
-        const unsigned long error = kept ? KeepOriginal(folder, s.relative, kept->kept)
+        const std::wstring aside = AsidePath(full);
+        const unsigned long error = kept ? KeepOriginal(folder, s.relative, kept->kept, ordered)
                                          : (DeleteStep(aside) ? 0 : GetLastError());
         if (error) clean = NoteFailure(failure, error, s.relative + kAsideSuffix);
         if (error && kept) keptAll = false;
     }
     // Only once every original is in the store does the record say so.
     if (j.store && keptAll)
-        if (const unsigned long error = ReplaceRecord(store)) clean = NoteFailure(failure, error, StoreRelative(L"record.txt"));
+        if (const unsigned long error = ReplaceRecord(store, ordered)) clean = NoteFailure(failure, error, StoreRelative(L"record.txt"));
     for (const auto* names : {&j.undo.restore, &j.undo.remove})
         for (const std::wstring& relative : *names)
             if (!DeleteStep(StagedPath(folder + L"\\" + relative)))
                 clean = NoteFailure(failure, GetLastError(), relative + kStagedSuffix);
+    // Where renames keep no order an original was copied back, not moved: the
+    // store's copy goes now, while its bytes stand in Game (else it stays).
+    for (const auto* names : {&j.undo.restore, &j.undo.putBack})
+        for (const std::wstring& relative : *names)
+            if (const unsigned long error = DropIfStandsAgain(folder, store, relative))
+                clean = NoteFailure(failure, error, StoreRelative(L"originals\\" + relative));
     for (const std::wstring& relative : j.undo.drop)
         if (const unsigned long error = DropOriginal(store, relative))
             clean = NoteFailure(failure, error, StoreRelative(L"originals\\" + relative));
@@ -128,12 +152,44 @@ bool FinishAfterDone(const std::wstring& folder, const JournalContents& j, Insta
             clean = NoteFailure(failure, error, StoreRelative(L"originals\\" + relative));
     for (auto it = j.undo.folders.rbegin(); it != j.undo.folders.rend(); ++it) RemoveFolderStep(folder + L"\\" + *it);
     if (j.removeStore)
-        if (const unsigned long error = RemoveStore(store)) clean = NoteFailure(failure, error, StoreRelative());
+        if (const unsigned long error = RemoveStore(store, ordered)) clean = NoteFailure(failure, error, StoreRelative());
     return clean;
 }
 
 bool Contains(const std::vector<std::wstring>& paths, const std::wstring& path) {
     return std::find(paths.begin(), paths.end(), path) != paths.end();
+}
+
+// Where renames keep no order: every folder whose entries the journal's
+// steps may have changed, confirmed on disk, each once (a removed one in
+// its parent). Before DONE, and before the journal goes, so that neither
+// reaches the disk ahead of what it stands for.
+bool FlushChangedFolders(const std::wstring& folder, const JournalContents& j, InstallFailure* failure) {
+    const std::wstring store = StoreFolder(folder);
+    std::vector<std::wstring> folders;
+    const auto add = [&](const std::wstring& path) {
+        const std::wstring parent = ParentFolder(path);
+        if (!Contains(folders, parent)) folders.push_back(parent);
+    };
+    for (const auto* names : {&j.staged, &j.folders, &j.undo.restore, &j.undo.remove, &j.undo.putBack, &j.undo.folders})
+        for (const std::wstring& relative : *names) add(folder + L"\\" + relative);
+    for (const SwapEntry& s : j.swapped) add(folder + L"\\" + s.relative);
+    for (const KeptOriginal& k : j.kept) add(OriginalPath(store, k.kept));
+    for (const auto* names : {&j.undo.restore, &j.undo.putBack, &j.undo.drop, &j.undo.asBefore})
+        for (const std::wstring& relative : *names) add(OriginalPath(store, relative));
+    if (j.store) add(RecordPath(store)), add(store);
+    for (const std::wstring& f : folders) {
+        if (!Exists(f) || FlushFolderStep(f)) continue;
+        // Named as a failure names it: relative to Game.
+        const auto under = [&](const std::wstring& base) {
+            return f.compare(0, base.size() + 1, base + L"\\") == 0 ? f.substr(base.size() + 1) : std::wstring();
+        };
+        const std::wstring relative = f.compare(0, store.size(), store) == 0 ? StoreRelative(under(store))
+                                      : f.size() < folder.size()             ? std::wstring(L"..")
+                                                                             : under(folder);
+        return NoteFailure(failure, GetLastError(), relative);
+    }
+    return true;
 }
 
 }  // namespace
@@ -167,6 +223,7 @@ bool InstallSwap::StartJournal(const std::string& lines, bool flush, InstallFail
         if (failure && failure->problem == InstallProblem::None) *failure = RefusedOver(earlier);
         return false;
     }
+    ordered_ = RenamesLoggedInOrder(folder_);
     const std::wstring journal = JournalPath(folder_);
     // Never over one that appeared meanwhile (another instance's install):
     // its owner would delete ours when it ends.
@@ -191,7 +248,8 @@ bool InstallSwap::Begin(const std::vector<std::wstring>& files, InstallFailure* 
 }
 
 bool InstallSwap::NoteCreatedFolder(const std::wstring& relative, InstallFailure* failure) {
-    if (!Append(InstallStep::Journal, "D " + WideToUtf8(relative) + "\n", false, failure)) return false;
+    // Where renames keep no order, on disk before the folder is: else it could outlive a lost line.
+    if (!Append(InstallStep::Journal, "D " + WideToUtf8(relative) + "\n", !ordered_, failure)) return false;
     folders_.push_back(relative);
     listing_.Made(relative);
     return true;
@@ -296,7 +354,7 @@ bool InstallSwap::PrepareStore(const std::vector<SwappedFile>& swapped, std::str
     const std::wstring store = StoreFolder(folder_);
     const bool make = GetFileAttributesW(store.c_str()) == INVALID_FILE_ATTRIBUTES;
     // Named before the store is touched, so that a roll-back finds what to undo.
-    if (!Append(InstallStep::Journal, make ? "T\nM\n" : "T\n", false, failure)) return false;
+    if (!Append(InstallStep::Journal, make ? "T\nM\n" : "T\n", !ordered_, failure)) return false;
     recordStaged_ = true;
     if (make) {
         storeMade_ = true;
@@ -415,7 +473,7 @@ bool InstallSwap::Commit(InstallFailure* failure) {
         }
     }
     if (!flusher_.Finish(&unflushed, &error)) return FailFlush(unflushed, error, failure);
-    if (!Append(InstallStep::JournalDone, "DONE\n", true, failure)) {
+    if (!FlushBeforeDone(failure) || !Append(InstallStep::JournalDone, "DONE\n", true, failure)) {
         RollBack(failure);
         return false;
     }
@@ -458,6 +516,7 @@ void InstallSwap::RollBack(InstallFailure* failure) {
     for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) RemoveFolderStep(Full(*it));
     if (recordStaged_) clean = DropStagedRecord(StoreFolder(folder_)) == 0 && clean;
     if (storeMade_) RemoveFolderStep(StoreFolder(folder_));
+    clean = clean && FlushBeforeJournalGoes();
     // Held open until here, so that no other instance's recovery works on the same files at once.
     journal_.reset();
     // Kept while anything is left: the next recovery finishes from the names on disk.
@@ -516,11 +575,11 @@ bool InstallSwap::Undo(const UndoPlan& plan, std::vector<RecordedFile>* changed,
             keeps.files.push_back(plan.restored[i]);
             continue;
         }
-        if (!RenameStep(OriginalPath(store, r), full)) return fail(r);
+        if (!BringBack(OriginalPath(store, r), full)) return fail(r);
     }
     for (const std::wstring& p : plan.putBack) {
         ++putBack;
-        if (!RenameStep(OriginalPath(store, p), Full(p))) return fail(p);
+        if (!BringBack(OriginalPath(store, p), Full(p))) return fail(p);
     }
     for (std::size_t i = 0; i < plan.remove.size(); ++i) {
         const std::wstring& x = plan.remove[i];
@@ -540,7 +599,7 @@ bool InstallSwap::Undo(const UndoPlan& plan, std::vector<RecordedFile>* changed,
             return false;
         }
     }
-    if (!Append(InstallStep::JournalDone, "DONE\n", true, failure)) {
+    if (!FlushBeforeDone(failure) || !Append(InstallStep::JournalDone, "DONE\n", true, failure)) {
         RollBackUndo(plan, restored, putBack, removed, failure);
         return false;
     }
@@ -555,8 +614,8 @@ void InstallSwap::FinishFromJournal() {
     // move an original into the store: one deletes what the other moved in).
     JournalContents done;
     unsigned long error = 0;
-    const bool finished =
-        ReadOwnJournal(folder_, &done, &error) && done.done && FinishAfterDone(folder_, done, nullptr);
+    const bool finished = ReadOwnJournal(folder_, &done, &error) && done.done && FinishAfterDone(folder_, done, nullptr) &&
+                          (ordered_ || FlushChangedFolders(folder_, done, nullptr));
     journal_.reset();
     if (finished) DeleteStep(JournalPath(folder_));
 }
@@ -583,9 +642,27 @@ void InstallSwap::RollBackUndo(const UndoPlan& plan, std::size_t restored, std::
             NoteUnrestored(failure, error, plan.remove[i]);
         }
     clean = DropStagedRecord(store) == 0 && clean;
+    clean = clean && FlushBeforeJournalGoes();
     // Held open until here, so that no other instance's recovery works on the same files at once.
     journal_.reset();
     if (clean) DeleteStep(JournalPath(folder_));
+}
+
+bool InstallSwap::FlushBeforeDone(InstallFailure* failure) {
+    if (ordered_) return true;
+    JournalContents j;
+    unsigned long error = 0;
+    if (!ReadOwnJournal(folder_, &j, &error)) return NoteFailure(failure, error, kJournalName);
+    return FlushChangedFolders(folder_, j, failure);
+}
+
+bool InstallSwap::FlushBeforeJournalGoes() { return FlushBeforeDone(nullptr); }
+
+bool InstallSwap::BringBack(const std::wstring& original, const std::wstring& full) {
+    // The store's original stays until after DONE: a copy never leaves it in neither folder.
+    if (ordered_) return RenameStep(original, full);
+    const unsigned long error = CopyDurably(original, full, false);
+    return error == 0 || (SetLastError(error), false);
 }
 
 InstallFailure RefusedOver(const InstallFailure& recovery) {
@@ -640,7 +717,7 @@ bool RecoverInterruptedInstall(const std::wstring& folder, InstallFailure* failu
             if (const unsigned long e = DropStagedRecord(store)) clean = NoteFailure(failure, e, StoreRelative(L"record.txt"));
         if (j.storeMade) RemoveFolderStep(store);
     }
-    if (!clean) return false;
+    if (!clean || (!RenamesLoggedInOrder(folder) && !FlushChangedFolders(folder, j, failure))) return false;
     if (!DeleteHeldStep(held.get(), journal)) return NoteFailure(failure, GetLastError(), kJournalName);
     held.reset();
     // Left behind only by a kill right here: the next install of that name removes it.

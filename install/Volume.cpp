@@ -20,3 +20,16 @@ std::wstring ParentFolder(const std::wstring& path) {
     const std::size_t slash = path.find_last_of(L'\\');
     return slash == std::wstring::npos ? path : path.substr(0, slash);
 }
+
+bool RenamesLoggedInOrder(const std::wstring& folder) {
+    wchar_t name[MAX_PATH + 1] = L"";
+    const DWORD told = GetEnvironmentVariableW(L"VELMORA_TEST_FILE_SYSTEM", name, MAX_PATH);
+    if (told == 0 || told >= MAX_PATH) {
+        // The volume's root ("C:\", or a mounted folder's) is what GetVolumeInformationW takes.
+        std::wstring root(folder.size() + 2, L'\0');
+        if (!GetVolumePathNameW(folder.c_str(), root.data(), DWORD(root.size())) ||
+            !GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr, name, MAX_PATH))
+            return false;
+    }
+    return lstrcmpiW(name, L"NTFS") == 0 || lstrcmpiW(name, L"ReFS") == 0;
+}
