@@ -76,9 +76,9 @@ unsigned long PutBack(const std::wstring& full, bool replaces, std::vector<std::
 // store's name for it, empty where no file stood.
 unsigned long PutBackUndone(const std::wstring& full, const std::wstring& original) {
     const std::wstring staged = StagedPath(full);
-    if (!Exists(staged)) return 0;  // ours never went aside, or is back
-    // Where renames keep no order the original was copied in: a copy cut short goes.
+    // Where renames keep no order the original is copied in: a copy cut short goes.
     if (!original.empty() && !DeleteStep(CopyPath(full))) return GetLastError();
+    if (!Exists(staged)) return 0;  // ours never went aside, or is back
     if (Exists(full)) {
         // Something else came in: only the original may be moved back out,
         // or its copy deleted while the original still stands in the store.
