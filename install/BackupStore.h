@@ -2,9 +2,10 @@
 // installs replaced, and the record of what we installed (BackupRecord.h).
 //
 // It lies beside the Game folder, so on the same volume (the originals are
-// moved in and out by renaming, bytes, times and attributes and all) but
-// never inside it, where the game's repair tool could take unknown files
-// for damage; its name says whose it is:
+// moved in and out by renaming, bytes, times and attributes and all; on FAT
+// and exFAT copied with all of them, see DurableMove.h) but never inside
+// it, where the game's repair tool could take unknown files for damage;
+// its name says whose it is:
 //   <game folder>\Velmora备份\record.txt
 //   <game folder>\Velmora备份\originals\<path under Game>
 // It is changed only inside an install's or an undo's all-or-nothing swap.

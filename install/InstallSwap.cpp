@@ -73,17 +73,19 @@ unsigned long PutBack(const std::wstring& full, bool replaces, std::vector<std::
 // Puts one file of an undo back as it was before the undo, from whatever
 // point the undo or an earlier put-back reached: the original (if one came
 // in) back into the store, ours back under its own name. `original` is the
-// store's name for it, empty where no file stood.
-unsigned long PutBackUndone(const std::wstring& full, const std::wstring& original) {
+// store's name for it, empty where no file stood. `copied`: renames keep
+// no order there, and the undo copied originals in (BringBack).
+unsigned long PutBackUndone(const std::wstring& full, const std::wstring& original, bool copied) {
     const std::wstring staged = StagedPath(full);
-    // Where renames keep no order the original is copied in: a copy cut short goes.
-    if (!original.empty() && !DeleteStep(CopyPath(full))) return GetLastError();
+    // A copy cut short goes.
+    if (copied && !original.empty() && !DeleteStep(CopyPath(full))) return GetLastError();
     if (!Exists(staged)) return 0;  // ours never went aside, or is back
     if (Exists(full)) {
         // Something else came in: only the original may be moved back out,
         // or its copy deleted while the original still stands in the store.
         if (original.empty()) return ERROR_ALREADY_EXISTS;
         if (Exists(original)) {
+            if (!copied) return ERROR_ALREADY_EXISTS;
             if (!SameBytes(full, original)) return ERROR_ALREADY_EXISTS;
             if (!DeleteStep(full)) return GetLastError();
         } else if (!RenameStep(full, original)) {
@@ -95,11 +97,11 @@ unsigned long PutBackUndone(const std::wstring& full, const std::wstring& origin
 
 // Puts one original that an undo moved back where nothing stood into the
 // store again: it is the file under its name while the store has none.
-unsigned long PutBackIntoStore(const std::wstring& full, const std::wstring& original) {
-    if (!DeleteStep(CopyPath(full))) return GetLastError();
+unsigned long PutBackIntoStore(const std::wstring& full, const std::wstring& original, bool copied) {
+    if (copied && !DeleteStep(CopyPath(full))) return GetLastError();
     if (!IsFile(full)) return 0;
-    // Copied in where renames keep no order: the copy goes, while its bytes are the original's.
-    if (Exists(original)) return !SameBytes(full, original) || DeleteStep(full) ? 0 : GetLastError();
+    // Copied in: the copy goes, while its bytes are the original's.
+    if (Exists(original)) return !copied || !SameBytes(full, original) || DeleteStep(full) ? 0 : GetLastError();
     return RenameStep(full, original) ? 0 : GetLastError();
 }
 
@@ -140,10 +142,11 @@ bool FinishAfterDone(const std::wstring& folder, const JournalContents& j, Insta
                 clean = NoteFailure(failure, GetLastError(), relative + kStagedSuffix);
     // Where renames keep no order an original was copied back, not moved: the
     // store's copy goes now, while its bytes stand in Game (else it stays).
-    for (const auto* names : {&j.undo.restore, &j.undo.putBack})
-        for (const std::wstring& relative : *names)
-            if (const unsigned long error = DropIfStandsAgain(folder, store, relative))
-                clean = NoteFailure(failure, error, StoreRelative(L"originals\\" + relative));
+    if (!ordered)
+        for (const auto* names : {&j.undo.restore, &j.undo.putBack})
+            for (const std::wstring& relative : *names)
+                if (const unsigned long error = DropIfStandsAgain(folder, store, relative))
+                    clean = NoteFailure(failure, error, StoreRelative(L"originals\\" + relative));
     for (const std::wstring& relative : j.undo.drop)
         if (const unsigned long error = DropOriginal(store, relative))
             clean = NoteFailure(failure, error, StoreRelative(L"originals\\" + relative));
@@ -627,17 +630,17 @@ void InstallSwap::RollBackUndo(const UndoPlan& plan, std::size_t restored, std::
     const std::wstring store = StoreFolder(folder_);
     bool clean = true;
     for (std::size_t i = 0; i < restored; ++i)
-        if (const unsigned long error = PutBackUndone(Full(plan.restore[i]), OriginalPath(store, plan.restore[i]))) {
+        if (const unsigned long error = PutBackUndone(Full(plan.restore[i]), OriginalPath(store, plan.restore[i]), !ordered_)) {
             clean = false;
             NoteUnrestored(failure, error, plan.restore[i]);
         }
     for (std::size_t i = 0; i < putBack; ++i)
-        if (const unsigned long error = PutBackIntoStore(Full(plan.putBack[i]), OriginalPath(store, plan.putBack[i]))) {
+        if (const unsigned long error = PutBackIntoStore(Full(plan.putBack[i]), OriginalPath(store, plan.putBack[i]), !ordered_)) {
             clean = false;
             NoteUnrestored(failure, error, plan.putBack[i]);
         }
     for (std::size_t i = 0; i < removed; ++i)
-        if (const unsigned long error = PutBackUndone(Full(plan.remove[i]), std::wstring())) {
+        if (const unsigned long error = PutBackUndone(Full(plan.remove[i]), std::wstring(), false)) {
             clean = false;
             NoteUnrestored(failure, error, plan.remove[i]);
         }
@@ -687,6 +690,7 @@ bool RecoverInterruptedInstall(const std::wstring& folder, InstallFailure* failu
     JournalContents j;
     unsigned long error = 0;
     if (!ReadJournalFile(held.get(), folder, &j, &error)) return NoteFailure(failure, error, kJournalName);
+    const bool ordered = RenamesLoggedInOrder(folder);
     // The new files stand: the originals set aside go, or into the store.
     bool clean = !j.done || FinishAfterDone(folder, j, failure);
     const std::wstring store = StoreFolder(folder);
@@ -700,10 +704,10 @@ bool RecoverInterruptedInstall(const std::wstring& folder, InstallFailure* failu
         for (const SwapEntry& s : j.swapped) putBack(s.relative, PutBack(folder + L"\\" + s.relative, s.replaces, &afterJournal));
         // An undo cut short: each file as it was before it.
         for (const std::wstring& r : j.undo.restore)
-            putBack(r, PutBackUndone(folder + L"\\" + r, OriginalPath(store, r)));
-        for (const std::wstring& x : j.undo.remove) putBack(x, PutBackUndone(folder + L"\\" + x, std::wstring()));
+            putBack(r, PutBackUndone(folder + L"\\" + r, OriginalPath(store, r), !ordered));
+        for (const std::wstring& x : j.undo.remove) putBack(x, PutBackUndone(folder + L"\\" + x, std::wstring(), false));
         for (const std::wstring& p : j.undo.putBack)
-            putBack(p, PutBackIntoStore(folder + L"\\" + p, OriginalPath(store, p)));
+            putBack(p, PutBackIntoStore(folder + L"\\" + p, OriginalPath(store, p), !ordered));
     }
     for (const std::wstring& relative : j.staged) {
         const std::wstring staged = StagedPath(folder + L"\\" + relative);
@@ -717,7 +721,7 @@ bool RecoverInterruptedInstall(const std::wstring& folder, InstallFailure* failu
             if (const unsigned long e = DropStagedRecord(store)) clean = NoteFailure(failure, e, StoreRelative(L"record.txt"));
         if (j.storeMade) RemoveFolderStep(store);
     }
-    if (!clean || (!RenamesLoggedInOrder(folder) && !FlushChangedFolders(folder, j, failure))) return false;
+    if (!clean || (!ordered && !FlushChangedFolders(folder, j, failure))) return false;
     if (!DeleteHeldStep(held.get(), journal)) return NoteFailure(failure, GetLastError(), kJournalName);
     held.reset();
     // Left behind only by a kill right here: the next install of that name removes it.
