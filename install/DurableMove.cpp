@@ -20,6 +20,17 @@ unsigned long WriteCopy(const std::wstring& from, const std::wstring& copy, DWOR
     if (source.get() == INVALID_HANDLE_VALUE ||
         !GetFileInformationByHandleEx(source.get(), FileBasicInfo, &basic, sizeof basic))
         return GetLastError();
+    // Reading moves the source's last-access time on. It is put back before
+    // each step, not only at the end: a crash in between would leave it
+    // moved, and the copy made again after it would carry the moved time.
+    ScopedFile times(CreateFileW(from.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, 0, nullptr));
+    FILETIME accessed;
+    accessed.dwLowDateTime = DWORD(basic.LastAccessTime.QuadPart);
+    accessed.dwHighDateTime = DWORD(basic.LastAccessTime.QuadPart >> 32);
+    const auto keepAccessTime = [&] {
+        if (times) SetFileTime(times.get(), nullptr, &accessed, nullptr);
+    };
     ScopedFile out(CreateFileStep(copy, CREATE_NEW));
     if (!out) return GetLastError();
     std::vector<char> buffer(1 << 20);
@@ -27,8 +38,10 @@ unsigned long WriteCopy(const std::wstring& from, const std::wstring& copy, DWOR
         DWORD got = 0;
         if (!ReadFile(source.get(), buffer.data(), DWORD(buffer.size()), &got, nullptr)) return GetLastError();
         if (got == 0) break;
+        keepAccessTime();
         if (!WriteStep(InstallStep::Write, out.get(), buffer.data(), got, copy)) return GetLastError();
     }
+    keepAccessTime();
     *attributes = basic.FileAttributes;
     basic.FileAttributes = 0;  // left as they are for now
     if (!SetFileInformationByHandle(out.get(), FileBasicInfo, &basic, sizeof basic)) return GetLastError();
