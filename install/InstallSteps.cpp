@@ -115,7 +115,9 @@ bool FlushFolderStep(const std::wstring& folder) {
     if (!TellStep(InstallStep::FlushFolder, folder)) return false;
     if (!DurableWrites()) return true;
     // Backup semantics open a folder; write access is what the flush asks for.
-    ScopedFile handle(CreateFileW(folder.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    // "X:" alone would open the volume, which needs an administrator: its root folder is "X:\".
+    const std::wstring path = !folder.empty() && folder.back() == L':' ? folder + L"\\" : folder;
+    ScopedFile handle(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     return handle && FlushFileBuffers(handle.get());
 }
