@@ -25,10 +25,12 @@ bool RenamesLoggedInOrder(const std::wstring& folder) {
     wchar_t name[MAX_PATH + 1] = L"";
     const DWORD told = GetEnvironmentVariableW(L"VELMORA_TEST_FILE_SYSTEM", name, MAX_PATH);
     if (told == 0 || told >= MAX_PATH) {
-        // The volume's root ("C:\", or a mounted folder's) is what GetVolumeInformationW takes.
-        std::wstring root(folder.size() + 2, L'\0');
-        if (!GetVolumePathNameW(folder.c_str(), root.data(), DWORD(root.size())) ||
-            !GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr, name, MAX_PATH))
+        // Asked through a handle of the folder itself: it answers for a
+        // folder mounted from another volume too, and reads nothing else of
+        // the volume (a drive's root can refuse a plain user that).
+        ScopedFile handle(CreateFileW(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (!handle || !GetVolumeInformationByHandleW(handle.get(), nullptr, 0, nullptr, nullptr, nullptr, name, MAX_PATH))
             return false;
     }
     return lstrcmpiW(name, L"NTFS") == 0 || lstrcmpiW(name, L"ReFS") == 0;
