@@ -2,9 +2,10 @@
 // installs replaced, and the record of what we installed (BackupRecord.h).
 //
 // It lies beside the Game folder, so on the same volume (the originals are
-// moved in and out by renaming, bytes, times and attributes and all) but
-// never inside it, where the game's repair tool could take unknown files
-// for damage; its name says whose it is:
+// moved in and out by renaming, bytes, times and attributes and all; on FAT
+// and exFAT copied with all of them, see DurableMove.h) but never inside
+// it, where the game's repair tool could take unknown files for damage;
+// its name says whose it is:
 //   <game folder>\Velmora备份\record.txt
 //   <game folder>\Velmora备份\originals\<path under Game>
 // It is changed only inside an install's or an undo's all-or-nothing swap.
@@ -28,6 +29,8 @@ std::wstring OriginalPath(const std::wstring& store, const std::wstring& relativ
 
 enum class RecordRead { None, Read, Unreadable };
 // None: no record, so nothing of ours is installed (and the store, if any, holds nothing).
+// Where record.txt is missing but "record.txt.velmora-old" stands, that is
+// the record (a replacement cut short, see ReplaceRecord).
 RecordRead ReadRecord(const std::wstring& store, BackupRecord* record);
 
 
@@ -56,9 +59,14 @@ unsigned long DropStagedRecord(const std::wstring& store);
 // moves into the store as `kept` (the same path with the original's own
 // letter case), in place of an older original kept for that path. Done
 // once the set-aside original is gone.
-unsigned long KeepOriginal(const std::wstring& game, const std::wstring& relative, const std::wstring& kept);
-// After DONE: the staged record takes the place of the store's, in one rename.
-unsigned long ReplaceRecord(const std::wstring& store);
+// Where renames keep no order (`ordered` false, see Volume.h) it is copied
+// and the set-aside file deleted after (DurableMove.h).
+unsigned long KeepOriginal(const std::wstring& game, const std::wstring& relative, const std::wstring& kept,
+                           bool ordered);
+// After DONE: the staged record takes the place of the store's, in one
+// rename; where renames keep no order, in three (see the .cpp), so that
+// one whole record always stands.
+unsigned long ReplaceRecord(const std::wstring& store, bool ordered);
 // After an undo's DONE: the original kept for `relative` goes, one whose
 // bytes stand again in Game, or that the undo's question said would not be
 // kept. No other original is ever deleted.
@@ -67,4 +75,4 @@ unsigned long DropOriginal(const std::wstring& store, const std::wstring& relati
 // dropped: the record goes, then the store's folders that are empty. A file
 // the record did not name stays, and so does every folder above it; a
 // junction or link is never followed.
-unsigned long RemoveStore(const std::wstring& store);
+unsigned long RemoveStore(const std::wstring& store, bool ordered);

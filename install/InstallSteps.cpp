@@ -1,5 +1,7 @@
 #include "install/InstallSteps.h"
 
+#include "runtime/ScopedHandle.h"
+
 namespace {
 
 InstallStepHook g_hook = nullptr;
@@ -16,9 +18,9 @@ bool InUseError(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
 }
 
-bool TellStep(InstallStep step, const std::wstring& path) {
+bool TellStep(InstallStep step, const std::wstring& path, const std::wstring& to) {
     if (!g_hook) return true;
-    const unsigned long error = g_hook(step, path);
+    const unsigned long error = g_hook(step, path, to);
     if (error == 0) return true;
     SetLastError(error);
     return false;
@@ -72,11 +74,11 @@ bool Move(const std::wstring& from, const std::wstring& to, DWORD flags) {
 }  // namespace
 
 bool RenameStep(const std::wstring& from, const std::wstring& to) {
-    return TellStep(InstallStep::Rename, from) && Move(from, to, 0);
+    return TellStep(InstallStep::Rename, from, to) && Move(from, to, 0);
 }
 
 bool ReplaceStep(const std::wstring& from, const std::wstring& to) {
-    return TellStep(InstallStep::Rename, from) &&
+    return TellStep(InstallStep::Rename, from, to) &&
            WithAttributesLifted(to, [&] { return Move(from, to, MOVEFILE_REPLACE_EXISTING); });
 }
 
@@ -110,4 +112,15 @@ void RemoveFolderStep(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return;
     if (TellStep(InstallStep::RemoveFolder, path)) RemoveDirectoryW(path.c_str());
+}
+
+bool FlushFolderStep(const std::wstring& folder) {
+    if (!TellStep(InstallStep::FlushFolder, folder)) return false;
+    if (!DurableWrites()) return true;
+    // Backup semantics open a folder; write access is what the flush asks for.
+    // "X:" alone would open the volume, which needs an administrator: its root folder is "X:\".
+    const std::wstring path = !folder.empty() && folder.back() == L':' ? folder + L"\\" : folder;
+    ScopedFile handle(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return handle && FlushFileBuffers(handle.get());
 }

@@ -19,10 +19,12 @@ enum class InstallStep {
     RemoveFolder,  // a folder made by an install is removed again
     Journal,       // lines are appended to the journal (it is created as a Create step)
     JournalDone,   // the journal's DONE line is appended
+    FlushFolder,   // a folder's entries (its names, made, renamed or deleted) are confirmed on disk
 };
 
 // Returns 0 to let the step run, or the Win32 error the step is to fail with.
-using InstallStepHook = unsigned long (*)(InstallStep step, const std::wstring& path);
+// `to` is a rename's new name (empty for every other step).
+using InstallStepHook = unsigned long (*)(InstallStep step, const std::wstring& path, const std::wstring& to);
 void SetInstallStepHook(InstallStepHook hook);
 
 // For measurements only: false skips every flush of the install (staged
@@ -32,7 +34,7 @@ bool DurableWrites();
 
 // Tells the hook about a step; false, with the hook's error as the last
 // error, when the hook fails it.
-bool TellStep(InstallStep step, const std::wstring& path);
+bool TellStep(InstallStep step, const std::wstring& path, const std::wstring& to = std::wstring());
 
 // Whether a Win32 error means that another program has the file open just
 // now (a virus scanner looking at a new file, or the game).
@@ -71,6 +73,11 @@ bool DeleteStep(const std::wstring& path);
 // file (the journal, so that no second recovery reads it in between).
 bool DeleteHeldStep(HANDLE file, const std::wstring& path);
 bool MakeFolderStep(const std::wstring& path);
+// Confirms on disk the entries of a folder (an existing one): on a file
+// system that does not keep the order of its changes (see Volume.h), what
+// was named, renamed or deleted in it before is on disk before what comes
+// after. A folder opened for writing takes FlushFileBuffers (NTFS and FAT).
+bool FlushFolderStep(const std::wstring& folder);
 // Removes an empty folder; one that holds anything stays (and that is no
 // failure), and so does a junction or a link standing in its place.
 void RemoveFolderStep(const std::wstring& path);

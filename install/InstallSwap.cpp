@@ -6,6 +6,7 @@
 
 #include "runtime/Encoding.h"
 #include "install/BackupStore.h"
+#include "install/DurableMove.h"
 #include "install/KeepOrDelete.h"
 #include "install/SwapJournal.h"
 #include "install/FileHash.h"
@@ -72,14 +73,24 @@ unsigned long PutBack(const std::wstring& full, bool replaces, std::vector<std::
 // Puts one file of an undo back as it was before the undo, from whatever
 // point the undo or an earlier put-back reached: the original (if one came
 // in) back into the store, ours back under its own name. `original` is the
-// store's name for it, empty where no file stood.
-unsigned long PutBackUndone(const std::wstring& full, const std::wstring& original) {
+// store's name for it, empty where no file stood. `copied`: renames keep
+// no order there, and the undo copied originals in (BringBack).
+unsigned long PutBackUndone(const std::wstring& full, const std::wstring& original, bool copied) {
     const std::wstring staged = StagedPath(full);
+    // A copy cut short goes.
+    if (copied && !original.empty() && !DeleteStep(CopyPath(full))) return GetLastError();
     if (!Exists(staged)) return 0;  // ours never went aside, or is back
     if (Exists(full)) {
-        // Something else came in: only the original may be moved back out.
-        if (original.empty() || Exists(original)) return ERROR_ALREADY_EXISTS;
-        if (!RenameStep(full, original)) return GetLastError();
+        // Something else came in: only the original may be moved back out,
+        // or its copy deleted while the original still stands in the store.
+        if (original.empty()) return ERROR_ALREADY_EXISTS;
+        if (Exists(original)) {
+            if (!copied) return ERROR_ALREADY_EXISTS;
+            if (!SameBytes(full, original)) return ERROR_ALREADY_EXISTS;
+            if (!DeleteStep(full)) return GetLastError();
+        } else if (!RenameStep(full, original)) {
+            return GetLastError();
+        }
     }
     return RenameStep(staged, WithoutSuffix(staged)) ? 0 : GetLastError();
 }
@@ -91,9 +102,12 @@ unsigned long PutBackUndone(const std::wstring& full, const std::wstring& origin
 // back: the original is gone with that write, and the game's file stays
 // where it is. Keeping the journal for it would refuse every later install
 // for ever, and moving it into the store would pass it off as the original.
-unsigned long PutBackIntoStore(const std::wstring& full, const std::wstring& original,
+unsigned long PutBackIntoStore(const std::wstring& full, const std::wstring& original, bool copied,
                                const FileHash* recorded = nullptr) {
-    if (Exists(original) || !IsFile(full)) return 0;
+    if (copied && !DeleteStep(CopyPath(full))) return GetLastError();
+    if (!IsFile(full)) return 0;
+    // Copied in: the copy goes, while its bytes are the original's.
+    if (Exists(original)) return !copied || !SameBytes(full, original) || DeleteStep(full) ? 0 : GetLastError();
     if (recorded) {
         FileHash now;
         const HashResult read = HashOriginal(full, &now);
@@ -117,22 +131,34 @@ const KeptOriginal* KeptFor(const JournalContents& j, const std::wstring& relati
 bool FinishAfterDone(const std::wstring& folder, const JournalContents& j, InstallFailure* failure) {
     bool clean = true, keptAll = true;
     const std::wstring store = StoreFolder(folder);
+    const bool ordered = RenamesLoggedInOrder(folder);
     for (const SwapEntry& s : j.swapped) {
+        const std::wstring full = folder + L"\\" + s.relative, staged = StagedPath(full);
+        // Its move in lost (where renames keep no order, by a power cut): ours goes in now.
+        if (IsFile(staged) && !Exists(full) && !RenameStep(staged, full))
+            clean = NoteFailure(failure, GetLastError(), s.relative + kStagedSuffix);
         if (!s.replaces) continue;
         const KeptOriginal* kept = KeptFor(j, s.relative);
-        const std::wstring aside = AsidePath(folder + L"\\" + s.relative);
-        const unsigned long error = kept ? KeepOriginal(folder, s.relative, kept->kept)
+        const std::wstring aside = AsidePath(full);
+        const unsigned long error = kept ? KeepOriginal(folder, s.relative, kept->kept, ordered)
                                          : (DeleteStep(aside) ? 0 : GetLastError());
         if (error) clean = NoteFailure(failure, error, s.relative + kAsideSuffix);
         if (error && kept) keptAll = false;
     }
     // Only once every original is in the store does the record say so.
     if (j.store && keptAll)
-        if (const unsigned long error = ReplaceRecord(store)) clean = NoteFailure(failure, error, StoreRelative(L"record.txt"));
+        if (const unsigned long error = ReplaceRecord(store, ordered)) clean = NoteFailure(failure, error, StoreRelative(L"record.txt"));
     for (const auto* names : {&j.undo.restore, &j.undo.remove})
         for (const std::wstring& relative : *names)
             if (!DeleteStep(StagedPath(folder + L"\\" + relative)))
                 clean = NoteFailure(failure, GetLastError(), relative + kStagedSuffix);
+    // Where renames keep no order an original was copied back, not moved: the
+    // store's copy goes now, while its bytes stand in Game (else it stays).
+    if (!ordered)
+        for (const auto* names : {&j.undo.restore, &j.undo.putBack})
+            for (const std::wstring& relative : *names)
+                if (const unsigned long error = DropIfStandsAgain(folder, store, relative))
+                    clean = NoteFailure(failure, error, StoreRelative(L"originals\\" + relative));
     for (const std::wstring& relative : j.undo.drop)
         if (const unsigned long error = DropOriginal(store, relative))
             clean = NoteFailure(failure, error, StoreRelative(L"originals\\" + relative));
@@ -141,12 +167,44 @@ bool FinishAfterDone(const std::wstring& folder, const JournalContents& j, Insta
             clean = NoteFailure(failure, error, StoreRelative(L"originals\\" + relative));
     for (auto it = j.undo.folders.rbegin(); it != j.undo.folders.rend(); ++it) RemoveFolderStep(folder + L"\\" + *it);
     if (j.removeStore)
-        if (const unsigned long error = RemoveStore(store)) clean = NoteFailure(failure, error, StoreRelative());
+        if (const unsigned long error = RemoveStore(store, ordered)) clean = NoteFailure(failure, error, StoreRelative());
     return clean;
 }
 
 bool Contains(const std::vector<std::wstring>& paths, const std::wstring& path) {
     return std::find(paths.begin(), paths.end(), path) != paths.end();
+}
+
+// Where renames keep no order: every folder whose entries the journal's
+// steps may have changed, confirmed on disk, each once (a removed one in
+// its parent). Before DONE, and before the journal goes, so that neither
+// reaches the disk ahead of what it stands for.
+bool FlushChangedFolders(const std::wstring& folder, const JournalContents& j, InstallFailure* failure) {
+    const std::wstring store = StoreFolder(folder);
+    std::vector<std::wstring> folders;
+    const auto add = [&](const std::wstring& path) {
+        const std::wstring parent = ParentFolder(path);
+        if (!Contains(folders, parent)) folders.push_back(parent);
+    };
+    for (const auto* names : {&j.staged, &j.folders, &j.undo.restore, &j.undo.remove, &j.undo.putBack, &j.undo.folders})
+        for (const std::wstring& relative : *names) add(folder + L"\\" + relative);
+    for (const SwapEntry& s : j.swapped) add(folder + L"\\" + s.relative);
+    for (const KeptOriginal& k : j.kept) add(OriginalPath(store, k.kept));
+    for (const auto* names : {&j.undo.restore, &j.undo.putBack, &j.undo.drop, &j.undo.asBefore})
+        for (const std::wstring& relative : *names) add(OriginalPath(store, relative));
+    if (j.store) add(RecordPath(store)), add(store);
+    for (const std::wstring& f : folders) {
+        if (!Exists(f) || FlushFolderStep(f)) continue;
+        // Named as a failure names it: relative to Game.
+        const auto under = [&](const std::wstring& base) {
+            return f.compare(0, base.size() + 1, base + L"\\") == 0 ? f.substr(base.size() + 1) : std::wstring();
+        };
+        const std::wstring relative = f.compare(0, store.size(), store) == 0 ? StoreRelative(under(store))
+                                      : f.size() < folder.size()             ? std::wstring(L"..")
+                                                                             : under(folder);
+        return NoteFailure(failure, GetLastError(), relative);
+    }
+    return true;
 }
 
 }  // namespace
@@ -180,6 +238,7 @@ bool InstallSwap::StartJournal(const std::string& lines, bool flush, InstallFail
         if (failure && failure->problem == InstallProblem::None) *failure = RefusedOver(earlier);
         return false;
     }
+    ordered_ = RenamesLoggedInOrder(folder_);
     const std::wstring journal = JournalPath(folder_);
     // Never over one that appeared meanwhile (another instance's install):
     // its owner would delete ours when it ends.
@@ -204,7 +263,8 @@ bool InstallSwap::Begin(const std::vector<std::wstring>& files, InstallFailure* 
 }
 
 bool InstallSwap::NoteCreatedFolder(const std::wstring& relative, InstallFailure* failure) {
-    if (!Append(InstallStep::Journal, "D " + WideToUtf8(relative) + "\n", false, failure)) return false;
+    // Where renames keep no order, on disk before the folder is: else it could outlive a lost line.
+    if (!Append(InstallStep::Journal, "D " + WideToUtf8(relative) + "\n", !ordered_, failure)) return false;
     folders_.push_back(relative);
     listing_.Made(relative);
     return true;
@@ -309,7 +369,7 @@ bool InstallSwap::PrepareStore(const std::vector<SwappedFile>& swapped, std::str
     const std::wstring store = StoreFolder(folder_);
     const bool make = GetFileAttributesW(store.c_str()) == INVALID_FILE_ATTRIBUTES;
     // Named before the store is touched, so that a roll-back finds what to undo.
-    if (!Append(InstallStep::Journal, make ? "T\nM\n" : "T\n", false, failure)) return false;
+    if (!Append(InstallStep::Journal, make ? "T\nM\n" : "T\n", !ordered_, failure)) return false;
     recordStaged_ = true;
     if (make) {
         storeMade_ = true;
@@ -431,7 +491,7 @@ bool InstallSwap::Commit(InstallFailure* failure) {
         }
     }
     if (!flusher_.Finish(&unflushed, &error)) return FailFlush(unflushed, error, failure);
-    if (!Append(InstallStep::JournalDone, "DONE\n", true, failure)) {
+    if (!FlushBeforeDone(failure) || !Append(InstallStep::JournalDone, "DONE\n", true, failure)) {
         RollBack(failure);
         return false;
     }
@@ -474,6 +534,7 @@ void InstallSwap::RollBack(InstallFailure* failure) {
     for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) RemoveFolderStep(Full(*it));
     if (recordStaged_) clean = DropStagedRecord(StoreFolder(folder_)) == 0 && clean;
     if (storeMade_) RemoveFolderStep(StoreFolder(folder_));
+    clean = clean && FlushBeforeJournalGoes();
     // Held open until here, so that no other instance's recovery works on the same files at once.
     journal_.reset();
     // Kept while anything is left: the next recovery finishes from the names on disk.
@@ -532,11 +593,11 @@ bool InstallSwap::Undo(const UndoPlan& plan, std::vector<RecordedFile>* changed,
             keeps.files.push_back(plan.restored[i]);
             continue;
         }
-        if (!RenameStep(OriginalPath(store, r), full)) return fail(r);
+        if (!BringBack(OriginalPath(store, r), full)) return fail(r);
     }
     for (const std::wstring& p : plan.putBack) {
         ++putBack;
-        if (!RenameStep(OriginalPath(store, p), Full(p))) return fail(p);
+        if (!BringBack(OriginalPath(store, p), Full(p))) return fail(p);
     }
     for (std::size_t i = 0; i < plan.remove.size(); ++i) {
         const std::wstring& x = plan.remove[i];
@@ -556,7 +617,7 @@ bool InstallSwap::Undo(const UndoPlan& plan, std::vector<RecordedFile>* changed,
             return false;
         }
     }
-    if (!Append(InstallStep::JournalDone, "DONE\n", true, failure)) {
+    if (!FlushBeforeDone(failure) || !Append(InstallStep::JournalDone, "DONE\n", true, failure)) {
         RollBackUndo(plan, restored, putBack, removed, failure);
         return false;
     }
@@ -572,8 +633,10 @@ void InstallSwap::FinishFromJournal(InstallFailure* failure) {
     JournalContents done;
     unsigned long error = 0;
     InstallFailure stopped;
-    bool finished = ReadOwnJournal(folder_, &done, &error) ? done.done && FinishAfterDone(folder_, done, &stopped)
-                                                           : NoteFailure(&stopped, error, kJournalName);
+    bool finished = ReadOwnJournal(folder_, &done, &error)
+                        ? done.done && FinishAfterDone(folder_, done, &stopped) &&
+                              (ordered_ || FlushChangedFolders(folder_, done, &stopped))
+                        : NoteFailure(&stopped, error, kJournalName);
     journal_.reset();
     if (finished && !DeleteStep(JournalPath(folder_))) finished = NoteFailure(&stopped, GetLastError(), kJournalName);
     // The change stands all the same: the caller tells it, and what is left.
@@ -590,24 +653,42 @@ void InstallSwap::RollBackUndo(const UndoPlan& plan, std::size_t restored, std::
     const std::wstring store = StoreFolder(folder_);
     bool clean = true;
     for (std::size_t i = 0; i < restored; ++i)
-        if (const unsigned long error = PutBackUndone(Full(plan.restore[i]), OriginalPath(store, plan.restore[i]))) {
+        if (const unsigned long error = PutBackUndone(Full(plan.restore[i]), OriginalPath(store, plan.restore[i]), !ordered_)) {
             clean = false;
             NoteUnrestored(failure, error, plan.restore[i]);
         }
     for (std::size_t i = 0; i < putBack; ++i)
-        if (const unsigned long error = PutBackIntoStore(Full(plan.putBack[i]), OriginalPath(store, plan.putBack[i]))) {
+        if (const unsigned long error = PutBackIntoStore(Full(plan.putBack[i]), OriginalPath(store, plan.putBack[i]), !ordered_)) {
             clean = false;
             NoteUnrestored(failure, error, plan.putBack[i]);
         }
     for (std::size_t i = 0; i < removed; ++i)
-        if (const unsigned long error = PutBackUndone(Full(plan.remove[i]), std::wstring())) {
+        if (const unsigned long error = PutBackUndone(Full(plan.remove[i]), std::wstring(), false)) {
             clean = false;
             NoteUnrestored(failure, error, plan.remove[i]);
         }
     clean = DropStagedRecord(store) == 0 && clean;
+    clean = clean && FlushBeforeJournalGoes();
     // Held open until here, so that no other instance's recovery works on the same files at once.
     journal_.reset();
     if (clean) DeleteStep(JournalPath(folder_));
+}
+
+bool InstallSwap::FlushBeforeDone(InstallFailure* failure) {
+    if (ordered_) return true;
+    JournalContents j;
+    unsigned long error = 0;
+    if (!ReadOwnJournal(folder_, &j, &error)) return NoteFailure(failure, error, kJournalName);
+    return FlushChangedFolders(folder_, j, failure);
+}
+
+bool InstallSwap::FlushBeforeJournalGoes() { return FlushBeforeDone(nullptr); }
+
+bool InstallSwap::BringBack(const std::wstring& original, const std::wstring& full) {
+    // The store's original stays until after DONE: a copy never leaves it in neither folder.
+    if (ordered_) return RenameStep(original, full);
+    const unsigned long error = CopyDurably(original, full, false);
+    return error == 0 || (SetLastError(error), false);
 }
 
 InstallFailure RefusedOver(const InstallFailure& recovery) {
@@ -632,6 +713,7 @@ bool RecoverInterruptedInstall(const std::wstring& folder, InstallFailure* failu
     JournalContents j;
     unsigned long error = 0;
     if (!ReadJournalFile(held.get(), folder, &j, &error)) return NoteFailure(failure, error, kJournalName);
+    const bool ordered = RenamesLoggedInOrder(folder);
     // The new files stand: the originals set aside go, or into the store.
     bool clean = !j.done || FinishAfterDone(folder, j, failure);
     const std::wstring store = StoreFolder(folder);
@@ -645,14 +727,14 @@ bool RecoverInterruptedInstall(const std::wstring& folder, InstallFailure* failu
         for (const SwapEntry& s : j.swapped) putBack(s.relative, PutBack(folder + L"\\" + s.relative, s.replaces, &afterJournal));
         // An undo cut short: each file as it was before it.
         for (const std::wstring& r : j.undo.restore)
-            putBack(r, PutBackUndone(folder + L"\\" + r, OriginalPath(store, r)));
-        for (const std::wstring& x : j.undo.remove) putBack(x, PutBackUndone(folder + L"\\" + x, std::wstring()));
+            putBack(r, PutBackUndone(folder + L"\\" + r, OriginalPath(store, r), !ordered));
+        for (const std::wstring& x : j.undo.remove) putBack(x, PutBackUndone(folder + L"\\" + x, std::wstring(), false));
         // The store's record is still the one from before the undo: it names each original's bytes.
         BackupRecord record;
         const bool recorded = !j.undo.putBack.empty() && ReadRecord(store, &record) == RecordRead::Read;
         for (const std::wstring& p : j.undo.putBack) {
             const RecordedFile* f = recorded ? FindRecorded(record, p) : nullptr;
-            putBack(p, PutBackIntoStore(folder + L"\\" + p, OriginalPath(store, p),
+            putBack(p, PutBackIntoStore(folder + L"\\" + p, OriginalPath(store, p), !ordered,
                                         f && f->original ? &*f->original : nullptr));
         }
     }
@@ -668,7 +750,7 @@ bool RecoverInterruptedInstall(const std::wstring& folder, InstallFailure* failu
             if (const unsigned long e = DropStagedRecord(store)) clean = NoteFailure(failure, e, StoreRelative(L"record.txt"));
         if (j.storeMade) RemoveFolderStep(store);
     }
-    if (!clean) return false;
+    if (!clean || (!ordered && !FlushChangedFolders(folder, j, failure))) return false;
     if (!DeleteHeldStep(held.get(), journal)) return NoteFailure(failure, GetLastError(), kJournalName);
     held.reset();
     // Left behind only by a kill right here: the next install of that name removes it.

@@ -56,14 +56,50 @@
 // roll-back moves every original it took out back in; after DONE each step
 // finds from the names on disk whether it is still to do.
 //
-// Power loss. The file system logs renames and deletions in the order they
-// were made (NTFS does), but not a file's bytes. So: the W/N lines are
-// flushed before the first rename, each staged file's bytes before the
-// rename that makes it live, and the DONE line before the first set-aside
-// original is deleted. Staged files are flushed by workers while the next
-// ones are written and the first ones are swapped, so the flushes cost
-// little more than the last one (see FileFlusher.h for the cheaper flush
-// that Windows 8 on allows, where all are done before the journal's flush).
+// Power loss. NTFS (and ReFS) log renames and deletions and bring them to
+// disk in the order they were made, but not a file's bytes. So: the W/N
+// lines are flushed before the first rename, each staged file's bytes
+// before the rename that makes it live, and the DONE line before the first
+// set-aside original is deleted. Staged files are flushed by workers while
+// the next ones are written and the first ones are swapped, so the flushes
+// cost little more than the last one (see FileFlusher.h for the cheaper
+// flush that Windows 8 on allows, where all are done before the journal's
+// flush).
+//
+// FAT, FAT32 and exFAT (USB disks, some game drives; Volume.h tells them)
+// keep no such order: each folder's entries go back to disk from the cache
+// whenever, a rename into another folder is two writes in two folders, and
+// a rename over a file a delete and a rename. What a flush confirms is all
+// that holds there: a file's flush its bytes and its entry, a folder's
+// flush (FlushFolder) every entry in it made so far. So on such a volume,
+// and only there (NTFS pays nothing of it):
+//  - every journal line is flushed as it is written (D before its folder
+//    is made, T and M before the store is touched), so that nothing on disk
+//    outlives the line that names it;
+//  - before DONE, every folder the journal's steps changed so far is
+//    flushed, each once (Game's folders that were renamed in, the folders
+//    made, the store with the staged record): DONE never reaches the disk
+//    ahead of a move in that a recovery after it takes as done;
+//  - before the journal is deleted, the same for every folder that the
+//    steps after DONE (or a roll-back) changed: a deletion or a move into
+//    the store is on disk before the journal that tells how to finish it
+//    is gone;
+//  - an original never changes folders by a rename: into the store (K) and
+//    back (U, P) it is copied, and its source deleted only once the copy
+//    stands under its name and that folder is flushed (DurableMove.h). The
+//    undo leaves the store's original where it is until after DONE, where
+//    it goes only while its bytes stand in Game (as A's do); a roll-back
+//    deletes a copy only while its bytes still stand in the store;
+//  - the record is replaced in three renames, each on disk before the
+//    next: record.txt to "record.txt.velmora-old", the staged record to
+//    record.txt, then the old one deleted; ReadRecord reads the set-aside
+//    one while record.txt is missing, so one whole record always stands;
+//  - after DONE, a staged file whose name has nothing under it (its move
+//    in lost) goes in rather than being deleted.
+// A rename within one folder is taken as whole: its entries are one write
+// of that folder. A folder flush that fails stops the swap before DONE
+// (rolled back, naming the folder), or leaves the journal for the next
+// recovery after it.
 //
 // Leftovers. An install never uses a file it did not create: before a file
 // is staged, a ".velmora-new" beside it that no journal names (left by a
@@ -168,12 +204,21 @@ private:
     void FinishFromJournal(InstallFailure* failure);
     void RollBackUndo(const UndoPlan& plan, std::size_t restored, std::size_t putBack, std::size_t removed,
                       InstallFailure* failure);
+    // Where renames keep no order (ordered_ false): the folders the journal's
+    // steps so far changed, confirmed on disk before DONE, or before the
+    // journal goes. True at once elsewhere.
+    bool FlushBeforeDone(InstallFailure* failure);
+    bool FlushBeforeJournalGoes();
+    // An undo's original back from the store into Game: renamed, or where
+    // renames keep no order copied (the store's goes after DONE).
+    bool BringBack(const std::wstring& original, const std::wstring& full);
 
     std::wstring folder_;
     FolderListing listing_;
     ScopedFile journal_;
     long long journalSize_ = 0;
     bool open_ = false;
+    bool ordered_ = true;  // the folder's file system keeps the order of its renames (Volume.h)
     FileFlusher flusher_;
     std::vector<std::wstring> created_;  // staged files this run created, in order
     std::vector<File> files_;            // staged in full, to swap

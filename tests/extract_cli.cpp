@@ -23,7 +23,8 @@
 // where it stopped (the next recovery finishes it).
 // The steps of the next extract, install, undo or recover (counted from 1 for each):
 //   count                              -> prints "steps N" after each of them
-//   trace                              -> prints "step K KIND PATH" for each step
+//   trace                              -> prints "step K KIND PATH" for each step (and "target K PATH"
+//                                        after a rename's, its new name)
 //   killat|K                           -> ends the process (code 3) at step K, before it is done
 //   fail|KIND|ERROR                    -> every step of KIND fails with the Win32 ERROR (0: none)
 //   holdat|K|PATH                      -> at step K, PATH is held without sharing until unlock
@@ -91,14 +92,15 @@ std::string ToUtf8(const Text& gbk) {
 const char* const kProblems[] = {"none",  "in-use",     "access-denied", "disk-full",
                                   "damaged", "other", "unfinished",    "store-damaged", "busy",
                                   "stray-original", "other-volume", "write-protected"};
-const char* const kSteps[] = {"create", "write", "flush", "rename", "delete", "mkdir", "rmdir", "journal", "done"};
+const char* const kSteps[] = {"create", "write", "flush", "rename", "delete", "mkdir", "rmdir", "journal", "done",
+                              "flushdir"};
 
 std::vector<HANDLE> g_held;
 
 struct StepPlan {
     bool count = false, trace = false;
     int killAt = -1, crashAfterRenames = -1, holdAt = -1, recoverAt = -1, makeAt = -1, writeAt = -1;
-    unsigned long failError[9] = {};  // by step kind
+    unsigned long failError[sizeof kSteps / sizeof kSteps[0]] = {};  // by step kind
     int diskFullAt = -1;              // a step kind
     bool diskFull = false;
     std::wstring holdPath, recoverPath, makePath, writePath;
@@ -112,9 +114,10 @@ void EndHere(const char* what, int n) {
     TerminateProcess(GetCurrentProcess(), 3);  // no clean-up runs: as a crash or a kill
 }
 
-unsigned long OnStep(InstallStep step, const std::wstring& path) {
+unsigned long OnStep(InstallStep step, const std::wstring& path, const std::wstring& to) {
     const int n = ++g_plan.steps;
     if (g_plan.trace) std::printf("step %d %s %s\n", n, kSteps[int(step)], ToUtf8(WideToGbk(path)).c_str());
+    if (g_plan.trace && !to.empty()) std::printf("target %d %s\n", n, ToUtf8(WideToGbk(to)).c_str());
     if (n == g_plan.holdAt) {
         HANDLE h = CreateFileW(g_plan.holdPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         if (h != INVALID_HANDLE_VALUE) g_held.push_back(h);
