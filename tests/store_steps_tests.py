@@ -832,6 +832,65 @@ class StoreSteps(unittest.TestCase):
             self.assertEqual(f.read(), b"the game's list")
 
 
+    def assert_original_still_named(self, start, game, relative, lines):
+        """An original left in the store must stay named by its record (else the menu says 原始 and every later
+        install of that file refuses the store as damaged): the menu does not say none, and a new install of the
+        first theme is not refused."""
+        kept = os.path.join(start, STORE, "originals", relative)
+        self.assertTrue(os.path.exists(kept), lines)
+        state = run_script([["state", win(game)]])
+        again = self.install(self.first, game, 1, "王者")
+        self.assertNotEqual(state, ["state none"], (lines, state, again))
+        self.assertIn("result 1", again, (lines, state, again))
+
+    def test_an_original_kept_because_the_game_patched_its_file_before_the_drop_stays_named_by_a_record(self):
+        """ClientZips.txt holds its original's bytes again: the undo plans to drop the kept copy after DONE. The
+        game patches the file at DONE, so the drop rightly keeps the copy; but the undo removes the store's
+        record (nothing else was to be kept), and the kept copy is then named by nothing."""
+        start, game = self.game_folder("start")
+        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+        target = os.path.join(game, "ClientZips.txt")
+        with open(target, "wb") as f:
+            f.write(b"the game's list")
+        probe, probe_game = self.copy(start, "probe")
+        _, kinds = self.steps_of([["undo", win(probe_game)]])
+        at = kinds.index("done") + 1
+        lines = run_script([["patchat", str(at), win(target)], ["undo", win(game)]])
+        self.assertIn("patched at %d 1" % at, lines)
+        self.assert_original_still_named(start, game, "ClientZips.txt", lines)
+
+    def test_an_original_kept_because_the_game_holds_its_file_at_the_drop_stays_named_by_a_record(self):
+        """As above, but the game holds ClientZips.txt (running) when the drop looks: the drop keeps the copy
+        without a word (DropIfStandsAgain answers 0 when it cannot open the file), and Z removes the record."""
+        start, game = self.game_folder("start")
+        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+        target = os.path.join(game, "ClientZips.txt")
+        with open(target, "wb") as f:
+            f.write(b"the game's list")
+        probe, probe_game = self.copy(start, "probe")
+        _, kinds = self.steps_of([["undo", win(probe_game)]])
+        at = kinds.index("done") + 1
+        lines = run_script([["holdat", str(at), win(target)], ["undo", win(game)], ["unlock"]])
+        self.assertIn("held at %d 1" % at, lines)
+        self.assert_original_still_named(start, game, "ClientZips.txt", lines)
+
+    def test_the_menu_and_the_undo_count_a_same_size_same_time_patch_alike(self):
+        """The game rewrites b.ini (ours, where none stood) in the same size and keeps its last-write time (a
+        patcher that sets times from its own list, or FAT's 2-s times). The undo hashes it and leaves it; the
+        menu takes size and time for ours and counts nothing."""
+        start, game = self.game_folder("start")
+        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+        b = os.path.join(game, "DATA/Menu/b.ini")
+        st = os.stat(b)
+        with open(b, "wb") as f:
+            f.write(b"patch b")  # the same 7 bytes long as "first b"
+        os.utime(b, ns=(st.st_atime_ns, st.st_mtime_ns))
+        state = run_script([["state", win(game)]])
+        undo = run_script([["undo", win(game)]])
+        self.assertEqual(undo, ["undone 1 left"])
+        self.assertEqual(state, ["state 王者 1"], (state, undo))
+
+
 class UnorderedVolume(StoreSteps):
     """A game folder on FAT32 or exFAT (a USB disk, some game drives): folders' entries reach the disk in any order,
     a rename into another folder is two writes in two folders, a rename over a file a delete and a rename. Only
@@ -1051,6 +1110,33 @@ class UnorderedVolume(StoreSteps):
         self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
         self.assertIn("result 1", self.install(self.second, game, 2, "钻石"))
         self.check_every_power_cut(start, lambda g: ["undo", win(g)], lambda t: t)
+
+    def test_an_original_copied_back_whose_game_file_is_patched_before_the_drop_stays_named_by_a_record(self):
+        """On such a volume the undo copies a.ini's original back and drops the store's copy after DONE only
+        while its bytes stand in Game. The game patches a.ini at DONE: the store's copy rightly stays, but the
+        undo removes the record all the same (Z), so nothing names it."""
+        start, game = self.game_folder("start")
+        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+        probe, probe_game = self.copy(start, "probe")
+        _, kinds = self.steps_of([["undo", win(probe_game)]])
+        at = kinds.index("done") + 1
+        target = os.path.join(game, "DATA/Menu/a.ini")
+        lines = run_script([["patchat", str(at), win(target)], ["undo", win(game)]])
+        self.assertIn("patched at %d 1" % at, lines)
+        self.assert_original_still_named(start, game, os.path.join("DATA", "Menu", "a.ini"), lines)
+
+    def test_an_original_copied_back_whose_game_file_is_held_at_the_drop_stays_named_by_a_record(self):
+        """The same with the game running: a.ini held when the drop looks. The store's copy stays without a
+        word, the journal goes, and Z removes the record."""
+        start, game = self.game_folder("start")
+        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+        probe, probe_game = self.copy(start, "probe")
+        _, kinds = self.steps_of([["undo", win(probe_game)]])
+        at = kinds.index("done") + 1
+        target = os.path.join(game, "DATA/Menu/a.ini")
+        lines = run_script([["holdat", str(at), win(target)], ["undo", win(game)], ["unlock"]])
+        self.assertIn("held at %d 1" % at, lines)
+        self.assert_original_still_named(start, game, os.path.join("DATA", "Menu", "a.ini"), lines)
 
     def test_a_record_set_aside_by_a_replacement_cut_short_is_read(self):
         """Between the renames that replace the record, record.txt is missing and the set-aside one is the record:
