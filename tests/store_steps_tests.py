@@ -874,6 +874,27 @@ class StoreSteps(unittest.TestCase):
         self.assertIn("held at %d 1" % at, lines)
         self.assert_original_still_named(start, game, "ClientZips.txt", lines)
 
+    def test_an_undo_that_copied_originals_back_is_finished_as_it_copied_whatever_the_volume_answers_later(self):
+        """An undo that took the volume for one that keeps no order (FAT, or an NTFS folder whose handle could not
+        be asked: RenamesLoggedInOrder answers "no order" then) copies the originals back and is ended right after
+        DONE. The recovery asks the volume again and gets NTFS: it skips the drop of the store's copies, then
+        removes the record (Z), leaving copies no record names."""
+        start, game = self.game_folder("start")
+        self.assertIn("result 1", self.install(self.first, game, 1, "王者"))
+        os.environ["VELMORA_TEST_FILE_SYSTEM"] = "FAT32"
+        self.addCleanup(os.environ.pop, "VELMORA_TEST_FILE_SYSTEM", None)
+        probe, probe_game = self.copy(start, "probe")
+        _, kinds = self.steps_of([["undo", win(probe_game)]])
+        k = kinds.index("done") + 2
+        self.assertEqual(run_script([["killat", str(k)], ["undo", win(game)]]), ["killed at %d" % k])
+        os.environ["VELMORA_TEST_FILE_SYSTEM"] = "NTFS"
+        lines = run_script([["recover", win(game)]])
+        self.assertIn("recovered", lines)
+        originals = os.path.join(start, STORE, "originals")
+        left = [os.path.relpath(os.path.join(d, f), originals) for d, _, fs in os.walk(originals) for f in fs]
+        record = os.path.exists(os.path.join(start, STORE, "record.txt"))
+        self.assertFalse(left and not record, (lines, left))
+
     def test_the_menu_and_the_undo_count_a_same_size_same_time_patch_alike(self):
         """The game rewrites b.ini (ours, where none stood) in the same size and keeps its last-write time (a
         patcher that sets times from its own list, or FAT's 2-s times). The undo hashes it and leaves it; the
