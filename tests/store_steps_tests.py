@@ -895,6 +895,26 @@ class StoreSteps(unittest.TestCase):
         record = os.path.exists(os.path.join(start, STORE, "record.txt"))
         self.assertFalse(left and not record, (lines, left))
 
+    def test_a_file_the_game_patches_before_a_roll_back_is_not_deleted_by_it(self):
+        """The install has moved ours in (b.ini where none stood, a.ini over the player's); the game patches the
+        file; then DONE cannot be written (the disk full) and the swap is rolled back. The roll-back takes the
+        file under its name for ours and deletes it: the game's bytes must still exist somewhere."""
+        start, game = self.game_folder("start")
+        probe, probe_game = self.copy(start, "probe")
+        _, kinds = self.steps_of([["install", win(self.first), win(probe_game), "1", "王者"]])
+        k = kinds.index("done") + 1
+        lost = []
+        for name in ("DATA/Menu/b.ini", "DATA/Menu/a.ini"):
+            folder, game = self.copy(start, "at-" + name.replace("/", "-"))
+            target = os.path.join(game, name)
+            lines = run_script([["patchat", str(k), win(target)], ["fail", "done", "112"],
+                                ["install", win(self.first), win(game), "1", "王者"]])
+            self.assertIn("patched at %d 1" % k, lines)
+            self.assertIn("result 0", lines)
+            if not [p for p, st in tree(folder).items() if st and st[0] == b"the game's patch"]:
+                lost.append((name, lines))
+        self.assertEqual(lost, [])
+
     def test_the_menu_and_the_undo_count_a_same_size_same_time_patch_alike(self):
         """The game rewrites b.ini (ours, where none stood) in the same size and keeps its last-write time (a
         patcher that sets times from its own list, or FAT's 2-s times). The undo hashes it and leaves it; the
