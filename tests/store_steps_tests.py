@@ -915,6 +915,21 @@ class StoreSteps(unittest.TestCase):
                 lost.append((name, lines))
         self.assertEqual(lost, [])
 
+    def test_a_file_the_game_patches_before_a_crash_is_not_deleted_by_the_recovery(self):
+        """The same through a crash: the game patches b.ini after the move in, the install is killed before DONE,
+        and the next start's recovery rolls back."""
+        start, game = self.game_folder("start")
+        probe, probe_game = self.copy(start, "probe")
+        _, kinds = self.steps_of([["install", win(self.first), win(probe_game), "1", "王者"]])
+        k = kinds.index("done") + 1
+        target = os.path.join(game, "DATA/Menu/b.ini")
+        lines = run_script([["patchat", str(k), win(target)], ["killat", str(k)],
+                            ["install", win(self.first), win(game), "1", "王者"]])
+        self.assertIn("killed at %d" % k, lines)
+        lines += run_script([["recover", win(game)]])
+        holding = [p for p, st in tree(start).items() if st and st[0] == b"the game's patch"]
+        self.assertNotEqual(holding, [], lines)
+
     def test_the_menu_and_the_undo_count_a_same_size_same_time_patch_alike(self):
         """The game rewrites b.ini (ours, where none stood) in the same size and keeps its last-write time (a
         patcher that sets times from its own list, or FAT's 2-s times). The undo hashes it and leaves it; the
