@@ -51,16 +51,27 @@ std::wstring WithoutSuffix(const std::wstring& path) {
 // 0, or the Win32 error that stopped it; what is on disk then still says
 // where it stands. A staged file that is all that tells a file beside it is
 // not ours is added to `afterJournal`: it may go only once the journal has.
-unsigned long PutBack(const std::wstring& full, bool replaces, std::vector<std::wstring>* afterJournal) {
+// `ours`, when known, is what we moved in: a file under the name that holds
+// anything else is the game's, written since, and is left where it is (its
+// set-aside original then stays beside it as ".velmora-old", which nothing
+// deletes; the next install names it).
+unsigned long PutBack(const std::wstring& full, bool replaces, std::vector<std::wstring>* afterJournal,
+                      const FileHash* ours) {
     const std::wstring staged = StagedPath(full), aside = AsidePath(full);
+    const auto gameWrote = [&] {
+        FileHash now;
+        return ours && HashOriginal(full, &now) == HashResult::Hashed && now != *ours;
+    };
     if (replaces) {
         if (Exists(aside)) {
             // Ours goes back under our name before the original comes in.
+            if (Exists(full) && gameWrote()) return 0;
             if (Exists(full) && !RenameStep(full, staged)) return GetLastError();
             if (!RenameStep(aside, WithoutSuffix(aside))) return GetLastError();
         }
     } else if (!Exists(staged)) {
         // Moved in where none stood.
+        if (Exists(full) && gameWrote()) return 0;
         if (Exists(full) && !DeleteStep(full)) return GetLastError();
     } else if (Exists(full)) {
         // Still staged: the file that appeared in its place is someone else's.
@@ -453,7 +464,15 @@ bool InstallSwap::Commit(InstallFailure* failure) {
         }
     }
     std::string lines;
-    for (const File& f : files_) lines += (f.replaces ? "W " : "N ") + WideToUtf8(f.relative) + "\n";
+    for (const File& f : files_) {
+        lines += (f.replaces ? "W " : "N ") + WideToUtf8(f.relative) + "\n";
+        // What goes in under the name: a roll-back after a crash leaves a file the game wrote since.
+        if (f.hashed) {
+            char hash[40];
+            wsprintfA(hash, "|%08lx:", static_cast<unsigned long>(f.installed.crc));
+            lines += "H " + WideToUtf8(f.relative) + hash + std::to_string(f.installed.size) + "\n";
+        }
+    }
     if (!Append(InstallStep::Journal, lines, true, failure)) {
         RollBack(failure);
         return false;
@@ -522,7 +541,7 @@ void InstallSwap::RollBack(InstallFailure* failure) {
             if (!f.replaces && Exists(full)) afterJournal.push_back(StagedPath(full));
             continue;
         }
-        if (const unsigned long error = PutBack(full, f.replaces, &afterJournal)) {
+        if (const unsigned long error = PutBack(full, f.replaces, &afterJournal, f.hashed ? &f.installed : nullptr)) {
             clean = false;
             NoteUnrestored(failure, error, f.relative);
         }
@@ -724,7 +743,9 @@ bool RecoverInterruptedInstall(const std::wstring& folder, InstallFailure* failu
         NoteUnrestored(failure, error, relative);
     };
     if (!j.done) {
-        for (const SwapEntry& s : j.swapped) putBack(s.relative, PutBack(folder + L"\\" + s.relative, s.replaces, &afterJournal));
+        for (const SwapEntry& s : j.swapped)
+            putBack(s.relative,
+                    PutBack(folder + L"\\" + s.relative, s.replaces, &afterJournal, s.known ? &s.installed : nullptr));
         // An undo cut short: each file as it was before it.
         for (const std::wstring& r : j.undo.restore)
             putBack(r, PutBackUndone(folder + L"\\" + r, OriginalPath(store, r), !ordered));

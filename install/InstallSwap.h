@@ -19,6 +19,9 @@
 //   D <name>   a folder about to be made for the install
 //   W <name>   to be swapped; an original stands there and is set aside first
 //   N <name>   to be swapped; no file stood there
+//   H <name>|<crc>:<size>  what goes in under <name> (an older release skips
+//              it): a roll-back leaves a file there that holds anything else,
+//              the game's since, and its set-aside original beside it
 //   DONE       every swap is done: the set-aside originals may go
 // A recovery reads it and never writes it, and holds it open, shared with
 // readers only, until it deletes it: two recoveries never run at once. It

@@ -1,6 +1,8 @@
 #include "install/SwapJournal.h"
 
 #include <algorithm>
+#include <cwchar>
+#include <cstdlib>
 
 #include "runtime/Encoding.h"
 #include "runtime/ScopedHandle.h"
@@ -45,6 +47,7 @@ bool ReadJournalFile(HANDLE file, const std::wstring& folder, JournalContents* o
         return true;
     }
     std::vector<std::wstring> swappedV1, restoredV1;
+    std::vector<std::pair<std::wstring, FileHash>> hashes;
     bool keepStore = false;
     for (std::size_t at = text.find('\n') + 1, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
         const std::string line = text.substr(at, end - at);
@@ -58,8 +61,20 @@ bool ReadJournalFile(HANDLE file, const std::wstring& folder, JournalContents* o
         switch (line[0]) {
             case 'S': out->staged.push_back(relative); break;
             case 'D': out->folders.push_back(relative); break;
-            case 'W': (v1 ? swappedV1.push_back(relative) : out->swapped.push_back({relative, true})); break;
-            case 'N': out->swapped.push_back({relative, false}); break;
+            case 'W': (v1 ? swappedV1.push_back(relative) : out->swapped.push_back({relative, true, false, FileHash()})); break;
+            case 'N': out->swapped.push_back({relative, false, false, FileHash()}); break;
+            case 'H': {
+                // "<name>|<crc in hex>:<size>": what the swap moves in under that name.
+                const std::size_t bar = relative.find(L'|');
+                if (bar == std::wstring::npos) break;
+                wchar_t* end = nullptr;
+                const unsigned long crc = std::wcstoul(relative.c_str() + bar + 1, &end, 16);
+                if (*end != L':') break;
+                const unsigned long long size = std::wcstoull(end + 1, &end, 10);
+                if (*end != L'\0') break;
+                hashes.push_back({relative.substr(0, bar), FileHash{std::uint32_t(crc), size}});
+                break;
+            }
             case 'R': restoredV1.push_back(relative); break;
             case 'K': {
                 const std::size_t bar = relative.find(L'|');
@@ -75,11 +90,14 @@ bool ReadJournalFile(HANDLE file, const std::wstring& folder, JournalContents* o
         }
     }
     if (keepStore) out->removeStore = false;
+    for (const auto& h : hashes)
+        for (SwapEntry& s : out->swapped)
+            if (s.relative == h.first) s.known = true, s.installed = h.second;
     // An original was there when it is set aside, was put back, or was never touched.
     for (const std::wstring& relative : swappedV1) {
         const std::wstring full = folder + L"\\" + relative;
         const bool restored = std::find(restoredV1.begin(), restoredV1.end(), relative) != restoredV1.end();
-        out->swapped.push_back({relative, restored || Exists(AsidePath(full)) || Exists(StagedPath(full))});
+        out->swapped.push_back({relative, restored || Exists(AsidePath(full)) || Exists(StagedPath(full)), false, FileHash()});
     }
     return true;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "install/BackupRecord.h"
+#include "install/FileHash.h"
 #include "install/KeepOrDelete.h"
 
 extern const wchar_t kJournalName[];
@@ -34,6 +35,9 @@ struct UndoPlan {
 struct SwapEntry {
     std::wstring relative;
     bool replaces;
+    // What we moved in under that name, when the journal says (its H line).
+    bool known = false;
+    FileHash installed;
 };
 
 struct JournalContents {
