@@ -142,7 +142,7 @@ const KeptOriginal* KeptFor(const JournalContents& j, const std::wstring& relati
 bool FinishAfterDone(const std::wstring& folder, const JournalContents& j, InstallFailure* failure) {
     bool clean = true, keptAll = true;
     const std::wstring store = StoreFolder(folder);
-    const bool ordered = RenamesLoggedInOrder(folder);
+    const bool ordered = !j.copies;  // as the run that wrote the journal found its volume
     for (const SwapEntry& s : j.swapped) {
         const std::wstring full = folder + L"\\" + s.relative, staged = StagedPath(full);
         // Its move in lost (where renames keep no order, by a power cut): ours goes in now.
@@ -156,9 +156,17 @@ bool FinishAfterDone(const std::wstring& folder, const JournalContents& j, Insta
         if (error) clean = NoteFailure(failure, error, s.relative + kAsideSuffix);
         if (error && kept) keptAll = false;
     }
-    // Only once every original is in the store does the record say so.
-    if (j.store && keptAll)
-        if (const unsigned long error = ReplaceRecord(store, ordered)) clean = NoteFailure(failure, error, StoreRelative(L"record.txt"));
+    // An undo's drops come first: one that finds the Game file patched or
+    // held since the undo looked keeps the store's copy, and then the record
+    // from before the undo, which names it, stays as it is (the staged one,
+    // and Z, would leave that copy named by nothing, and every later install
+    // of that file refused as a damaged store).
+    bool dropsLeft = false;
+    const auto dropIfStands = [&](const std::wstring& relative) {
+        if (const unsigned long error = DropIfStandsAgain(folder, store, relative))
+            clean = NoteFailure(failure, error, StoreRelative(L"originals\\" + relative));
+        if (Exists(OriginalPath(store, relative))) dropsLeft = true;
+    };
     for (const auto* names : {&j.undo.restore, &j.undo.remove})
         for (const std::wstring& relative : *names)
             if (!DeleteStep(StagedPath(folder + L"\\" + relative)))
@@ -167,17 +175,18 @@ bool FinishAfterDone(const std::wstring& folder, const JournalContents& j, Insta
     // store's copy goes now, while its bytes stand in Game (else it stays).
     if (!ordered)
         for (const auto* names : {&j.undo.restore, &j.undo.putBack})
-            for (const std::wstring& relative : *names)
-                if (const unsigned long error = DropIfStandsAgain(folder, store, relative))
-                    clean = NoteFailure(failure, error, StoreRelative(L"originals\\" + relative));
+            for (const std::wstring& relative : *names) dropIfStands(relative);
     for (const std::wstring& relative : j.undo.drop)
         if (const unsigned long error = DropOriginal(store, relative))
             clean = NoteFailure(failure, error, StoreRelative(L"originals\\" + relative));
-    for (const std::wstring& relative : j.undo.asBefore)
-        if (const unsigned long error = DropIfStandsAgain(folder, store, relative))
-            clean = NoteFailure(failure, error, StoreRelative(L"originals\\" + relative));
+    for (const std::wstring& relative : j.undo.asBefore) dropIfStands(relative);
+    // Only once every original is in the store does the record say so.
+    if (j.store && keptAll && !dropsLeft)
+        if (const unsigned long error = ReplaceRecord(store, ordered)) clean = NoteFailure(failure, error, StoreRelative(L"record.txt"));
+    if (dropsLeft)
+        if (const unsigned long error = DropStagedRecord(store)) clean = NoteFailure(failure, error, StoreRelative(L"record.txt"));
     for (auto it = j.undo.folders.rbegin(); it != j.undo.folders.rend(); ++it) RemoveFolderStep(folder + L"\\" + *it);
-    if (j.removeStore)
+    if (j.removeStore && !dropsLeft)
         if (const unsigned long error = RemoveStore(store, ordered)) clean = NoteFailure(failure, error, StoreRelative());
     return clean;
 }
@@ -257,7 +266,11 @@ bool InstallSwap::StartJournal(const std::string& lines, bool flush, InstallFail
     if (!journal_) return NoteFailure(failure, GetLastError(), kJournalName);
     open_ = true;
     journalSize_ = 0;
-    if (Append(InstallStep::Journal, kJournalHeader + lines, flush, failure)) return true;
+    // The way this run moves originals across folders is the recovery's too,
+    // whatever the volume answers later (a folder handle that cannot be
+    // opened makes it answer "no order").
+    if (Append(InstallStep::Journal, kJournalHeader + std::string(ordered_ ? "" : "C\n") + lines, flush, failure))
+        return true;
     journal_.reset();
     open_ = false;
     DeleteStep(journal);  // nothing was done yet
@@ -732,7 +745,7 @@ bool RecoverInterruptedInstall(const std::wstring& folder, InstallFailure* failu
     JournalContents j;
     unsigned long error = 0;
     if (!ReadJournalFile(held.get(), folder, &j, &error)) return NoteFailure(failure, error, kJournalName);
-    const bool ordered = RenamesLoggedInOrder(folder);
+    const bool ordered = !j.copies;  // as the run that wrote the journal found its volume
     // The new files stand: the originals set aside go, or into the store.
     bool clean = !j.done || FinishAfterDone(folder, j, failure);
     const std::wstring store = StoreFolder(folder);

@@ -15,6 +15,8 @@
 // The journal ("velmora-install.velmora-journal" in the folder) says which
 // names belong to the install, one line each:
 //   VELMORA-JOURNAL 4
+//   C          the volume keeps no order of its changes (see below): the
+//              recovery moves originals as this run did, by copying
 //   S <name>   may be staged (all of them, before the first is)
 //   D <name>   a folder about to be made for the install
 //   W <name>   to be swapped; an original stands there and is set aside first

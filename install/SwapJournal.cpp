@@ -56,6 +56,7 @@ bool ReadJournalFile(HANDLE file, const std::wstring& folder, JournalContents* o
         if (line == "M") out->storeMade = true;
         if (line == "Z") out->removeStore = true;
         if (line == "Q") keepStore = true;
+        if (line == "C") out->copies = true;
         if (line.size() < 3 || line[1] != ' ') continue;
         const std::wstring relative = Utf8ToWide(line.substr(2));
         switch (line[0]) {

@@ -46,6 +46,8 @@ struct JournalContents {
     bool done = false;
     // The backup store's part (see InstallSwap.h).
     bool store = false, storeMade = false, removeStore = false;
+    // The run found a volume that keeps no order: originals were copied across folders.
+    bool copies = false;
     std::vector<KeptOriginal> kept;
     UndoPlan undo;
 };
