@@ -76,14 +76,17 @@ HashResult Hash(const std::wstring& path, FileHash* hash, bool keepAccessTime) {
     std::vector<std::uint8_t> buffer(kChunk);
     FileHash h;
     h.crc = std::uint32_t(crc32(0, nullptr, 0));
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file.get(), &size)) size.QuadPart = -1;
     for (;;) {
         DWORD got = 0;
         if (!ReadFile(file.get(), buffer.data(), kChunk, &got, nullptr)) return HashResult::Unreadable;
         h.crc = Update(h.crc, buffer.data(), got);
         h.size += got;
-        // A file read in fewer bytes than asked for is at its end: one call
-        // less for each small file (under Wine each one costs).
-        if (got < kChunk) break;
+        // A short read that reached the size the file has is its end: one
+        // call less for each small file (under Wine each one costs). A short
+        // read before it (a network share may answer so) is not.
+        if (got == 0 || (got < kChunk && h.size == std::uint64_t(size.QuadPart))) break;
     }
     *hash = h;
     return HashResult::Hashed;

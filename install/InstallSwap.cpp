@@ -690,7 +690,11 @@ void InstallSwap::RollBackUndo(const UndoPlan& plan, std::size_t restored, std::
             NoteUnrestored(failure, error, plan.restore[i]);
         }
     for (std::size_t i = 0; i < putBack; ++i)
-        if (const unsigned long error = PutBackIntoStore(Full(plan.putBack[i]), OriginalPath(store, plan.putBack[i]), !ordered_)) {
+        if (const unsigned long error =
+                PutBackIntoStore(Full(plan.putBack[i]), OriginalPath(store, plan.putBack[i]), !ordered_,
+                                 i < plan.putBackFiles.size() && plan.putBackFiles[i].original
+                                     ? &*plan.putBackFiles[i].original
+                                     : nullptr)) {
             clean = false;
             NoteUnrestored(failure, error, plan.putBack[i]);
         }

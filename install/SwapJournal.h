@@ -23,11 +23,11 @@ std::wstring JournalPath(const std::wstring& folder);
 // (their bytes stand in Game again, or the undo's question said they would
 // not be kept). With `keepStore` the store stays, with `record` naming what
 // it still keeps; else it goes. `record` has the last install's entry even
-// when it names no file; `restored` and `removed` are the record's lines of
-// `restore` and `remove`, one each.
+// when it names no file; `restored`, `removed` and `putBackFiles` are the
+// record's lines of `restore`, `remove` and `putBack`, one each.
 struct UndoPlan {
     std::vector<std::wstring> restore, putBack, remove, folders, drop, asBefore;
-    std::vector<RecordedFile> restored, removed;
+    std::vector<RecordedFile> restored, removed, putBackFiles;
     bool keepStore = false;
     BackupRecord record;
 };

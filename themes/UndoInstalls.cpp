@@ -110,6 +110,7 @@ bool PlanUndo(const std::wstring& game, const BackupRecord& record, const std::v
                 }
                 if (!checkOriginal(f)) return false;
                 plan->putBack.push_back(f.relative);
+                plan->putBackFiles.push_back(f);
                 break;
             case RecordedNow::AsBefore:
                 // The original's bytes stand in Game again: its copy in the
