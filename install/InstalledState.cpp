@@ -98,11 +98,10 @@ InstalledState ReadState(const std::wstring& game) {
         } else {
             const WIN32_FIND_DATAW& d = found->second;
             const std::uint64_t size = (std::uint64_t(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
-            const std::uint64_t written =
-                (std::uint64_t(d.ftLastWriteTime.dwHighDateTime) << 32) | d.ftLastWriteTime.dwLowDateTime;
-            if (size == f.installed.size && written == f.written && f.written != 0) {
-                kind = RecordedNow::Ours;
-            } else if (size != f.installed.size && !(f.original && size == f.original->size)) {
+            // A size and time as we wrote them do not make a file ours: a
+            // patcher may set times from its own list, and FAT keeps 2-s
+            // times. The undo reads the bytes, and so does the menu.
+            if (size != f.installed.size && !(f.original && size == f.original->size)) {
                 // Neither ours nor the original: which hash it has does not matter.
                 kind = f.original ? RecordedNow::Superseded : RecordedNow::Patched;
             } else {

@@ -28,9 +28,8 @@ struct InstalledState {
     bool unfinished = false;
 };
 // Reads the record, lists each folder it names once, and hashes only the
-// files it must: one whose size and last-write time are both as written
-// holds what was written, one whose size is neither the written one nor
-// its original's holds something else. A file that cannot be read counts
+// files it must: one whose size is neither the written one nor its
+// original's holds something else. A file that cannot be read counts
 // as unchanged. A hash taken of a file earlier in this process (here or
 // ahead, below) counts while the listing still shows that file with the
 // size and last-write time it had then; any other file is read again.
