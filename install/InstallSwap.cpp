@@ -7,6 +7,7 @@
 #include "runtime/Encoding.h"
 #include "install/BackupStore.h"
 #include "install/DurableMove.h"
+#include "install/InstalledState.h"
 #include "install/KeepOrDelete.h"
 #include "install/SwapJournal.h"
 #include "install/FileHash.h"
@@ -659,6 +660,7 @@ bool InstallSwap::Undo(const UndoPlan& plan, std::vector<RecordedFile>* changed,
 }
 
 void InstallSwap::FinishFromJournal(InstallFailure* failure) {
+    ForgetInstalledReadings();  // what stands in Game is ours now, or the originals
     // Still held open for writing meanwhile: a second instance's recovery
     // then refuses rather than take the same steps at once (two that both
     // move an original into the store: one deletes what the other moved in).

@@ -56,6 +56,16 @@ void Remember(const std::wstring& key, std::uint64_t size, std::uint64_t written
     ReleaseSRWLockExclusive(&g_rememberedLock);
 }
 
+}  // namespace
+
+void ForgetInstalledReadings() {
+    AcquireSRWLockExclusive(&g_rememberedLock);
+    g_remembered->clear();
+    ReleaseSRWLockExclusive(&g_rememberedLock);
+}
+
+namespace {
+
 // What stands at `path`, listed with `d`, read only when no hash of it
 // with that size and time is known. The time is taken before the read: a
 // write during it moves the time on, so the hash is never kept under the

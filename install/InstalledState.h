@@ -38,3 +38,7 @@ InstalledState ReadInstalledState(const std::wstring& game);
 // the hashes it needs already taken (a file the game wrote since is still
 // read again then). Nothing when a worker is reading already.
 void ReadInstalledStateAhead(const std::wstring& game);
+// Lets go of every hash the menu remembers. Called when this process has
+// changed Game: our packs give every file one fixed time, so a theme's file
+// can have the size and time of the one it replaced.
+void ForgetInstalledReadings();
